@@ -1,0 +1,38 @@
+# Shared build settings of both trees.
+
+if(WIN32)
+  enable_language(RC)
+  # Static runtime: the programs run on a bare Windows or Wine.
+  add_link_options(-static -static-libgcc -static-libstdc++)
+endif()
+
+if(CORVANE_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(CORVANE_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+# Warnings are errors in our own code; third-party code keeps its own flags.
+function(corvane_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Werror)
+endfunction()
+
+# GoogleTest from the distribution's sources, built with this tree's compiler.
+if(NOT TARGET gtest)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
+# A test program: GoogleTest main, our warnings, registered with CTest.
+# Under the Windows tree CTest runs it through the Wine runner.
+function(corvane_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  corvane_warnings(${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gmock gtest_main)
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+endfunction()
