@@ -1,6 +1,6 @@
-#include "AspiLayer.h"
-#include "AspiPlatform.h"
-#include "AspiRecords.h"
+#include "aspi/AspiLayer.h"
+#include "aspi/AspiPlatform.h"
+#include "aspi/AspiRecords.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "AspiRecords.h"
+#include "aspi/AspiRecords.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The records as a real ASPI layer reads them, in the 32-bit Windows build.
-#include "AspiRecords.h"
+#include "aspi/AspiRecords.h"
 
 #include <gtest/gtest.h>
 
