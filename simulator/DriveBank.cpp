@@ -227,14 +227,16 @@ void DriveBank::CompletionLoop() {
             wake.wait(lock);
             continue;
         }
-        if (Clock::now() < next->due) {
-            wake.wait_until(lock, next->due);
+        // A copy: the vector may grow while the lock is let go.
+        const Clock::time_point due = next->due;
+        if (Clock::now() < due) {
+            wake.wait_until(lock, due);
             continue;
         }
-        Pending due = *next;
+        Pending ready = *next;
         pending.erase(next);
         std::vector<std::pair<void*, void*>> posts;
-        RunPending(due, posts);
+        RunPending(ready, posts);
         lock.unlock();
         for (auto& post : posts)
             reinterpret_cast<PostRoutine>(post.first)(post.second);
