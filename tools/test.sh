@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both trees and runs every test: native
-# (plain and under AddressSanitizer + UBSan) and Windows (under Wine).
+# (plain, under AddressSanitizer + UBSan and under ThreadSanitizer) and
+# Windows (under Wine).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -66,6 +67,8 @@ configure_and_build native -DCMAKE_BUILD_TYPE=Debug
 run_tests native
 configure_and_build native-asan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests native-asan
+configure_and_build native-tsan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_TSAN=ON
+TSAN_OPTIONS=halt_on_error=1 run_tests native-tsan
 configure_and_build win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
 run_tests win
 
