@@ -35,6 +35,13 @@ if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
     wineserver -w
     touch "$WINEPREFIX/.corvane-ready"
 fi
+# No window manager runs on the virtual display: windows Wine leaves to one are
+# never decorated, and destroying a shown one waits 2 s for it. Wine manages
+# and draws them itself instead.
+if [ ! -f "$WINEPREFIX/.corvane-unmanaged" ]; then
+    wine reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1
+    touch "$WINEPREFIX/.corvane-unmanaged"
+fi
 flock -u 9
 
 cd "$(dirname "$program")"
