@@ -2,6 +2,9 @@
 
 if(WIN32)
   enable_language(RC)
+  # Programs, plug-ins and the simulated ASPI layer side by side, as Windows
+  # finds them: in the program's own directory.
+  set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
   # Static runtime: the programs run on a bare Windows or Wine.
   add_link_options(-static -static-libgcc -static-libstdc++)
 endif()

@@ -1,0 +1,281 @@
+#include "BankConfig.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace simulator {
+namespace {
+
+struct Parser {
+    int lineNumber = 0;
+    std::string error;
+
+    int Fail(const std::string& message) {
+        error = "line " + std::to_string(lineNumber) + ": " + message;
+        return 0;
+    }
+};
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Splits a line into words; double quotes group, with \0 \\ \" \xNN escapes.
+int SplitWords(Parser& p, const std::string& line, std::vector<std::string>& words) {
+    size_t i = 0;
+    while (i < line.size()) {
+        char c = line[i];
+        if (c == ' ' || c == '\t' || c == '\r') {
+            ++i;
+            continue;
+        }
+        if (c == '#')
+            break;
+        std::string word;
+        bool quoted = false;
+        while (i < line.size()) {
+            c = line[i];
+            if (!quoted && (c == ' ' || c == '\t' || c == '\r' || c == '#'))
+                break;
+            ++i;
+            if (c == '"') {
+                quoted = !quoted;
+            } else if (quoted && c == '\\') {
+                if (i >= line.size())
+                    return p.Fail("escape at end of line");
+                char e = line[i++];
+                if (e == '0') {
+                    word += '\0';
+                } else if (e == 'x') {
+                    int hi = i < line.size() ? HexDigit(line[i]) : -1;
+                    int lo = i + 1 < line.size() ? HexDigit(line[i + 1]) : -1;
+                    if (hi < 0 || lo < 0)
+                        return p.Fail("\\x needs two hexadecimal digits");
+                    word += static_cast<char>(hi * 16 + lo);
+                    i += 2;
+                } else if (e == '\\' || e == '"') {
+                    word += e;
+                } else {
+                    return p.Fail(std::string("unknown escape \\") + e);
+                }
+            } else {
+                word += c;
+            }
+        }
+        if (quoted)
+            return p.Fail("unterminated quote");
+        words.push_back(word);
+    }
+    return 1;
+}
+
+int ParseNumber(Parser& p, const std::string& key, const std::string& text, uint32_t max,
+                uint32_t& out) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        text.size() > 9)
+        return p.Fail(key + " needs a whole number, not '" + text + "'");
+    unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
+    if (value > max)
+        return p.Fail(key + " is at most " + std::to_string(max));
+    out = static_cast<uint32_t>(value);
+    return 1;
+}
+
+int ParseHexByte(const std::string& text, uint8_t& out) {
+    if (text.empty() || text.size() > 2)
+        return 0;
+    int value = 0;
+    for (char c : text) {
+        int d = HexDigit(c);
+        if (d < 0)
+            return 0;
+        value = value * 16 + d;
+    }
+    out = static_cast<uint8_t>(value);
+    return 1;
+}
+
+int ParseProtocols(Parser& p, const std::string& text, unsigned& out) {
+    out = 0;
+    if (text == "none")
+        return 1;
+    std::stringstream list(text);
+    std::string item;
+    while (std::getline(list, item, ',')) {
+        if (item == "2.0")
+            out |= PROTOCOL_20;
+        else if (item == "2.1")
+            out |= PROTOCOL_21;
+        else if (item == "2.2")
+            out |= PROTOCOL_22;
+        else
+            return p.Fail("unknown protocol '" + item + "' (2.0, 2.1, 2.2 or none)");
+    }
+    return out ? 1 : p.Fail("protocols needs 2.0, 2.1, 2.2 or none");
+}
+
+int ParseHang(Parser& p, const std::string& text, std::bitset<256>& out) {
+    if (text == "all") {
+        out.set();
+        return 1;
+    }
+    std::stringstream list(text);
+    std::string item;
+    while (std::getline(list, item, ',')) {
+        uint8_t opcode;
+        if (!ParseHexByte(item, opcode))
+            return p.Fail("hang needs hexadecimal opcodes or all, not '" + item + "'");
+        out.set(opcode);
+    }
+    return 1;
+}
+
+int ParseSense(Parser& p, const std::string& text, DriveConfig& drive) {
+    std::stringstream parts(text);
+    std::string key, asc, ascq;
+    if (!std::getline(parts, key, '/') || !std::getline(parts, asc, '/') ||
+        !std::getline(parts, ascq) || !ParseHexByte(key, drive.failKey) ||
+        !ParseHexByte(asc, drive.failAsc) || !ParseHexByte(ascq, drive.failAscq) ||
+        drive.failKey > 0xF)
+        return p.Fail("fail-transfer needs sense as K/AA/QQ in hexadecimal, not '" + text + "'");
+    drive.failTransfer = true;
+    return 1;
+}
+
+template <size_t N>
+int ParseText(Parser& p, const std::string& key, const std::string& text,
+              std::array<uint8_t, N>& field) {
+    if (text.size() > N)
+        return p.Fail(key + " holds at most " + std::to_string(N) + " characters");
+    SetField(field, text);
+    return 1;
+}
+
+int ParseDevice(Parser& p, const std::vector<std::string>& words, BankConfig& config) {
+    if (config.adapters.empty())
+        return p.Fail("'" + words[0] + "' before the first 'adapter'");
+    uint32_t target;
+    if (words.size() < 2 || !ParseNumber(p, "target", words[1], TARGETS_PER_ADAPTER - 1, target))
+        return p.error.empty() ? p.Fail(words[0] + " needs a target number 0 to 7") : 0;
+    DriveConfig& drive = config.adapters.back()[target];
+    if (drive.kind != DriveKind::None)
+        return p.Fail("target " + std::to_string(target) + " is described twice");
+    bool cd = words[0] == "drive";
+    drive.kind = cd ? DriveKind::CdDrive : DriveKind::Disk;
+    SetField(drive.vendor, "QVSIM");
+    SetField(drive.product, cd ? "CD-ROM" : "DISK");
+    SetField(drive.revision, "1.00");
+    for (size_t i = 2; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        size_t eq = word.find('=');
+        std::string key = word.substr(0, eq);
+        std::string value = eq == std::string::npos ? std::string() : word.substr(eq + 1);
+        if (key == "notready" && eq == std::string::npos) {
+            drive.notReady = true;
+            continue;
+        }
+        if (eq == std::string::npos)
+            return p.Fail("expected key=value, not '" + word + "'");
+        int ok;
+        if (key == "vendor")
+            ok = ParseText(p, key, value, drive.vendor);
+        else if (key == "product")
+            ok = ParseText(p, key, value, drive.product);
+        else if (key == "revision")
+            ok = ParseText(p, key, value, drive.revision);
+        else if (key == "latency")
+            ok = ParseNumber(p, key, value, 600000, drive.latencyMs);
+        else if (key == "hang")
+            ok = ParseHang(p, value, drive.hang);
+        else if (cd && key == "protocols")
+            ok = ParseProtocols(p, value, drive.protocols);
+        else if (cd && key == "flash")
+            ok = ParseNumber(p, key, value, 600000, drive.flashMs);
+        else if (cd && key == "attention") {
+            uint32_t n;
+            ok = ParseNumber(p, key, value, 1000, n);
+            drive.unitAttentions = static_cast<int>(n);
+        } else if (cd && key == "fail-transfer")
+            ok = ParseSense(p, value, drive);
+        else
+            return p.Fail("unknown key '" + key + "' for " + words[0]);
+        if (!ok)
+            return 0;
+    }
+    return 1;
+}
+
+} // namespace
+
+int ParseBank(const std::string& text, BankConfig& config, std::string& error) {
+    config = BankConfig();
+    Parser p;
+    std::stringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        ++p.lineNumber;
+        std::vector<std::string> words;
+        int ok = SplitWords(p, line, words);
+        if (ok && !words.empty()) {
+            if (words[0] == "adapter") {
+                if (words.size() > 1)
+                    ok = p.Fail("'adapter' takes nothing after it");
+                else if (config.adapters.size() >= MAX_ADAPTERS)
+                    ok = p.Fail("at most " + std::to_string(MAX_ADAPTERS) + " adapters");
+                else
+                    config.adapters.emplace_back();
+            } else if (words[0] == "drive" || words[0] == "disk") {
+                ok = ParseDevice(p, words, config);
+            } else {
+                ok = p.Fail("unknown statement '" + words[0] + "'");
+            }
+        }
+        if (!ok) {
+            error = p.error;
+            config = BankConfig();
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int LoadBankFile(const std::string& path, BankConfig& config, std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        config = BankConfig();
+        error = "bank file " + path + ": cannot be read";
+        return 0;
+    }
+    std::stringstream text;
+    text << file.rdbuf();
+    if (!ParseBank(text.str(), config, error)) {
+        error = "bank file " + path + " " + error;
+        return 0;
+    }
+    return 1;
+}
+
+BankConfig DefaultBank() {
+    static const char* const text = R"(
+adapter
+drive 0 vendor="QVSIM" product="CD-RW QV-2000" revision="1.00" protocols=2.0 latency=2 flash=4000
+drive 1 vendor="QVSIM" product="DVD-ROM QV-2100" revision="2.10" protocols=2.1 latency=2 flash=4000
+disk 2 vendor="QVSIM" product="HARD DISK" revision="0.90" latency=2
+adapter
+drive 0 vendor="QVSIM" product="DVD+RW QV-2200" revision="1.20" protocols=2.2 latency=2 flash=4000 attention=1
+drive 1 vendor="QVSIM" product="CD-ROM QV-1000" revision="3.00" protocols=none latency=2
+)";
+    BankConfig config;
+    std::string error;
+    ParseBank(text, config, error);
+    return config;
+}
+
+} // namespace simulator

@@ -1,0 +1,62 @@
+// What a simulated drive bank holds: host adapters with targets 0 to 7, each
+// a CD/DVD drive, a disk or nothing, and how each drive behaves.
+#pragma once
+
+#include <array>
+#include <bitset>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace simulator {
+
+enum class DriveKind { None, CdDrive, Disk };
+
+// Vendor download protocols, numbered as the plug-in numbers them.
+enum : unsigned {
+    PROTOCOL_20 = 1u << 1, // "CB 20" form
+    PROTOCOL_21 = 1u << 2, // "CB 21" form
+    PROTOCOL_22 = 1u << 3, // "CB 0 22" form
+};
+
+constexpr int TARGETS_PER_ADAPTER = 8;
+constexpr int MAX_ADAPTERS = 16;
+
+struct DriveConfig {
+    DriveKind kind = DriveKind::None;
+    // INQUIRY identity, exactly as answered: NUL bytes are kept.
+    std::array<uint8_t, 8> vendor{};
+    std::array<uint8_t, 16> product{};
+    std::array<uint8_t, 4> revision{};
+    unsigned protocols = 0;
+    uint32_t latencyMs = 1;
+    uint32_t flashMs = 0;       // extra time a firmware transfer takes
+    int unitAttentions = 0;     // START STOP UNIT answers before the first success
+    bool notReady = false;      // TEST UNIT READY answers NOT READY
+    bool failTransfer = false;  // the transfer ends with the sense below
+    uint8_t failKey = 0, failAsc = 0, failAscq = 0;
+    std::bitset<256> hang;      // opcodes that never complete
+};
+
+struct BankConfig {
+    std::vector<std::array<DriveConfig, TARGETS_PER_ADAPTER>> adapters;
+};
+
+// Parses the bank text format (see simulator/README.md). On failure answers 0
+// and sets error to a message naming the line; config is then left empty.
+int ParseBank(const std::string& text, BankConfig& config, std::string& error);
+
+// Reads and parses a bank file; the message names the file as well.
+int LoadBankFile(const std::string& path, BankConfig& config, std::string& error);
+
+// The bank shown when none is named: drives of each protocol, one that takes
+// no probe, and a disk.
+BankConfig DefaultBank();
+
+// Sets a text field from a string, padded with spaces.
+template <size_t N> void SetField(std::array<uint8_t, N>& field, const std::string& text) {
+    for (size_t i = 0; i < N; ++i)
+        field[i] = i < text.size() ? static_cast<uint8_t>(text[i]) : ' ';
+}
+
+} // namespace simulator

@@ -1,0 +1,23 @@
+// Putting a drive bank in place as this process's ASPI layer.
+#pragma once
+
+#include "DriveBank.h"
+
+namespace simulator {
+
+// Binds the ASPI entry points of aspi/AspiLayer.h to this bank; null unbinds.
+// The bank must outlive the binding.
+void InstallLayer(DriveBank* bank);
+
+// A bank as the environment describes it: the bank file (or the default bank
+// when the path is empty), the command log and the state file (either may be
+// empty). A bad bank file is reported and gives a bank with no adapters.
+DriveBank* CreateBank(const std::string& bankPath, const std::string& logPath,
+                      const std::string& statePath);
+
+// Environment variables naming the three files.
+constexpr const char* BANK_VARIABLE = "CORVANE_BANK";
+constexpr const char* LOG_VARIABLE = "CORVANE_BANK_LOG";
+constexpr const char* STATE_VARIABLE = "CORVANE_BANK_STATE";
+
+} // namespace simulator

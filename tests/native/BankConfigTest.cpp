@@ -1,0 +1,118 @@
+#include "simulator/BankConfig.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+using namespace simulator;
+
+namespace {
+std::string Text(const std::array<uint8_t, 8>& f) { return std::string(f.begin(), f.end()); }
+std::string Text(const std::array<uint8_t, 16>& f) { return std::string(f.begin(), f.end()); }
+std::string Text(const std::array<uint8_t, 4>& f) { return std::string(f.begin(), f.end()); }
+} // namespace
+
+TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
+    BankConfig config;
+    std::string error;
+    ASSERT_EQ(1, ParseBank("# two adapters\n"
+                           "adapter\n"
+                           "drive 0 vendor=\"AB\\0\\0\" product=\"DVD \\x41\" revision=1.2 "
+                           "protocols=2.0,2.2 latency=7 flash=300 attention=2 notready "
+                           "fail-transfer=3/0C/00 hang=12,cb   # trailing comment\n"
+                           "\n"
+                           "adapter\n"
+                           "disk 7 product=\"BIG # DISK\"\n",
+                           config, error))
+        << error;
+    ASSERT_EQ(2u, config.adapters.size());
+    const DriveConfig& d = config.adapters[0][0];
+    EXPECT_EQ(DriveKind::CdDrive, d.kind);
+    EXPECT_EQ(std::string("AB\0\0    ", 8), Text(d.vendor));
+    EXPECT_EQ("DVD A           ", Text(d.product));
+    EXPECT_EQ("1.2 ", Text(d.revision));
+    EXPECT_EQ(PROTOCOL_20 | PROTOCOL_22, d.protocols);
+    EXPECT_EQ(7u, d.latencyMs);
+    EXPECT_EQ(300u, d.flashMs);
+    EXPECT_EQ(2, d.unitAttentions);
+    EXPECT_TRUE(d.notReady);
+    EXPECT_TRUE(d.failTransfer);
+    EXPECT_EQ(3, d.failKey);
+    EXPECT_EQ(0x0C, d.failAsc);
+    EXPECT_TRUE(d.hang.test(0x12));
+    EXPECT_TRUE(d.hang.test(0xCB));
+    EXPECT_FALSE(d.hang.test(0x00));
+    EXPECT_EQ(DriveKind::None, config.adapters[0][1].kind);
+    EXPECT_EQ(DriveKind::Disk, config.adapters[1][7].kind);
+    EXPECT_EQ("BIG # DISK      ", Text(config.adapters[1][7].product));
+}
+
+TEST(BankConfig, ErrorsNameTheLineAndLeaveNoHalfBank) {
+    struct Case {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"drive 0\n", "line 1: 'drive' before the first 'adapter'"},
+        {"adapter\ndrive 8\n", "line 2: target is at most 7"},
+        {"adapter\ndrive\n", "line 2: drive needs a target number 0 to 7"},
+        {"adapter\ndrive 1\ndrive 1\n", "line 3: target 1 is described twice"},
+        {"adapter\n\ndrive 0 vendor=\"123456789\"\n", "line 3: vendor holds at most 8"},
+        {"adapter\ndrive 0 protocols=3.0\n", "line 2: unknown protocol '3.0'"},
+        {"adapter\ndrive 0 latency=-1\n", "line 2: latency needs a whole number"},
+        {"adapter\ndrive 0 vendor=\"open\n", "line 2: unterminated quote"},
+        {"adapter\ndrive 0 vendor=\"\\x4\"\n", "line 2: \\x needs two hexadecimal digits"},
+        {"adapter\ndrive 0 fail-transfer=13/00/00\n", "line 2: fail-transfer needs sense"},
+        {"adapter\ndisk 0 protocols=2.0\n", "line 2: unknown key 'protocols' for disk"},
+        {"adapter\ndrive 0 hang=XYZ\n", "line 2: hang needs hexadecimal opcodes"},
+        {"adapter x\n", "line 1: 'adapter' takes nothing after it"},
+        {"bogus\n", "line 1: unknown statement 'bogus'"},
+    };
+    for (const Case& c : cases) {
+        BankConfig config;
+        config.adapters.resize(3);
+        std::string error;
+        EXPECT_EQ(0, ParseBank(c.text, config, error)) << c.text;
+        EXPECT_EQ(0u, error.find(c.expected)) << c.text << " gave: " << error;
+        EXPECT_TRUE(config.adapters.empty()) << c.text;
+    }
+    std::string many;
+    for (int i = 0; i <= MAX_ADAPTERS; ++i)
+        many += "adapter\n";
+    BankConfig config;
+    std::string error;
+    EXPECT_EQ(0, ParseBank(many, config, error));
+    EXPECT_NE(std::string::npos, error.find("line 17"));
+}
+
+TEST(BankConfig, FileErrorsNameTheFile) {
+    BankConfig config;
+    std::string error;
+    EXPECT_EQ(0, LoadBankFile("/nonexistent/bank.txt", config, error));
+    EXPECT_NE(std::string::npos, error.find("/nonexistent/bank.txt"));
+
+    std::string path = testing::TempDir() + "bad-bank.txt";
+    FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(nullptr, f);
+    std::fputs("adapter\ndrive 0\nfloppy 1\n", f);
+    std::fclose(f);
+    EXPECT_EQ(0, LoadBankFile(path, config, error));
+    EXPECT_NE(std::string::npos, error.find(path + " line 3"));
+    std::remove(path.c_str());
+}
+
+TEST(BankConfig, DefaultBankShowsEveryKindOfDevice) {
+    BankConfig config = DefaultBank();
+    ASSERT_EQ(2u, config.adapters.size());
+    unsigned protocols = 0;
+    int noProbe = 0, disks = 0;
+    for (const auto& adapter : config.adapters)
+        for (const DriveConfig& d : adapter) {
+            protocols |= d.protocols;
+            noProbe += d.kind == DriveKind::CdDrive && d.protocols == 0;
+            disks += d.kind == DriveKind::Disk;
+        }
+    EXPECT_EQ(PROTOCOL_20 | PROTOCOL_21 | PROTOCOL_22, protocols);
+    EXPECT_EQ(1, noProbe);
+    EXPECT_EQ(1, disks);
+}
