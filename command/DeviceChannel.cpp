@@ -29,14 +29,6 @@ int AwaitStatus(const uint8_t* status) {
     return 1;
 }
 
-// The abort and reset records live in the channel, not in a stack frame, so
-// a layer that completes them late writes into memory that is still ours.
-uint32_t SendSettled(void* record, const uint8_t* status) {
-    uint32_t result = SendASPI32Command(record);
-    AwaitStatus(status);
-    return result;
-}
-
 // A record is refilled only once the layer has given it back.
 int IsFree(const uint8_t* status) { return !IsPending(status) || AwaitStatus(status); }
 
@@ -74,11 +66,9 @@ DeviceChannel::DeviceChannel(int32_t size)
     std::memset(cdb, 0, sizeof cdb);
     std::memset(devices, 0, sizeof devices);
     std::memset(&request, 0, sizeof request);
-    std::memset(&abortRequest, 0, sizeof abortRequest);
     std::memset(&resetRequest, 0, sizeof resetRequest);
     // A status other than pending marks a record the layer does not hold.
     request.SRB_Status = SS_COMP;
-    abortRequest.SRB_Status = SS_COMP;
     resetRequest.SRB_Status = SS_COMP;
 
     uint32_t info = GetASPI32SupportInfo();
@@ -239,17 +229,10 @@ void DeviceChannel::HandOverEvent(EventHandle event) {
         CloseCompletionEvent(event);
 }
 
-// The drive did not answer in time. Its request must come back before the
-// record, the event or the buffer serve the next command: a late completion
-// would otherwise land in that command.
+// The drive did not answer in time. The reset makes the layer give the
+// request back, and it must have done so before the record, the event or the
+// buffer serve the next command: a late completion would land in that one.
 void DeviceChannel::EndTimedOutCommand() {
-    if (IsFree(&abortRequest.SRB_Status)) {
-        std::memset(&abortRequest, 0, sizeof abortRequest);
-        abortRequest.SRB_Cmd = SC_ABORT_SRB;
-        abortRequest.SRB_HaId = adapter;
-        abortRequest.SRB_ToAbort = &request;
-        SendSettled(&abortRequest, &abortRequest.SRB_Status);
-    }
     ResetDevice();
     ReleaseRequest();
 }
@@ -280,5 +263,9 @@ int32_t DeviceChannel::ResetDevice() {
     resetRequest.SRB_Hdr_Rsvd = 0;
     resetRequest.SRB_Target = target;
     resetRequest.SRB_Lun = 0;
-    return SendSettled(&resetRequest, &resetRequest.SRB_Status) == SS_COMP ? 1 : 0;
+    uint32_t result = SendASPI32Command(&resetRequest);
+    // The record lives in the channel, not in a stack frame, so a layer that
+    // completes it late still writes into memory that is ours.
+    AwaitStatus(&resetRequest.SRB_Status);
+    return result == SS_COMP ? 1 : 0;
 }

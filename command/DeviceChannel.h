@@ -89,7 +89,6 @@ public:
     // The layer owns a request from sending until it stores a status. A
     // request it did not give back in time keeps its event here until it does.
     aspi::EventHandle lingeringEvent;
-    aspi::SRB_Abort abortRequest;
     aspi::SRB_BusDeviceReset resetRequest;
 
 private:
