@@ -54,7 +54,7 @@ run_tests() { # tree
         total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
         nfail=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
         [ "$nfail" -gt 0 ] && sed -n '/The following tests FAILED/,$p' "$log"
-        [ "$nfail" -gt 0 ] && grep -B2 -A20 -E '\[  FAILED  \]|Failure' "$log" | head -200
+        [ "$nfail" -gt 0 ] && { grep -B2 -A20 -E '\[  FAILED  \]|Failure|runtime error|ERROR: ' "$log" | head -200 || true; }
         passed=$((passed + total - nfail))
         failed=$((failed + nfail))
         summary+=("$tree: $((total - nfail)) of $total test programs passed")

@@ -273,7 +273,8 @@ TEST(DeviceChannel, InquiryTextCompilesAndExecutes) {
     EXPECT_EQ(SRB_EVENT_NOTIFY | SRB_DIR_IN, channel.request.SRB_Flags);
     EXPECT_EQ(14, channel.request.SRB_SenseLen);
     EXPECT_EQ(12, channel.request.SRB_CDBLen);
-    EXPECT_EQ(channel.buffer, channel.request.SRB_BufPointer);
+    uint8_t* data = channel.request.SRB_BufPointer; // a packed field: no reference to it
+    EXPECT_EQ(channel.buffer, data);
 }
 
 TEST(DeviceChannel, SenseDataMakesTheCommandFail) {
