@@ -3,7 +3,7 @@
 # Quiet and quick when everything is there already.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark-dev
           g++-mingw-w64-i686-posix binutils-mingw-w64-i686
           wine wine32 xvfb x11-utils imagemagick)
 

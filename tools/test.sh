@@ -55,12 +55,38 @@ run_tests() { # tree
         total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
         nfail=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
         [ "$nfail" -gt 0 ] && sed -n '/The following tests FAILED/,$p' "$log"
-        [ "$nfail" -gt 0 ] && grep -B2 -A20 -E '\[  FAILED  \]|Failure' "$log" | head -200
+        [ "$nfail" -gt 0 ] && { grep -B2 -A20 -E '\[  FAILED  \]|Failure|runtime error|ERROR: ' "$log" | head -200 || true; }
         passed=$((passed + total - nfail))
         failed=$((failed + nfail))
         summary+=("$tree: $((total - nfail)) of $total test programs passed")
     fi
     rm -f "$log"
+}
+
+# The fuzz targets of the command layer, a bounded time each under ASan and
+# UBSan; a crash, an overrun or a leak fails the run.
+run_fuzz() {
+    local seconds=${CORVANE_FUZZ_SECONDS:-20} work name ok=0 total=0
+    work=$(mktemp -d)
+    echo "== fuzz (${seconds} s each)"
+    for name in match number compile; do
+        total=$((total + 1))
+        mkdir -p "$work/$name"
+        if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+            "build/fuzz/tests/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 \
+            -artifact_prefix="$work/" -print_final_stats=0 \
+            "$work/$name" "tests/fuzz/corpus/$name" >"$work/$name.log" 2>&1; then
+            ok=$((ok + 1))
+            echo "fuzz_$name: $(grep -Eo 'Done [0-9]+ runs' "$work/$name.log" | tail -1), clean"
+        else
+            tail -40 "$work/$name.log"
+            echo "fuzz_$name FAILED" >&2
+        fi
+    done
+    rm -rf "$work"
+    passed=$((passed + ok))
+    failed=$((failed + total - ok))
+    summary+=("fuzz: $ok of $total fuzz targets ran clean")
 }
 
 configure_and_build native -DCMAKE_BUILD_TYPE=Debug
@@ -69,6 +95,9 @@ configure_and_build native-asan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests native-asan
 configure_and_build native-tsan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_TSAN=ON
 TSAN_OPTIONS=halt_on_error=1 run_tests native-tsan
+configure_and_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DCORVANE_FUZZ=ON
+run_fuzz
 configure_and_build win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
 run_tests win
 

@@ -1,0 +1,79 @@
+#include "command/Match.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+class CaptureList {
+public:
+    CaptureList(StringEx* const* list, int count) : list_(list), count_(count) {}
+
+    void Write(const char* text, int length) {
+        StringEx* capture = next_ < count_ ? list_[next_] : nullptr;
+        ++next_;
+        if (capture)
+            capture->Assign(text, length);
+    }
+
+private:
+    StringEx* const* list_;
+    int count_;
+    int next_ = 0;
+};
+
+} // namespace
+
+bool MatchList(const StringEx& subject, const char* pattern, StringEx* const* captures,
+               int captureCount) {
+    if (!pattern)
+        pattern = "";
+    // A private copy: a capture may be the subject itself.
+    int length = subject.GetLength();
+    char local[128];
+    std::unique_ptr<char[]> heap;
+    char* text = local;
+    if (length >= static_cast<int>(sizeof local)) {
+        heap.reset(new (std::nothrow) char[length + 1]);
+        if (!heap)
+            return false;
+        text = heap.get();
+    }
+    std::memcpy(text, subject.data, static_cast<size_t>(length) + 1);
+
+    CaptureList out(captures, captureCount);
+    const char* rest = text;
+    for (;;) {
+        if (!*rest) {
+            if (*pattern == '*') {
+                out.Write(rest, 0);
+                ++pattern;
+            }
+            return *pattern == 0;
+        }
+        switch (*pattern) {
+        case 0:
+            return false;
+        case '*': {
+            char stop = *++pattern;
+            const char* end = stop ? std::strchr(rest, stop) : nullptr;
+            int taken = end ? static_cast<int>(end - rest) : static_cast<int>(std::strlen(rest));
+            out.Write(rest, taken);
+            rest += taken;
+            break;
+        }
+        case '?':
+            out.Write(rest, 1);
+            ++rest;
+            ++pattern;
+            break;
+        default:
+            if (*rest != *pattern)
+                return false;
+            ++rest;
+            ++pattern;
+            break;
+        }
+    }
+}

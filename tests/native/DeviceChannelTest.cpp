@@ -1,0 +1,545 @@
+// Built twice: against the plug-in's channel (command_tests) and against the
+// host's (command_host_tests, CORVANE_HOST_CHANNEL set).
+#include "command/CompileCommand.h"
+#include "command/DeviceChannel.h"
+
+#include "aspi/AspiLayer.h"
+#include "aspi/AspiPlatform.h"
+#include "simulator/BankConfig.h"
+#include "simulator/DriveBank.h"
+#include "simulator/SimulatedLayer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace aspi;
+
+namespace {
+
+// A bank from its text, installed as the ASPI layer for the test's lifetime.
+// Declare it before the channel, so that the channel goes first.
+struct Bank {
+    simulator::BankConfig config;
+    std::unique_ptr<simulator::DriveBank> bank;
+
+    explicit Bank(const char* text) {
+        std::string error;
+        EXPECT_EQ(1, simulator::ParseBank(text, config, error)) << error;
+        bank.reset(new simulator::DriveBank(config));
+        simulator::InstallLayer(bank.get());
+    }
+    ~Bank() { simulator::InstallLayer(nullptr); }
+
+    int Executed() {
+        int n = 0;
+        for (const std::string& line : bank->Journal())
+            n += line.compare(0, 5, "exec ") == 0;
+        return n;
+    }
+};
+
+// A layer of the test's own making, for answers a bank does not give: any
+// first INQUIRY byte, status "completed" together with sense data, a late
+// completion that ignores the reset, a signal before the status.
+struct FakeLayer {
+    static FakeLayer* current;
+
+    uint32_t info = MakeSupportInfo(SS_COMP, 1);
+    std::vector<uint8_t> answer;
+    uint8_t status = SS_COMP;
+    uint8_t sense[SENSE_LEN] = {};
+    int delayMs = 0;          // completes from another thread after this long
+    bool signalFirst = false; // signals the event once before completing
+    bool never = false;       // keeps the request until Complete is called
+    std::atomic<int> sent{0}, resets{0};
+    SRB_ExecSCSICmd* held = nullptr;
+    std::vector<std::thread> threads;
+
+    FakeLayer() {
+        current = this;
+        BindLayer(&Info, &Send);
+    }
+    ~FakeLayer() {
+        for (std::thread& t : threads)
+            t.join();
+        BindLayer(nullptr, nullptr);
+        current = nullptr;
+    }
+
+    void Complete(SRB_ExecSCSICmd* srb) {
+        uint32_t n = srb->SRB_BufLen < answer.size() ? srb->SRB_BufLen : answer.size();
+        if (n)
+            std::memcpy(srb->SRB_BufPointer, answer.data(), n);
+        std::memcpy(srb->SenseArea, sense, sizeof sense);
+        void* event = srb->SRB_PostProc;
+        uint8_t flags = srb->SRB_Flags;
+        StoreStatus(&srb->SRB_Status, status);
+        if (flags & SRB_EVENT_NOTIFY)
+            SignalCompletionEvent(event);
+    }
+
+    static uint32_t Info() { return current->info; }
+
+    static uint32_t Send(void* request) {
+        FakeLayer& self = *current;
+        if (static_cast<SRB_Header*>(request)->SRB_Cmd == SC_RESET_DEV) {
+            ++self.resets;
+            StoreStatus(&static_cast<SRB_Header*>(request)->SRB_Status, SS_COMP);
+            return SS_COMP;
+        }
+        auto* srb = static_cast<SRB_ExecSCSICmd*>(request);
+        ++self.sent;
+        StoreStatus(&srb->SRB_Status, SS_PENDING);
+        if (self.signalFirst)
+            SignalCompletionEvent(srb->SRB_PostProc);
+        if (self.never) {
+            self.held = srb;
+        } else if (self.delayMs) {
+            self.threads.emplace_back([&self, srb] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(self.delayMs));
+                self.Complete(srb);
+            });
+        } else {
+            self.Complete(srb);
+        }
+        return SS_PENDING;
+    }
+};
+FakeLayer* FakeLayer::current = nullptr;
+
+std::vector<uint8_t> InquiryAnswer(uint8_t first) {
+    std::vector<uint8_t> data(36, 0);
+    data[0] = first;
+    std::memcpy(&data[8], "FAKE    MAKER DRIVE     9.99", 28);
+    return data;
+}
+
+std::string Model(const DeviceEntry& entry) { return entry.model; }
+
+int TimedOutFlag(const DeviceChannel& channel) {
+#if CORVANE_HOST_CHANNEL
+    return channel.senseKey == 255;
+#else
+    return channel.timedOut;
+#endif
+}
+
+struct PollOverride {
+    explicit PollOverride(int on) { SetWindows95Or98Override(on); }
+    ~PollOverride() { SetWindows95Or98Override(-1); }
+};
+
+const char kTwoDrives[] = "adapter\n"
+                          "drive 0 vendor=\"QV\" product=\"DVD 22\" revision=\"1.00\" latency=0\n"
+                          "drive 1 vendor=\"AB\" product=\"SLOW\" revision=\"2.00\" latency=0 "
+                          "hang=1B\n"
+                          "disk 2 latency=0\n"
+                          "drive 3 vendor=\"NR\" product=\"EMPTY\" latency=0 notready\n";
+
+} // namespace
+
+TEST(DeviceChannel, ConstructionAndBufferSize) {
+    Bank bank("adapter\nadapter\nadapter\n");
+    DeviceChannel small(10);
+    DeviceChannel host(1024);
+    DeviceChannel plugin(65545);
+#if CORVANE_HOST_CHANNEL
+    EXPECT_EQ(36u, small.bufferSize) << "an INQUIRY identity always fits";
+    EXPECT_EQ(1024u, host.bufferSize);
+    EXPECT_EQ(65540u, plugin.bufferSize);
+#else
+    EXPECT_EQ(72u, small.bufferSize);
+    EXPECT_EQ(2048u, host.bufferSize);
+    EXPECT_EQ(131080u, plugin.bufferSize) << "twice the clamped size";
+    EXPECT_EQ(0, plugin.timedOut);
+    EXPECT_EQ(0, plugin.pollMode);
+#endif
+    EXPECT_EQ(3, plugin.GetAdapterCount());
+    EXPECT_EQ(0, plugin.GetAdapter());
+    EXPECT_EQ(0, plugin.GetTarget());
+    EXPECT_EQ(0, plugin.cdbLength);
+    EXPECT_EQ(0, plugin.deviceCount);
+    EXPECT_EQ(7200u, plugin.timeout);
+    EXPECT_EQ(0, plugin.buffer[0]);
+}
+
+TEST(DeviceChannel, NoAdapters) {
+    {
+        BindLayer(nullptr, nullptr);
+        DeviceChannel channel(1024);
+        EXPECT_EQ(0, channel.GetAdapterCount());
+        channel.ScanDevices();
+        EXPECT_EQ(0, channel.deviceCount);
+    }
+    Bank bank("");
+    DeviceChannel channel(1024);
+    EXPECT_EQ(0, channel.GetAdapterCount());
+    channel.ScanDevices();
+    EXPECT_EQ(0, channel.deviceCount);
+    CompileCommand(channel, "12 0 0 0 24 /R36");
+    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(0, bank.Executed());
+}
+
+TEST(DeviceChannel, ScanListsEightOfNineDrivesInAdapterThenTargetOrder) {
+    Bank bank("adapter\n"
+              "drive 0 product=\"A0\" latency=0\n"
+              "drive 1 product=\"A1\" latency=0\n"
+              "disk 2 product=\"DISK\" latency=0\n"
+              "drive 3 product=\"A3\" latency=0\n"
+              "drive 5 product=\"A5\" latency=0\n"
+              "adapter\n"
+              "drive 0 product=\"B0\" latency=0\n"
+              "drive 1 product=\"B1\" latency=0\n"
+              "drive 4 product=\"B4\" latency=0\n"
+              "drive 6 product=\"B6\" latency=0\n"
+              "drive 7 product=\"B7\" latency=0\n");
+    DeviceChannel channel(1024);
+    channel.SetAdapter(1);
+    channel.SetTarget(6);
+    channel.ScanDevices();
+    ASSERT_EQ(8, channel.deviceCount);
+    const int expected[8][2] = {{0, 0}, {0, 1}, {0, 3}, {0, 5}, {1, 0}, {1, 1}, {1, 4}, {1, 6}};
+    const char* products[8] = {"A0", "A1", "A3", "A5", "B0", "B1", "B4", "B6"};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(expected[i][0], channel.devices[i].adapter) << i;
+        EXPECT_EQ(expected[i][1], channel.devices[i].target) << i;
+        EXPECT_EQ(products[i], Model(channel.devices[i]).substr(8, 2)) << i;
+    }
+    EXPECT_EQ(0, channel.GetAdapter()) << "the scan selects entry 0";
+    EXPECT_EQ(0, channel.GetTarget());
+    EXPECT_EQ(0, channel.FindSelectedDevice());
+    EXPECT_EQ(0x12, channel.cdb[0]) << "the INQUIRY stays the pending command";
+    EXPECT_EQ(36u, channel.dataLength);
+}
+
+TEST(DeviceChannel, OnlyFirstByteFiveIsListed) {
+    for (uint8_t first : {uint8_t{0x00}, uint8_t{0x7F}, uint8_t{0x25}, uint8_t{0x05}}) {
+        FakeLayer fake;
+        fake.answer = InquiryAnswer(first);
+        DeviceChannel channel(1024);
+        channel.ScanDevices();
+        EXPECT_EQ(first == 5 ? 8 : 0, channel.deviceCount) << int(first);
+        EXPECT_EQ(8, fake.sent.load()) << "targets 0 to 7 of the one adapter";
+    }
+}
+
+TEST(DeviceChannel, IdentityWithNulBytesShowsSpaces) {
+    Bank bank("adapter\n"
+              "drive 4 vendor=\"AB\\0\\0\" product=\"DVD\\0\\0RW\" revision=\"1\\0\\x002\" "
+              "latency=0\n");
+    DeviceChannel channel(1024);
+    channel.ScanDevices();
+    ASSERT_EQ(1, channel.deviceCount);
+    EXPECT_STREQ("AB      DVD  RW         ", channel.devices[0].model);
+    EXPECT_EQ(24u, std::strlen(channel.devices[0].model));
+    EXPECT_STREQ("1  2", channel.devices[0].version);
+    EXPECT_EQ(4, channel.GetTarget());
+
+    char model[10], version[3];
+    channel.ReadInquiryText(model, version);
+    EXPECT_STREQ("AB      D", model) << "cut to the room the caller has";
+    EXPECT_STREQ("1 ", version);
+    StringEx modelText(25), versionText(5);
+    channel.ReadInquiryText(modelText, versionText);
+    EXPECT_STREQ("AB      DVD  RW         ", modelText.data);
+    EXPECT_STREQ("1  2", versionText.data);
+}
+
+TEST(DeviceChannel, InquiryTextCompilesAndExecutes) {
+    Bank bank(kTwoDrives);
+    DeviceChannel channel(65545);
+    EXPECT_EQ(1, CompileCommand(channel, "12 0 0 0 d'46 /R46"));
+    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "QV      DVD 22          1.00", 28));
+    EXPECT_EQ(0, channel.senseKey);
+    std::vector<std::string> journal = bank.bank->Journal();
+    ASSERT_EQ(1u, journal.size());
+    EXPECT_EQ(0u, journal[0].find("exec ha=0 target=0 dir=in len=46 cdb=12 00 00 00 2E 00 00 00 "
+                                  "00 00 00 00 "))
+        << journal[0];
+    EXPECT_NE(std::string::npos, journal[0].find("status=01"));
+    // A compiled command runs again without compiling.
+    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(2, bank.Executed());
+    EXPECT_EQ(SRB_EVENT_NOTIFY | SRB_DIR_IN, channel.request.SRB_Flags);
+    EXPECT_EQ(14, channel.request.SRB_SenseLen);
+    EXPECT_EQ(12, channel.request.SRB_CDBLen);
+    uint8_t* data = channel.request.SRB_BufPointer; // a packed field: no reference to it
+    EXPECT_EQ(channel.buffer, data);
+}
+
+TEST(DeviceChannel, SenseDataMakesTheCommandFail) {
+    Bank bank(kTwoDrives);
+    DeviceChannel channel(1024);
+    channel.SetTarget(3);
+    CompileCommand(channel, "0 0 0 0 0 0");
+    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(2, channel.senseKey);
+    EXPECT_EQ(4, channel.asc);
+    EXPECT_EQ(0, channel.ascq);
+    channel.SetTarget(0);
+    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(0, channel.senseKey + channel.asc + channel.ascq) << "no sense data: all zero";
+}
+
+TEST(DeviceChannel, CompletedWithSenseDataIsAFailure) {
+    FakeLayer fake;
+    fake.answer = InquiryAnswer(5);
+    fake.status = SS_COMP;
+    fake.sense[0] = 0x70;
+    fake.sense[2] = 0xF6; // only the low four bits are the key
+    fake.sense[12] = 0x29;
+    fake.sense[13] = 0x01;
+    DeviceChannel channel(1024);
+    CompileCommand(channel, "12 0 0 0 24 /R36");
+    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(6, channel.senseKey);
+    EXPECT_EQ(0x29, channel.asc);
+    EXPECT_EQ(0x01, channel.ascq);
+    fake.status = SS_ERR;
+    std::memset(fake.sense, 0, sizeof fake.sense);
+    EXPECT_EQ(0, channel.Execute()) << "an error status without sense fails too";
+    EXPECT_EQ(0, channel.senseKey);
+}
+
+TEST(DeviceChannel, TimeOutResetsTheTargetAndReleasesTheRequest) {
+    Bank bank(kTwoDrives);
+    DeviceChannel channel(1024);
+    channel.SetTarget(3);
+    CompileCommand(channel, "0 0 0 0 0 0");
+    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(4, channel.asc);
+
+    channel.SetTarget(1);
+    CompileCommand(channel, "1B 0 0 0 2");
+    channel.timeout = 100;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, channel.Execute());
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(95));
+    EXPECT_EQ(1, TimedOutFlag(channel));
+#if !CORVANE_HOST_CHANNEL
+    EXPECT_EQ(0, channel.senseKey);
+#endif
+    EXPECT_EQ(4, channel.asc) << "ASC and ASCQ keep the values of the command before";
+    EXPECT_EQ(1, bank.bank->ResetCount(0, 1));
+    EXPECT_EQ(0, bank.bank->PendingCount()) << "the reset released the request";
+    EXPECT_NE(SS_PENDING, LoadStatus(&channel.request.SRB_Status));
+
+    // The next command on the same channel is unaffected.
+    channel.SetTarget(0);
+    CompileCommand(channel, "12 0 0 0 24 /R36");
+    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(0, TimedOutFlag(channel));
+    EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "QV", 2));
+}
+
+TEST(DeviceChannel, LateCompletionNeverReachesTheNextCommand) {
+    FakeLayer fake;
+    fake.answer.assign(36, 0xEE);
+    fake.delayMs = 300; // long after the time-out, and the reset does not stop it
+    DeviceChannel channel(1024);
+    CompileCommand(channel, "12 0 0 0 24 /R36");
+    channel.timeout = 50;
+    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(1, TimedOutFlag(channel));
+    EXPECT_EQ(1, fake.resets.load());
+    EXPECT_EQ(SS_COMP, LoadStatus(&channel.request.SRB_Status))
+        << "Execute returns only once the layer has let go of the request";
+
+    fake.delayMs = 0;
+    fake.answer = InquiryAnswer(5);
+    std::memset(channel.buffer, 0, 36);
+    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(5, channel.buffer[0]);
+    EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "FAKE", 4));
+}
+
+TEST(DeviceChannel, RequestNeverGivenBackIsNotReused) {
+    FakeLayer fake;
+    fake.answer = InquiryAnswer(5);
+    fake.never = true;
+    DeviceChannel channel(1024);
+    CompileCommand(channel, "12 0 0 0 24 /R36");
+    channel.timeout = 20;
+    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(1, fake.sent.load());
+    EXPECT_EQ(0, channel.Execute()) << "the layer still holds the record";
+    EXPECT_EQ(1, fake.sent.load()) << "nothing was sent on it";
+    EXPECT_EQ(1, TimedOutFlag(channel));
+
+    fake.never = false;
+    fake.Complete(fake.held);
+    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(2, fake.sent.load());
+}
+
+TEST(DeviceChannel, SignalBeforeTheStatusIsNotCompletion) {
+    FakeLayer fake;
+    fake.answer = InquiryAnswer(5);
+    fake.signalFirst = true;
+    fake.delayMs = 100;
+    DeviceChannel channel(1024);
+    CompileCommand(channel, "12 0 0 0 24 /R36");
+    channel.timeout = 5000;
+    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(5, channel.buffer[0]);
+    EXPECT_EQ(0, TimedOutFlag(channel));
+}
+
+TEST(DeviceChannel, EventIsReleasedAfterTheCommand) {
+    Bank bank(kTwoDrives);
+    DeviceChannel channel(1024);
+    CompileCommand(channel, "12 0 0 0 24 /R36");
+    ASSERT_EQ(1, channel.Execute());
+    EventHandle used = channel.request.SRB_PostProc;
+    ASSERT_NE(nullptr, used);
+    // An open event would take this signal; a released one cannot.
+    SignalCompletionEvent(used);
+    EXPECT_EQ(0, WaitCompletionEvent(used, 0));
+}
+
+TEST(DeviceChannel, NothingIsSentToAnInvalidAdapterOrPastTheBuffer) {
+    Bank bank(kTwoDrives);
+    DeviceChannel channel(1024);
+    CompileCommand(channel, "0 0 0 0 0 0");
+    channel.Execute();
+    int executed = bank.Executed();
+    ASSERT_EQ(1, executed);
+    uint8_t key = channel.senseKey;
+
+    channel.SetAdapter(255);
+    EXPECT_EQ(0, channel.Execute());
+    channel.SetAdapter(1);
+    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(key, channel.senseKey);
+
+    channel.SetAdapter(0);
+    CompileCommand(channel, "12 0 0 0 24 /R%d", channel.bufferSize + 1);
+    EXPECT_EQ(0, channel.Execute()) << "the layer would write past the buffer";
+
+    SetEventCreationFails(1);
+    CompileCommand(channel, "0 0 0 0 0 0");
+    EXPECT_EQ(0, channel.Execute());
+    SetEventCreationFails(0);
+    EXPECT_EQ(executed, bank.Executed());
+    EXPECT_EQ(0, bank.bank->PendingCount());
+}
+
+TEST(DeviceChannel, SelectionAndSearch) {
+    Bank bank(kTwoDrives);
+    DeviceChannel channel(1024);
+    EXPECT_EQ(-1, channel.FindSelectedDevice()) << "empty table";
+    channel.ScanDevices();
+    ASSERT_EQ(3, channel.deviceCount); // targets 0, 1 and 3; the disk is not listed
+    channel.SetTarget(1);
+    EXPECT_EQ(1, channel.FindSelectedDevice());
+    channel.SetTarget(2);
+    EXPECT_EQ(-1, channel.FindSelectedDevice());
+    channel.SetAdapter(255);
+    channel.SetTarget(0);
+    EXPECT_EQ(-1, channel.FindSelectedDevice());
+
+    channel.SelectEntry(2);
+    EXPECT_EQ(0, channel.GetAdapter());
+    EXPECT_EQ(3, channel.GetTarget());
+    channel.SelectEntry(8);
+    channel.SelectEntry(255);
+    EXPECT_EQ(0, channel.GetAdapter()) << "an index past the table changes nothing";
+    EXPECT_EQ(3, channel.GetTarget());
+}
+
+TEST(DeviceChannel, ResetDeviceAnswersTheLayersResult) {
+    Bank bank(kTwoDrives);
+    DeviceChannel channel(1024);
+    channel.SetTarget(1);
+    EXPECT_EQ(1, channel.ResetDevice());
+    EXPECT_EQ(1, bank.bank->ResetCount(0, 1));
+    channel.SetTarget(5);
+    EXPECT_EQ(0, channel.ResetDevice()) << "no device there";
+}
+
+#if !CORVANE_HOST_CHANNEL
+
+namespace {
+std::atomic<uint32_t> ticks{0};
+uint32_t AdvancingTicks() { return ticks.fetch_add(1); }
+} // namespace
+
+TEST(DeviceChannelPolling, PollsOnWindows95And98) {
+    PollOverride poll(1);
+    Bank bank(kTwoDrives);
+    DeviceChannel channel(65545);
+    EXPECT_EQ(1, channel.pollMode);
+    CompileCommand(channel, "12 0 0 0 d'46 /R46");
+    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(SRB_DIR_IN, channel.request.SRB_Flags) << "no event notification";
+    EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "QV", 2));
+
+    channel.SetTarget(3);
+    CompileCommand(channel, "0 0 0 0 0 0");
+    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(2, channel.senseKey);
+}
+
+TEST(DeviceChannelPolling, TimeOutWhilePolling) {
+    PollOverride poll(1);
+    Bank bank(kTwoDrives);
+    DeviceChannel channel(1024);
+    channel.SetTarget(1);
+    CompileCommand(channel, "1B 0 0 0 2");
+    channel.timeout = 100;
+    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(1, channel.timedOut);
+    EXPECT_EQ(0, channel.senseKey);
+    EXPECT_EQ(1, bank.bank->ResetCount(0, 1));
+    EXPECT_EQ(0, bank.bank->PendingCount());
+}
+
+TEST(DeviceChannelPolling, TickCountWrapDoesNotEndTheWaitEarly) {
+    PollOverride poll(1);
+    Bank bank(kTwoDrives);
+    DeviceChannel channel(1024);
+    channel.SetTarget(1);
+    CompileCommand(channel, "1B 0 0 0 2");
+    channel.timeout = 100000;
+    ticks = 0xFFFFFFF0u;
+    SetTickCountSource(&AdvancingTicks);
+    EXPECT_EQ(0, channel.Execute());
+    uint32_t spent = ticks.load() - 0xFFFFFFF0u;
+    SetTickCountSource(nullptr);
+    EXPECT_EQ(1, channel.timedOut);
+    EXPECT_GT(spent, 100000u) << "the wait ran its full length across the wrap";
+}
+
+TEST(DeviceChannelPolling, EventModeOnOtherSystems) {
+    PollOverride poll(0);
+    Bank bank(kTwoDrives);
+    DeviceChannel channel(1024);
+    EXPECT_EQ(0, channel.pollMode);
+    CompileCommand(channel, "12 0 0 0 24 /R36");
+    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(SRB_EVENT_NOTIFY | SRB_DIR_IN, channel.request.SRB_Flags);
+}
+
+#else
+
+TEST(HostChannel, AlwaysWaitsOnTheEvent) {
+    PollOverride poll(1);
+    Bank bank(kTwoDrives);
+    DeviceChannel channel(1024);
+    CompileCommand(channel, "12 0 0 0 24 /R36");
+    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(SRB_EVENT_NOTIFY | SRB_DIR_IN, channel.request.SRB_Flags);
+}
+
+#endif
