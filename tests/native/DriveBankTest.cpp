@@ -62,7 +62,7 @@ struct Request {
 };
 
 const char* const TwoDrives = "adapter\n"
-                              "drive 0 vendor=QV product=ALPHA latency=20 protocols=2.2\n"
+                              "drive 0 vendor=QV product=ALPHA latency=100 protocols=2.2\n"
                               "disk 1 latency=0\n"
                               "drive 2 vendor=QV product=STUCK hang=12\n";
 
@@ -73,7 +73,7 @@ TEST(DriveBank, ExecuteCompletesLaterWithDataStatusAndEvent) {
     EXPECT_EQ(MakeSupportInfo(SS_COMP, 1), bank->GetSupportInfo());
     Request r(0, 0, {0x12, 0, 0, 0, 36});
     EXPECT_EQ(SS_PENDING, bank->SendCommand(&r.srb));
-    EXPECT_EQ(SS_PENDING, r.Status()) << "a 20 ms drive is still busy";
+    EXPECT_EQ(SS_PENDING, r.Status()) << "a 100 ms drive is still busy";
     ASSERT_EQ(1, WaitCompletionEvent(r.event, 5000));
     // Everything else was written before the status the event announces.
     EXPECT_EQ(SS_COMP, r.Status());
