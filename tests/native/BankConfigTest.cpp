@@ -1,6 +1,7 @@
 #include "simulator/BankConfig.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -91,7 +92,7 @@ TEST(BankConfig, FileErrorsNameTheFile) {
     EXPECT_EQ(0, LoadBankFile("/nonexistent/bank.txt", config, error));
     EXPECT_NE(std::string::npos, error.find("/nonexistent/bank.txt"));
 
-    std::string path = testing::TempDir() + "bad-bank.txt";
+    std::string path = testing::TempDir() + "bad-bank-" + std::to_string(getpid()) + ".txt";
     FILE* f = std::fopen(path.c_str(), "w");
     ASSERT_NE(nullptr, f);
     std::fputs("adapter\ndrive 0\nfloppy 1\n", f);

@@ -5,6 +5,7 @@
 #include "aspi/AspiPlatform.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -253,11 +254,11 @@ TEST(DriveBank, ConcurrentRequestsCompleteIndependently) {
 }
 
 TEST(DriveBank, LogAndStateFileKeepWhatHappened) {
-    std::string log = testing::TempDir() + "bank-log.txt";
-    std::string state = testing::TempDir() + "bank-state.txt";
+    std::string log = testing::TempDir() + "bank-log-" + std::to_string(getpid()) + ".txt";
+    std::string state = testing::TempDir() + "bank-state-" + std::to_string(getpid()) + ".txt";
     std::remove(log.c_str());
     std::remove(state.c_str());
-    std::string bankFile = testing::TempDir() + "bank.txt";
+    std::string bankFile = testing::TempDir() + "bank-" + std::to_string(getpid()) + ".txt";
     {
         std::ofstream f(bankFile);
         f << "adapter\ndrive 0 vendor=QV product=OLD revision=1.00 protocols=2.2 latency=0\n";
@@ -327,7 +328,7 @@ TEST(DriveBank, LogAndStateFileKeepWhatHappened) {
 }
 
 TEST(DriveBank, BadBankFileGivesNoAdaptersAndAnError) {
-    std::string bankFile = testing::TempDir() + "broken-bank.txt";
+    std::string bankFile = testing::TempDir() + "broken-bank-" + std::to_string(getpid()) + ".txt";
     {
         std::ofstream f(bankFile);
         f << "adapter\ndrive 0 colour=blue\n";
