@@ -13,6 +13,8 @@ uint32_t SendASPI32Command(void* srb) {
     return proc ? proc(srb) : detail::NoLayerSend(srb);
 }
 
-int HasLayer() { return detail::Bound().sendCommand.load() ? 1 : 0; }
+int HasLayer() {
+    return detail::Bound().sendCommand.load() ? 1 : 0;
+}
 
 } // namespace aspi

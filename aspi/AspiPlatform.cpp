@@ -16,7 +16,7 @@ int IsWindows95Or98Version(uint32_t platformId, uint32_t major, uint32_t minor) 
 }
 
 uint32_t TickCount() {
-    if (uint32_t (*source)() = detail::Overrides().tickSource.load())
+    if (uint32_t(*source)() = detail::Overrides().tickSource.load())
         return source();
     return detail::SystemTickCount();
 }
@@ -26,8 +26,14 @@ int IsWindows95Or98() {
     return forced >= 0 ? (forced ? 1 : 0) : detail::SystemIsWindows95Or98();
 }
 
-void SetTickCountSource(uint32_t (*source)()) { detail::Overrides().tickSource.store(source); }
-void SetWindows95Or98Override(int value) { detail::Overrides().windows9x.store(value); }
-void SetEventCreationFails(int fails) { detail::Overrides().eventFails.store(fails != 0); }
+void SetTickCountSource(uint32_t (*source)()) {
+    detail::Overrides().tickSource.store(source);
+}
+void SetWindows95Or98Override(int value) {
+    detail::Overrides().windows9x.store(value);
+}
+void SetEventCreationFails(int fails) {
+    detail::Overrides().eventFails.store(fails != 0);
+}
 
 } // namespace aspi

@@ -47,7 +47,9 @@ uint32_t SystemTickCount() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-int SystemIsWindows95Or98() { return 0; }
+int SystemIsWindows95Or98() {
+    return 0;
+}
 
 } // namespace detail
 

@@ -6,7 +6,9 @@
 namespace aspi {
 namespace detail {
 
-uint32_t SystemTickCount() { return GetTickCount(); }
+uint32_t SystemTickCount() {
+    return GetTickCount();
+}
 
 int SystemIsWindows95Or98() {
     OSVERSIONINFOA info;

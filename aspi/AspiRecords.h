@@ -177,8 +177,12 @@ inline void StoreStatus(uint8_t* status, uint8_t value) {
 
 // GetASPI32SupportInfo packs the status into bits 8-15 and the adapter count
 // into bits 0-7.
-inline uint8_t SupportStatus(uint32_t info) { return static_cast<uint8_t>((info >> 8) & 0xFF); }
-inline uint8_t SupportAdapterCount(uint32_t info) { return static_cast<uint8_t>(info & 0xFF); }
+inline uint8_t SupportStatus(uint32_t info) {
+    return static_cast<uint8_t>((info >> 8) & 0xFF);
+}
+inline uint8_t SupportAdapterCount(uint32_t info) {
+    return static_cast<uint8_t>(info & 0xFF);
+}
 inline uint32_t MakeSupportInfo(uint8_t status, uint8_t count) {
     return (static_cast<uint32_t>(status) << 8) | count;
 }

@@ -36,7 +36,7 @@ struct Tokens {
 };
 
 class Emitter {
-public:
+  public:
     explicit Emitter(uint8_t* cdb) : cdb_(cdb) {}
 
     void Put(uint32_t byte) {
@@ -75,7 +75,7 @@ public:
         }
     }
 
-private:
+  private:
     uint8_t* cdb_;
     int at_ = 0;
 };
@@ -106,7 +106,9 @@ const char* FormatArgument(char letter, const CommandArgument* argument, char* s
     }
 }
 
-int TakesArgument(char letter) { return letter == 'D' || letter == 'X' || letter == 'S'; }
+int TakesArgument(char letter) {
+    return letter == 'D' || letter == 'X' || letter == 'S';
+}
 
 } // namespace
 

@@ -38,6 +38,7 @@ int CompileCommandList(DeviceChannel& channel, const char* text, const CommandAr
 // Always 1: a text that does not follow the language still compiles.
 template <typename... Args>
 int CompileCommand(DeviceChannel& channel, const char* text, const Args&... args) {
-    const CommandArgument list[sizeof...(Args) + 1] = {CommandArgument(args)..., CommandArgument(0)};
+    const CommandArgument list[sizeof...(Args) + 1] = {CommandArgument(args)...,
+                                                       CommandArgument(0)};
     return CompileCommandList(channel, text, list, static_cast<int>(sizeof...(Args)));
 }

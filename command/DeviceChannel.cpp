@@ -15,12 +15,14 @@ const uint8_t kInquiry[12] = {0x12, 0, 0, 0, 36, 0, 0, 0, 0, 0, 0, 0};
 
 constexpr int kSenseBytes = 14;
 
-int IsPending(const uint8_t* status) { return LoadStatus(status) == SS_PENDING; }
+int IsPending(const uint8_t* status) {
+    return LoadStatus(status) == SS_PENDING;
+}
 
 // 1 once the layer has stored a status in the record, waiting a bounded time.
 int AwaitStatus(const uint8_t* status) {
-    auto deadline = std::chrono::steady_clock::now() +
-                    std::chrono::milliseconds(DeviceChannel::kReleaseWait);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(DeviceChannel::kReleaseWait);
     while (IsPending(status)) {
         if (std::chrono::steady_clock::now() >= deadline)
             return 0;
@@ -30,7 +32,9 @@ int AwaitStatus(const uint8_t* status) {
 }
 
 // A record is refilled only once the layer has given it back.
-int IsFree(const uint8_t* status) { return !IsPending(status) || AwaitStatus(status); }
+int IsFree(const uint8_t* status) {
+    return !IsPending(status) || AwaitStatus(status);
+}
 
 void CopyIdentity(char* out, int size, const uint8_t* in, int count) {
     if (size < 1)
@@ -44,8 +48,8 @@ void CopyIdentity(char* out, int size, const uint8_t* in, int count) {
 } // namespace
 
 DeviceChannel::DeviceChannel(int32_t size)
-    : adapterCount(0), adapter(0), target(0), direction(SRB_DIR_IN), dataLength(0),
-      buffer(nullptr), cdbLength(0), senseKey(0), asc(0), ascq(0), timeout(kDefaultTimeout),
+    : adapterCount(0), adapter(0), target(0), direction(SRB_DIR_IN), dataLength(0), buffer(nullptr),
+      cdbLength(0), senseKey(0), asc(0), ascq(0), timeout(kDefaultTimeout),
 #if !CORVANE_HOST_CHANNEL
       timedOut(0), pollMode(IsWindows95Or98()),
 #endif

@@ -26,7 +26,7 @@ struct DeviceEntry {
 };
 
 class DeviceChannel {
-public:
+  public:
     enum : int {
         kMaxBuffer = 0x10004,
         kMaxDevices = 8,
@@ -64,11 +64,21 @@ public:
     DeviceChannel(const DeviceChannel&) = delete;
     DeviceChannel& operator=(const DeviceChannel&) = delete;
 
-    uint8_t GetAdapterCount() const { return adapterCount; }
-    uint8_t GetAdapter() const { return adapter; }
-    uint8_t GetTarget() const { return target; }
-    void SetAdapter(uint8_t value) { adapter = value; }
-    void SetTarget(uint8_t value) { target = value; }
+    uint8_t GetAdapterCount() const {
+        return adapterCount;
+    }
+    uint8_t GetAdapter() const {
+        return adapter;
+    }
+    uint8_t GetTarget() const {
+        return target;
+    }
+    void SetAdapter(uint8_t value) {
+        adapter = value;
+    }
+    void SetTarget(uint8_t value) {
+        target = value;
+    }
     // An index of 8 or more leaves the selection as it is.
     void SelectEntry(uint8_t index);
     int8_t FindSelectedDevice() const;
@@ -91,7 +101,7 @@ public:
     aspi::EventHandle lingeringEvent;
     aspi::SRB_BusDeviceReset resetRequest;
 
-private:
+  private:
     int WaitForCompletion(aspi::EventHandle event);
     void EndTimedOutCommand();
     int ReleaseRequest();

@@ -7,7 +7,7 @@
 namespace {
 
 class CaptureList {
-public:
+  public:
     CaptureList(StringEx* const* list, int count) : list_(list), count_(count) {}
 
     void Write(const char* text, int length) {
@@ -17,7 +17,7 @@ public:
             capture->Assign(text, length);
     }
 
-private:
+  private:
     StringEx* const* list_;
     int count_;
     int next_ = 0;

@@ -9,7 +9,9 @@ namespace {
 // nothing is ever written to it.
 char noStorage[1] = "";
 
-int Length(const char* text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
+int Length(const char* text) {
+    return text ? static_cast<int>(std::strlen(text)) : 0;
+}
 
 } // namespace
 
@@ -27,7 +29,9 @@ StringEx::StringEx(int size) : data(nullptr), capacity(0) {
     data[0] = 0;
 }
 
-StringEx::StringEx(const char* text) : StringEx(Length(text) + 2) { *this = text; }
+StringEx::StringEx(const char* text) : StringEx(Length(text) + 2) {
+    *this = text;
+}
 
 StringEx::StringEx(char ch) : StringEx(2) {
     if (capacity >= 2) {
@@ -57,9 +61,13 @@ StringEx& StringEx::Assign(const char* text, int count) {
     return *this;
 }
 
-StringEx& StringEx::operator=(const char* text) { return Assign(text, Length(text)); }
+StringEx& StringEx::operator=(const char* text) {
+    return Assign(text, Length(text));
+}
 
-StringEx& StringEx::operator=(const StringEx& other) { return Assign(other.data, other.GetLength()); }
+StringEx& StringEx::operator=(const StringEx& other) {
+    return Assign(other.data, other.GetLength());
+}
 
 StringEx& StringEx::operator+=(const char* text) {
     if (capacity < 1)
@@ -75,9 +83,13 @@ StringEx& StringEx::operator+=(const char* text) {
     return *this;
 }
 
-StringEx& StringEx::operator+=(const StringEx& other) { return *this += other.data; }
+StringEx& StringEx::operator+=(const StringEx& other) {
+    return *this += other.data;
+}
 
-int StringEx::GetLength() const { return Length(data); }
+int StringEx::GetLength() const {
+    return Length(data);
+}
 
 char* StringEx::GetPtr(int index) const {
     int length = GetLength();

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 class StringEx {
-public:
+  public:
     char* data;
     int capacity; // bytes of data, terminator included
 

@@ -10,7 +10,9 @@ namespace {
 // Bytes of the parts of an address or a range.
 constexpr int kPartCapacity = 30;
 
-bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9')

@@ -30,12 +30,12 @@ struct DriveConfig {
     std::array<uint8_t, 4> revision{};
     unsigned protocols = 0;
     uint32_t latencyMs = 1;
-    uint32_t flashMs = 0;       // extra time a firmware transfer takes
-    int unitAttentions = 0;     // START STOP UNIT answers before the first success
-    bool notReady = false;      // TEST UNIT READY answers NOT READY
-    bool failTransfer = false;  // the transfer ends with the sense below
+    uint32_t flashMs = 0;      // extra time a firmware transfer takes
+    int unitAttentions = 0;    // START STOP UNIT answers before the first success
+    bool notReady = false;     // TEST UNIT READY answers NOT READY
+    bool failTransfer = false; // the transfer ends with the sense below
     uint8_t failKey = 0, failAsc = 0, failAscq = 0;
-    std::bitset<256> hang;      // opcodes that never complete
+    std::bitset<256> hang; // opcodes that never complete
 };
 
 struct BankConfig {

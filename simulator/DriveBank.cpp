@@ -153,8 +153,7 @@ uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
         if (srb->SRB_HaId >= adapterCount)
             status = aspi::SS_INVALID_HA;
         else if ((srb->SRB_Flags & notifyBoth) == notifyBoth || srb->SRB_CDBLen == 0 ||
-                 srb->SRB_CDBLen > sizeof srb->CDBByte ||
-                 (srb->SRB_BufLen && !srb->SRB_BufPointer))
+                 srb->SRB_CDBLen > sizeof srb->CDBByte || (srb->SRB_BufLen && !srb->SRB_BufPointer))
             status = aspi::SS_INVALID_SRB;
         else if (srb->SRB_BufLen > MAX_TRANSFER)
             status = aspi::SS_BUFFER_TO_BIG;
@@ -186,8 +185,8 @@ uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
 void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& posts) {
     aspi::SRB_ExecSCSICmd* srb = p.srb;
     VirtualDrive* drive = DriveAt(p.adapter, p.target);
-    CommandResult result = drive->Execute(srb->CDBByte, srb->SRB_BufPointer, srb->SRB_BufLen,
-                                          srb->SRB_Flags);
+    CommandResult result =
+        drive->Execute(srb->CDBByte, srb->SRB_BufPointer, srb->SRB_BufLen, srb->SRB_Flags);
     srb->SRB_HaStat = result.hostStatus;
     srb->SRB_TargStat = result.targetStatus;
     uint8_t status = aspi::SS_COMP;
@@ -208,8 +207,8 @@ void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& pos
     const char* dir = (srb->SRB_Flags & aspi::SRB_DIR_OUT)  ? "out"
                       : (srb->SRB_Flags & aspi::SRB_DIR_IN) ? "in"
                                                             : "none";
-    std::snprintf(head, sizeof head, "exec ha=%d target=%d dir=%s len=%u cdb=", p.adapter,
-                  p.target, dir, static_cast<unsigned>(srb->SRB_BufLen));
+    std::snprintf(head, sizeof head, "exec ha=%d target=%d dir=%s len=%u cdb=", p.adapter, p.target,
+                  dir, static_cast<unsigned>(srb->SRB_BufLen));
     Record(head + Hex(srb->CDBByte, srb->SRB_CDBLen, " ") + tail);
     bool flashed = srb->CDBByte[0] == 0xCB && status == aspi::SS_COMP && srb->CDBByte[9] != 0x01;
     if (void* post = Finish(srb, status))
@@ -221,8 +220,9 @@ void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& pos
 void DriveBank::CompletionLoop() {
     std::unique_lock<std::mutex> lock(mutex);
     while (!stopping) {
-        auto next = std::min_element(pending.begin(), pending.end(),
-                                     [](const Pending& a, const Pending& b) { return a.due < b.due; });
+        auto next =
+            std::min_element(pending.begin(), pending.end(),
+                             [](const Pending& a, const Pending& b) { return a.due < b.due; });
         if (next == pending.end() || next->hung) {
             wake.wait(lock);
             continue;

@@ -27,7 +27,7 @@ namespace simulator {
 constexpr uint32_t MAX_TRANSFER = 65536;
 
 class DriveBank {
-public:
+  public:
     explicit DriveBank(const BankConfig& config);
     ~DriveBank();
     DriveBank(const DriveBank&) = delete;
@@ -47,14 +47,14 @@ public:
 
     // For tests and the log.
     int AdapterCount() const { return adapterCount; }
-    std::string Identity(int adapter, int target);  // vendor, product, revision: 28 bytes
+    std::string Identity(int adapter, int target); // vendor, product, revision: 28 bytes
     int ResetCount(int adapter, int target);
     int FlashCount(int adapter, int target);
     int TrayOpen(int adapter, int target);
     int PendingCount();
     std::vector<std::string> Journal();
 
-private:
+  private:
     typedef std::chrono::steady_clock Clock;
     struct Pending {
         aspi::SRB_ExecSCSICmd* srb;

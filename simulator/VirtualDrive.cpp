@@ -13,7 +13,9 @@ namespace {
 constexpr uint8_t KEY_NOT_READY = 0x2, KEY_ILLEGAL_REQUEST = 0x5, KEY_UNIT_ATTENTION = 0x6;
 constexpr uint8_t HOST_DATA_OVERRUN = 0x12;
 
-CommandResult Good() { return CommandResult(); }
+CommandResult Good() {
+    return CommandResult();
+}
 
 CommandResult CheckCondition(uint8_t key, uint8_t asc, uint8_t ascq) {
     CommandResult r;
@@ -26,8 +28,12 @@ CommandResult CheckCondition(uint8_t key, uint8_t asc, uint8_t ascq) {
     return r;
 }
 
-CommandResult InvalidOpcode() { return CheckCondition(KEY_ILLEGAL_REQUEST, 0x20, 0x00); }
-CommandResult InvalidField() { return CheckCondition(KEY_ILLEGAL_REQUEST, 0x24, 0x00); }
+CommandResult InvalidOpcode() {
+    return CheckCondition(KEY_ILLEGAL_REQUEST, 0x20, 0x00);
+}
+CommandResult InvalidField() {
+    return CheckCondition(KEY_ILLEGAL_REQUEST, 0x24, 0x00);
+}
 
 CommandResult WrongDirection() {
     CommandResult r;
@@ -53,7 +59,9 @@ unsigned VendorForm(const uint8_t* cdb) {
     return 0;
 }
 
-bool IsTransfer(const uint8_t* cdb) { return cdb[0] == 0xCB && (cdb[9] == 0x04 || cdb[9] == 0x84); }
+bool IsTransfer(const uint8_t* cdb) {
+    return cdb[0] == 0xCB && (cdb[9] == 0x04 || cdb[9] == 0x84);
+}
 
 } // namespace
 

@@ -13,15 +13,15 @@ constexpr uint32_t IMAGE_SIZE = 65536;
 constexpr int INQUIRY_DATA_SIZE = 96;
 
 struct CommandResult {
-    uint8_t targetStatus = 0;  // GOOD or CHECK CONDITION
-    uint8_t hostStatus = 0;    // 0, or 0x12 when the data direction is wrong
-    uint8_t sense[18] = {};    // fixed-format sense data with CHECK CONDITION
-    uint32_t bytesIn = 0;      // bytes written into the data buffer
-    uint32_t bytesOut = 0;     // bytes taken from the data buffer
+    uint8_t targetStatus = 0; // GOOD or CHECK CONDITION
+    uint8_t hostStatus = 0;   // 0, or 0x12 when the data direction is wrong
+    uint8_t sense[18] = {};   // fixed-format sense data with CHECK CONDITION
+    uint32_t bytesIn = 0;     // bytes written into the data buffer
+    uint32_t bytesOut = 0;    // bytes taken from the data buffer
 };
 
 class VirtualDrive {
-public:
+  public:
     explicit VirtualDrive(const DriveConfig& config);
 
     // Commands with these opcodes never complete, until a reset or abort.
@@ -40,7 +40,7 @@ public:
     int resetCount = 0;
     int flashCount = 0;
 
-private:
+  private:
     CommandResult Inquiry(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t flags);
     CommandResult StartStop(const uint8_t* cdb);
     CommandResult Vendor(const uint8_t* cdb, const uint8_t* data, uint32_t length, uint8_t flags);

@@ -31,7 +31,9 @@ simulator::DriveBank* Bank() {
 
 extern "C" {
 
-__declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo(void) { return Bank()->GetSupportInfo(); }
+__declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo(void) {
+    return Bank()->GetSupportInfo();
+}
 
 __declspec(dllexport) DWORD __cdecl SendASPI32Command(void* srb) {
     return Bank()->SendCommand(srb);

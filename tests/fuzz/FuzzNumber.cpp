@@ -15,8 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     StringEx number(text.c_str());
     ToNumber(number, radix);
-    if (number.GetLength() >= number.capacity ||
-        number.GetLength() > static_cast<int>(text.size()))
+    if (number.GetLength() >= number.capacity || number.GetLength() > static_cast<int>(text.size()))
         std::abort();
     // The number parser's own buffers are small: a short one must hold too.
     StringEx shortText(8);

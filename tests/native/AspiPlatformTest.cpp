@@ -23,7 +23,9 @@ TEST(AspiPlatform, PollingOnlyOnWindows95And98) {
 
 namespace {
 uint32_t fakeTicks = 0;
-uint32_t FakeTicks() { return fakeTicks; }
+uint32_t FakeTicks() {
+    return fakeTicks;
+}
 } // namespace
 
 TEST(AspiPlatform, TickSourceCanBeReplaced) {

@@ -9,9 +9,15 @@
 using namespace simulator;
 
 namespace {
-std::string Text(const std::array<uint8_t, 8>& f) { return std::string(f.begin(), f.end()); }
-std::string Text(const std::array<uint8_t, 16>& f) { return std::string(f.begin(), f.end()); }
-std::string Text(const std::array<uint8_t, 4>& f) { return std::string(f.begin(), f.end()); }
+std::string Text(const std::array<uint8_t, 8>& f) {
+    return std::string(f.begin(), f.end());
+}
+std::string Text(const std::array<uint8_t, 16>& f) {
+    return std::string(f.begin(), f.end());
+}
+std::string Text(const std::array<uint8_t, 4>& f) {
+    return std::string(f.begin(), f.end());
+}
 } // namespace
 
 TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {

@@ -122,7 +122,9 @@ std::vector<uint8_t> InquiryAnswer(uint8_t first) {
     return data;
 }
 
-std::string Model(const DeviceEntry& entry) { return entry.model; }
+std::string Model(const DeviceEntry& entry) {
+    return entry.model;
+}
 
 int TimedOutFlag(const DeviceChannel& channel) {
 #if CORVANE_HOST_CHANNEL
@@ -472,7 +474,9 @@ TEST(DeviceChannel, ResetDeviceAnswersTheLayersResult) {
 
 namespace {
 std::atomic<uint32_t> ticks{0};
-uint32_t AdvancingTicks() { return ticks.fetch_add(1); }
+uint32_t AdvancingTicks() {
+    return ticks.fetch_add(1);
+}
 } // namespace
 
 TEST(DeviceChannelPolling, PollsOnWindows95And98) {

@@ -204,7 +204,9 @@ TEST(DriveBank, HostAdapterInquiryAndDeviceType) {
 
 namespace {
 std::atomic<void*> posted{nullptr};
-void PostRoutine(void* srb) { posted.store(srb); }
+void PostRoutine(void* srb) {
+    posted.store(srb);
+}
 } // namespace
 
 TEST(DriveBank, PostingCallsTheRoutineWithTheRequest) {

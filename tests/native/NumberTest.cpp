@@ -34,7 +34,8 @@ TEST(ToNumber, RadixAndPrefixes) {
     EXPECT_EQ(0u, Number("12", 'Q'));
     EXPECT_EQ(5u, Number("B'1X1", 'H'));
     EXPECT_EQ(0xFFFFFFFFu, Number("11111111111111111111111111111111", 'B'));
-    EXPECT_EQ(0u, Number("100000000000000000000000000000000", 'B')) << "only the last 32 bits remain";
+    EXPECT_EQ(0u, Number("100000000000000000000000000000000", 'B'))
+        << "only the last 32 bits remain";
 
     StringEx lower("d'46");
     EXPECT_EQ(46u, ToNumber(lower, 'H'));

@@ -92,7 +92,8 @@ TEST(StringEx, FindAndFindRange) {
     EXPECT_EQ(3, letters.FindRange('0', '9', 1));
 
     // Bytes from 0x80 up are negative: they lie below every digit.
-    StringEx high("A\xC8" "5");
+    StringEx high("A\xC8"
+                  "5");
     EXPECT_EQ(1, high.FindRange('\x80', '0', 1));
     EXPECT_EQ(2, high.FindRange('\x01', '\x7F', 0));
     EXPECT_EQ(3, high.FindRange('9', '\xFF', 1)) << "an empty range when low > high";

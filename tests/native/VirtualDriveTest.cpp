@@ -61,8 +61,8 @@ struct Transfer {
     std::vector<uint8_t> data = std::vector<uint8_t>(IMAGE_SIZE, 0);
     Transfer(const std::vector<uint8_t>& image, int b1, int b2, int mode) {
         uint16_t half = Sum(image, 0x8000), all = Sum(image, IMAGE_SIZE);
-        cdb = Cdb{0xCB,     b1,   b2,   half >> 8, half & 0xFF, all >> 8, all & 0xFF,
-                  0xFF,     0xFE, mode, image[0],  image[1]};
+        cdb = Cdb{0xCB,       b1,   b2,   half >> 8, half & 0xFF, all >> 8,
+                  all & 0xFF, 0xFF, 0xFE, mode,      image[0],    image[1]};
         std::memcpy(data.data(), image.data() + 2, IMAGE_SIZE - 2);
     }
 };
@@ -191,7 +191,7 @@ TEST(VirtualDrive, TransferIsRefusedOnAnyWrongSumOrShortData) {
         int cdbByte;
         int dataByte;
     } cases[] = {
-        {"half sum", 4, -1},   {"whole sum", 6, -1},     {"image byte 0", 10, -1},
+        {"half sum", 4, -1},      {"whole sum", 6, -1},         {"image byte 0", 10, -1},
         {"image byte 1", 11, -1}, {"first half data", -1, 100}, {"second half data", -1, 0x9000},
     };
     for (const Case& c : cases) {

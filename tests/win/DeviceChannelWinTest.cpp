@@ -93,8 +93,8 @@ TEST(DeviceChannelWin, InquiryTextCompilesAndExecutes) {
 
 TEST(DeviceChannelWin, ScanOfTheDefaultBank) {
     HMODULE dll = LoadLibraryA("WNASPI32.DLL");
-    auto reload = reinterpret_cast<ReloadProc>(
-        reinterpret_cast<void*>(GetProcAddress(dll, "SimReloadBank")));
+    auto reload =
+        reinterpret_cast<ReloadProc>(reinterpret_cast<void*>(GetProcAddress(dll, "SimReloadBank")));
     ASSERT_NE(nullptr, reload);
     ASSERT_EQ(1, reload(nullptr));
     DeviceChannel channel(1024);

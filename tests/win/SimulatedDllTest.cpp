@@ -116,4 +116,6 @@ TEST(SimulatedDll, BankFileAndTheProgramsOwnBinding) {
     DeleteFileA(path.c_str());
 }
 
-TEST(SimulatedDll, ThisProgramIsNotWindows98) { EXPECT_EQ(0, IsWindows95Or98()); }
+TEST(SimulatedDll, ThisProgramIsNotWindows98) {
+    EXPECT_EQ(0, IsWindows95Or98());
+}
