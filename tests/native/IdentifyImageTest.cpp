@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -20,11 +21,13 @@ struct Image {
         return *this;
     }
     Image& Put(int at, const char* text) { return Put(at, text, std::strlen(text)); }
-    // A template at `at` followed by its 24 identity and 4 revision bytes.
-    Image& Inquiry(int at, const char* identity, const char* revision) {
+    // A template at `at`, its identity and revision padded with blanks.
+    template <size_t I, size_t R>
+    Image& Inquiry(int at, const char (&identity)[I], const char (&revision)[R]) {
         Put(at, kTemplate, sizeof kTemplate);
-        Put(at + 8, identity, 24);
-        return Put(at + 32, revision, 4);
+        std::memset(bytes.data() + at + 8, ' ', 28);
+        Put(at + 8, identity, std::min<size_t>(I - 1, 24));
+        return Put(at + 32, revision, std::min<size_t>(R - 1, 4));
     }
     FirmwareInfo Identify() const {
         FirmwareInfo info;
@@ -60,7 +63,7 @@ TEST(IdentifyImage, MarkersAndTemplates) {
         {"NUL ends the text", Image().Inquiry(50, "VEN\0DOR PRODUCT         ", "1\0.0"),
          FwProtocolNone, "VEN", "1"},
         {"the last template", Image().Inquiry(50, "OLD", "0.01").Inquiry(900, "NEW", "0.02"),
-         FwProtocolNone, "NEW", "0.02"},
+         FwProtocolNone, "NEW                     ", "0.02"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -9,6 +9,11 @@ runner=${2:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/image-tool-$$-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cd "$work"
+# The Wine runner starts a program in its own directory: run a copy from here.
+if [ -n "$runner" ]; then
+    cp "$tool" "$work/"
+    tool=$work/$(basename "$tool")
+fi
 failures=0
 
 fail() {
