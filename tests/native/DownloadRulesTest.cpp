@@ -63,7 +63,7 @@ TEST(DownloadRules, HalfSum) {
 // The commands compile into the blocks the drives expect.
 class TransferCommandTest : public ::testing::Test {
   protected:
-    DeviceChannel channel{65545};
+    DeviceChannel channel{65545, ChannelUser::Plugin};
     std::vector<uint8_t> image = std::vector<uint8_t>(kImageBufferSize, 0x33);
 
     void ExpectBlock(const std::vector<uint8_t>& cdb) {
