@@ -73,8 +73,6 @@ run_tests() { # tree
     summary+=("$tree: $p of $((p + f)) test programs passed")
 }
 
-# The fuzz targets of the command layer, a bounded time each under ASan and
-# UBSan; a crash, an overrun or a leak fails the run.
 # Every fuzz_<name> target of the fuzz tree, its corpus in tests/fuzz/corpus/<name>.
 run_fuzz() {
     local seconds=${CORVANE_FUZZ_SECONDS:-20} work target name ok=0 total=0
