@@ -30,7 +30,8 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
                            "fail-transfer=3/0C/00 hang=12,cb   # trailing comment\n"
                            "\n"
                            "adapter\n"
-                           "disk 7 product=\"BIG # DISK\"\n",
+                           "disk 7 product=\"BIG # DISK\"\n"
+                           "drive 6 hang-transfer\n",
                            config, error))
         << error;
     ASSERT_EQ(2u, config.adapters.size());
@@ -50,6 +51,8 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
     EXPECT_TRUE(d.hang.test(0x12));
     EXPECT_TRUE(d.hang.test(0xCB));
     EXPECT_FALSE(d.hang.test(0x00));
+    EXPECT_FALSE(d.hangTransfer);
+    EXPECT_TRUE(config.adapters[1][6].hangTransfer);
     EXPECT_EQ(DriveKind::None, config.adapters[0][1].kind);
     EXPECT_EQ(DriveKind::Disk, config.adapters[1][7].kind);
     EXPECT_EQ("BIG # DISK      ", Text(config.adapters[1][7].product));
@@ -72,6 +75,7 @@ TEST(BankConfig, ErrorsNameTheLineAndLeaveNoHalfBank) {
         {"adapter\ndrive 0 fail-transfer=13/00/00\n", "line 2: fail-transfer needs sense"},
         {"adapter\ndisk 0 protocols=2.0\n", "line 2: unknown key 'protocols' for disk"},
         {"adapter\ndrive 0 hang=XYZ\n", "line 2: hang needs hexadecimal opcodes"},
+        {"adapter\ndisk 0 hang-transfer\n", "line 2: expected key=value, not 'hang-transfer'"},
         {"adapter x\n", "line 1: 'adapter' takes nothing after it"},
         {"bogus\n", "line 1: unknown statement 'bogus'"},
     };
