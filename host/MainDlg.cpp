@@ -43,7 +43,7 @@ MainDlg::MainDlg(HINSTANCE instance_, int templateId, DLGPROC procedure, int sho
       pageRect(), minWidth(0), minHeight(0), clientWidth(0), clientHeight(0), plainMode(0) {
     theMainDlg = this;
 
-    channel = new (std::nothrow) DeviceChannel(1024);
+    channel = new (std::nothrow) DeviceChannel(1024, ChannelUser::Host);
     if (!channel || !channel->buffer)
         return;
 
