@@ -130,7 +130,19 @@ void SetComPort(int index, bool present) {
     // to a pseudo-terminal (opens) or to a directory (does not). Wine starts
     // Unix programs as it starts Windows ones.
     const std::string link = std::string(prefix) + "/dosdevices/com" + std::to_string(index + 1);
-    std::string command = std::string("ln -sfn ") + (present ? "/dev/ptmx" : prefix) + " " + link;
+    const std::string target = present ? "/dev/ptmx" : prefix;
+    // Wine's mount manager remakes the links when Wine starts; this makes it
+    // remake ours instead of the machine's.
+    HKEY ports;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Wine\\Ports", 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, &ports, nullptr) == ERROR_SUCCESS) {
+        const std::string name = "COM" + std::to_string(index + 1);
+        RegSetValueExA(ports, name.c_str(), 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(target.c_str()),
+                       static_cast<DWORD>(target.size() + 1));
+        RegCloseKey(ports);
+    }
+    std::string command = "ln -sfn " + target + " " + link;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION ln = {};
@@ -202,7 +214,7 @@ bool HostProcess::Start() {
             SendMessageA(window, WM_NULL, 0, 0);
             return true;
         }
-        if (WaitForSingleObject(process.hProcess, 20) != WAIT_TIMEOUT)
+        if (WaitForSingleObject(process.hProcess, 2) != WAIT_TIMEOUT)
             return false;
     }
     return false;
