@@ -1,5 +1,6 @@
 #include "host/DeviceDlg.h"
 
+#include "host/PageMessages.h"
 #include "host/Resource.h"
 
 #include <commctrl.h>
@@ -95,29 +96,12 @@ void DeviceDlg::SelectRow(int row) {
 
 INT_PTR CALLBACK DeviceDlg::Procedure(HWND window, UINT message, WPARAM, LPARAM lParam) {
     DeviceDlg* self = toolkit::thePage<DeviceDlg>;
-    switch (message) {
-    case WM_INITDIALOG:
-        return TRUE;
-    case WM_NOTIFY: {
+    if (message == WM_NOTIFY) {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
         if (header->idFrom == IDC_DEVICE_LIST && header->code == LVN_ITEMCHANGED && self &&
             self->list)
             self->SelectRow(self->list->GetSelected());
         return TRUE;
     }
-    case WM_PAINT:
-        InvalidateRect(window, nullptr, TRUE);
-        return FALSE;
-    case WM_CLOSE:
-        DestroyWindow(window);
-        return TRUE;
-    case WM_DESTROY:
-        // Closed by itself: the object must not destroy a stale handle later.
-        if (self && self->page.window == window)
-            self->page.window = nullptr;
-        return FALSE;
-    case WM_COMMAND:
-        return TRUE;
-    }
-    return FALSE;
+    return CommonPageMessage(self ? &self->page : nullptr, window, message);
 }
