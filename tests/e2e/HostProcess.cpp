@@ -155,7 +155,7 @@ void SetComPort(int index, bool present) {
 }
 
 HostProcess::HostProcess(const std::string& exeName, const std::vector<Plugin>& plugins,
-                         const std::string& bank)
+                         const std::string& bank, const std::vector<Plugin>& besideProgram)
     : process(), window(nullptr) {
     static int counter = 0;
     char temp[MAX_PATH];
@@ -167,8 +167,16 @@ HostProcess::HostProcess(const std::string& exeName, const std::vector<Plugin>& 
     const std::string bin = ProgramDirectory();
     CopyFileA((bin + "\\Corvane.exe").c_str(), (directory + "\\" + exeName).c_str(), FALSE);
     CopyFileA((bin + "\\WNASPI32.DLL").c_str(), (directory + "\\WNASPI32.DLL").c_str(), FALSE);
+    workDirectory = directory;
+    if (!besideProgram.empty()) {
+        workDirectory = directory + "\\work";
+        CreateDirectoryA(workDirectory.c_str(), nullptr);
+    }
     const std::string pluginDir = UnixToWindows(E2E_PLUGIN_DIR);
     for (const Plugin& plugin : plugins)
+        CopyFileA((pluginDir + "\\" + plugin.source).c_str(),
+                  (workDirectory + "\\" + plugin.target).c_str(), FALSE);
+    for (const Plugin& plugin : besideProgram)
         CopyFileA((pluginDir + "\\" + plugin.source).c_str(),
                   (directory + "\\" + plugin.target).c_str(), FALSE);
 
@@ -193,6 +201,8 @@ HostProcess::~HostProcess() {
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     }
+    if (workDirectory != directory)
+        RemoveTree(workDirectory);
     RemoveTree(directory);
 }
 
@@ -201,7 +211,7 @@ bool HostProcess::Start() {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        directory.c_str(), &startup, &process))
+                        workDirectory.c_str(), &startup, &process))
         return false;
     // Shown is the last step of start-up: the tabs and the first page exist then.
     const DWORD start = GetTickCount();
@@ -243,7 +253,7 @@ std::vector<std::string> HostProcess::Calls() const {
 std::vector<std::string> HostProcess::DllOrder() const {
     std::vector<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((directory + "\\*.dll").c_str(), &found);
+    HANDLE search = FindFirstFileA((workDirectory + "\\*.dll").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
         return names;
     do

@@ -33,14 +33,17 @@ struct Plugin {
 
 class HostProcess {
   public:
-    std::string directory; // scratch, Windows path
-    std::string path;      // the program in it
+    std::string directory;     // scratch, Windows path
+    std::string path;          // the program in it
+    std::string workDirectory; // where it starts and looks for plug-ins
     PROCESS_INFORMATION process;
     HWND window;
 
-    // `bank`: contents of a bank file, or empty for the default bank.
+    // `bank`: contents of a bank file, or empty for the default bank. With
+    // `besideProgram`, the program starts in a folder of its own below the
+    // scratch directory, holding `plugins`, while those files sit beside it.
     HostProcess(const std::string& exeName, const std::vector<Plugin>& plugins,
-                const std::string& bank = "");
+                const std::string& bank = "", const std::vector<Plugin>& besideProgram = {});
     ~HostProcess();
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;

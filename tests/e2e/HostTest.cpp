@@ -363,6 +363,18 @@ TEST_F(HostTest, ComPortsAndThirtyPlugins) {
     }
 }
 
+// A plug-in is loaded from the file the scan found in the working directory,
+// even when a library of that name sits beside the program, where the loader
+// would look first for a bare name.
+TEST_F(HostTest, PluginLoadedFromTheWorkingDirectory) {
+    HostProcess host("Flasher.exe", {{"Alpha.dll", "Alpha.dll"}}, "",
+                     {{"NotAPlugin.dll", "Alpha.dll"}});
+    ASSERT_TRUE(host.Start());
+    EXPECT_EQ(Tabs(host), (std::vector<std::string>{"Alpha", "Infomation"}));
+    EXPECT_EQ(Sequence(Parse(host.Calls())), "Alpha.dll:create Alpha.dll:open");
+    EXPECT_EQ(host.Close(true), 0u);
+}
+
 // No drive and no plug-in: the device page opens first, shows no rows and
 // says so; the current drive stays as it was.
 TEST_F(HostTest, EmptyDeviceTable) {
