@@ -1,0 +1,83 @@
+// The host's one object: the main window with its tab control and status
+// line, the device channel, the plug-in table and the host's own pages, from
+// start-up to the settings written at close.
+#pragma once
+
+#include "command/DeviceChannel.h"
+#include "plugin/PluginInterface.h"
+#include "toolkit/ModelessDlg.h"
+#include "toolkit/StaticCtrl.h"
+#include "toolkit/TabCtrl.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+class AboutDlg;
+class DeviceDlg;
+
+struct PluginSlot {
+    HMODULE library;
+    HDLL_CreateProc create;
+    HDLL_OpenProc open;
+    HDLL_CloseProc close;
+    HDLL_DestroyProc destroy;
+};
+
+class MainDlg {
+  public:
+    enum : uint32_t { kMaxPlugins = 30, kNoTab = 999 };
+
+    HINSTANCE instance;
+    HWND window;
+    PluginSlot plugins[kMaxPlugins];
+    uint32_t pluginCount;
+    DeviceChannel* channel;
+    toolkit::TabCtrl* tab;
+    toolkit::StaticCtrl* status;
+    AboutDlg* about;
+    DeviceDlg* device;
+    uint32_t currentTab;
+    toolkit::PageRect pageRect;
+    int32_t minWidth, minHeight;       // outer size right after creation
+    int32_t clientWidth, clientHeight; // the height follows every resize
+    int32_t plainMode;
+
+    // Leaves `window` 0 when the channel or the window could not be created.
+    MainDlg(HINSTANCE instance, int templateId, DLGPROC procedure, int showCommand);
+    ~MainDlg();
+    MainDlg(const MainDlg&) = delete;
+    MainDlg& operator=(const MainDlg&) = delete;
+
+    int InitDialog();
+    // 1 when the pair is in the device table; else 0 and the previous pair stays.
+    int SelectDevice(uint32_t adapter, uint32_t target);
+    void SaveSettings();
+    int MessageLoop();
+
+    void LoadPlugins();
+    // `index` is a slot, or -1 for a page of the host.
+    void FillContext(int index);
+    void SelectTab(uint32_t index);
+    void OnSize(int width, int height);
+    void OnSizing(int edge, RECT* rect);
+    void OnMaximize();
+    static int RestorePosition(HWND window);
+
+    int SetRegistry(const char* name, DWORD dwValue, const char* strValue);
+    int GetRegistry(const char* name, DWORD* dwValue, char* strValue);
+
+    // Start-up to exit: the exit code of the message loop, or 1 when the
+    // program could not come up.
+    static int Run(HINSTANCE instance, int showCommand, int templateId);
+
+    // The page open over the tab control: the sibling created last, when
+    // there is one besides the tab control and the status line.
+    HWND OpenPage() const;
+};
+
+INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+inline MainDlg* theMainDlg = nullptr;
+// The record handed to plug-ins, refreshed by FillContext before each call.
+inline HDLL_Context theContext = {};
