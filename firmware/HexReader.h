@@ -1,0 +1,56 @@
+// The firmware file reader: Intel HEX records with 16-bit addresses into a
+// 64 KiB image, every record checked, exactly as the download page reads.
+//
+// The file is read in binary, one character at a time through the runtime's
+// buffered stream, and both builds treat every byte alike: 0x1A (the old
+// end-of-file mark) ends the file wherever it stands, and bytes 0x80-0xFF
+// are ordinary characters at or above "0", so inside a record they are
+// converted as digits (and caught by the check sum) and before a colon they
+// are skipped.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+enum : int32_t {
+    // The page's image buffer; bytes 0 to 65535 are the image proper.
+    kImageBufferSize = 65545,
+    kImageSize = 65536,
+    // Addresses from here up are never loaded and stay 0xFF.
+    kLoadLimit = 0xFF00,
+    // Every byte of one record: count, address (2), type, data, check sum.
+    kRecordBufferSize = 256,
+    kMaxRecordData = kRecordBufferSize - 5,
+    // Handed from ReadBlock to the reader: address high, low, count, data.
+    kBlockSize = 3 + kMaxRecordData,
+};
+
+enum class HexReadResult : int32_t {
+    Done = 0,        // read to the end record or to the end of the file
+    CannotOpen = 1,  // "Unable to open file!"
+    Damaged = 2,     // "Damaged F/W file!"
+    AddressOverflow, // "Damaged F/W file! (Address Overflow)"
+};
+
+// The page's message line text of a result; "" for Done.
+const char* HexReadMessage(HexReadResult result);
+
+// Two digit characters (codes 0-255) to a byte. Characters that are no hex
+// digits are converted by the same rule, not refused: "G" counts as 16.
+uint8_t CharToByte(uint8_t high, uint8_t low);
+
+// One data record into block (kBlockSize bytes): 1, or 0 at an end record,
+// at the end of the file, or at a damaged record, which sets TotalReadSize
+// to -1. A record with more bytes than the record buffer holds is damaged.
+uint8_t ReadBlock(FILE* file, uint8_t* block, int32_t& TotalReadSize);
+
+// Told the new percentage (data byte total x 100 / 65535) after each record.
+typedef void (*HexProgress)(void* user, int32_t percent);
+
+// Fills image (kImageBufferSize bytes) with 0xFF and loads the records of an
+// open stream into it. Records read before a failing one stay in image.
+HexReadResult ReadHexStream(FILE* file, uint8_t* image, HexProgress progress, void* user);
+
+// Opens path and reads it; a file that cannot be opened leaves image as it
+// was.
+HexReadResult ReadHexFile(const char* path, uint8_t* image, HexProgress progress, void* user);
