@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -74,7 +75,7 @@ SRB_ExecSCSICmd Request(uint8_t adapter, uint8_t target, std::initializer_list<u
     srb.SRB_BufPointer = data;
     srb.SRB_SenseLen = SENSE_LEN;
     srb.SRB_CDBLen = static_cast<uint8_t>(cdb.size());
-    std::memcpy(srb.CDBByte, cdb.begin(), cdb.size());
+    std::copy(cdb.begin(), cdb.end(), srb.CDBByte);
     return srb;
 }
 
