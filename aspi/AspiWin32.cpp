@@ -33,18 +33,6 @@ Binding* binding = nullptr; // never freed: requests may still be in its layer a
 const char* libraryName = "WNASPI32.DLL";
 const DeviceCalls* deviceCalls = nullptr;
 
-std::atomic<PassThroughLayer*> chosenPassThrough{nullptr};
-
-uint32_t PassThroughInfo() {
-    PassThroughLayer* layer = chosenPassThrough.load();
-    return layer ? layer->GetSupportInfo() : MakeSupportInfo(SS_NO_ADAPTERS, 0);
-}
-
-uint32_t PassThroughSend(void* srb) {
-    PassThroughLayer* layer = chosenPassThrough.load();
-    return layer ? layer->SendCommand(srb) : FailWithoutLayer(srb);
-}
-
 void Describe(const Binding& b, char* text, uint32_t size) {
     if (b.passThrough)
         b.passThrough->Describe(text, size);
@@ -88,10 +76,9 @@ Binding* Choose() {
     }
     if (!b->sendCommand) {
         b->passThrough = new PassThroughLayer(deviceCalls ? *deviceCalls : SystemDeviceCalls());
-        chosenPassThrough.store(b->passThrough);
         SetSystemPassThrough(b->passThrough);
-        b->getSupportInfo = &PassThroughInfo;
-        b->sendCommand = &PassThroughSend;
+        b->getSupportInfo = &SystemPassThroughInfo;
+        b->sendCommand = &SystemPassThroughSend;
         std::snprintf(b->name, sizeof b->name, "SCSI pass-through");
     }
     Report(*b);
@@ -117,7 +104,6 @@ void RebindLayer(const char* library, const DeviceCalls* calls) {
     binding = nullptr;
     libraryName = library ? library : "WNASPI32.DLL";
     deviceCalls = calls;
-    chosenPassThrough.store(nullptr);
     SetSystemPassThrough(nullptr);
 }
 

@@ -429,14 +429,20 @@ namespace {
 std::atomic<PassThroughLayer*> installed{nullptr};
 std::atomic<PassThroughLayer*> systemLayer{nullptr};
 
-uint32_t InstalledSupportInfo() {
-    PassThroughLayer* layer = installed.load();
+uint32_t InfoOf(PassThroughLayer* layer) {
     return layer ? layer->GetSupportInfo() : MakeSupportInfo(SS_NO_ADAPTERS, 0);
 }
 
-uint32_t InstalledSend(void* srb) {
-    PassThroughLayer* layer = installed.load();
+uint32_t SendTo(PassThroughLayer* layer, void* srb) {
     return layer ? layer->SendCommand(srb) : FailWithoutLayer(srb);
+}
+
+uint32_t InstalledSupportInfo() {
+    return InfoOf(installed.load());
+}
+
+uint32_t InstalledSend(void* srb) {
+    return SendTo(installed.load(), srb);
 }
 
 } // namespace
@@ -451,6 +457,14 @@ void InstallPassThrough(PassThroughLayer* layer) {
 
 void SetSystemPassThrough(PassThroughLayer* layer) {
     systemLayer.store(layer);
+}
+
+uint32_t SystemPassThroughInfo() {
+    return InfoOf(systemLayer.load());
+}
+
+uint32_t SystemPassThroughSend(void* srb) {
+    return SendTo(systemLayer.load(), srb);
 }
 
 void SetRequestTimeout(const void* srb, uint32_t milliseconds) {

@@ -137,8 +137,10 @@ uint8_t MapPassThroughResult(int carriedOut, const PassThroughRequest& request,
 // the binding. Tests and the Windows binding use it.
 void InstallPassThrough(PassThroughLayer* layer);
 
-// The layer the Windows binding chose, for SetRequestTimeout.
+// The layer the Windows binding chose (null: none), and its entry points.
 void SetSystemPassThrough(PassThroughLayer* layer);
+uint32_t SystemPassThroughInfo();
+uint32_t SystemPassThroughSend(void* srb);
 
 // The Windows device calls: \\.\CdRomN and DeviceIoControl.
 #ifdef _WIN32
