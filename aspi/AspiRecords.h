@@ -180,6 +180,18 @@ inline void StoreStatus(uint8_t* status, uint8_t value) {
     __atomic_store_n(status, value, __ATOMIC_RELEASE);
 }
 
+// Sense data into an execute request, at most its sense area holds. A
+// polling submitter stops on sense byte 0, so that byte goes in last.
+inline void StoreSense(SRB_ExecSCSICmd* srb, const uint8_t* sense, size_t length) {
+    size_t n = length < srb->SRB_SenseLen ? length : srb->SRB_SenseLen;
+    n = n < sizeof srb->SenseArea ? n : sizeof srb->SenseArea;
+    if (n == 0)
+        return;
+    for (size_t i = 1; i < n; ++i)
+        srb->SenseArea[i] = sense[i];
+    __atomic_store_n(&srb->SenseArea[0], sense[0], __ATOMIC_RELEASE);
+}
+
 // GetASPI32SupportInfo packs the status into bits 8-15 and the adapter count
 // into bits 0-7.
 inline uint8_t SupportStatus(uint32_t info) {

@@ -45,11 +45,9 @@ uint8_t MapPassThroughResult(int carriedOut, const PassThroughRequest& request,
     srb.SRB_TargStat = request.spt.ScsiStatus;
     if (request.spt.ScsiStatus == STATUS_GOOD)
         return SS_COMP;
-    if (request.spt.ScsiStatus == STATUS_CHKCOND) {
-        size_t n = std::min<size_t>({srb.SRB_SenseLen, sizeof srb.SenseArea,
-                                     request.spt.SenseInfoLength, sizeof request.sense});
-        std::memcpy(srb.SenseArea, request.sense, n);
-    }
+    if (request.spt.ScsiStatus == STATUS_CHKCOND)
+        StoreSense(&srb, request.sense,
+                   std::min<size_t>(request.spt.SenseInfoLength, sizeof request.sense));
     return SS_ERR;
 }
 

@@ -173,8 +173,7 @@ void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& pos
         status = aspi::SS_ERR;
     } else if (result.targetStatus == aspi::STATUS_CHKCOND) {
         status = aspi::SS_ERR;
-        size_t senseLength = std::min<size_t>(srb->SRB_SenseLen, sizeof srb->SenseArea);
-        std::memcpy(srb->SenseArea, result.sense, std::min(senseLength, sizeof result.sense));
+        aspi::StoreSense(srb, result.sense, sizeof result.sense);
     }
     const uint8_t* moved = srb->SRB_BufPointer;
     uint32_t movedLength = result.bytesIn ? result.bytesIn : result.bytesOut;
