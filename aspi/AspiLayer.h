@@ -19,4 +19,15 @@ uint32_t SendASPI32Command(void* srb);
 // 1 when a layer is bound or was loaded, else 0.
 int HasLayer();
 
+// Tells our own pass-through layer how long the submitter of this record
+// waits, so the system gives up on the command about when it does (ASPI
+// requests carry no time-out). Other layers never hear of it.
+void SetRequestTimeout(const void* srb, uint32_t milliseconds);
+
+// Which layer answers, for a troubleshooting user: "WNASPI32.DLL",
+// "simulated drive bank", "SCSI pass-through" or "none", and for the
+// pass-through why it sees no drive. Text of at most kLayerTextSize bytes.
+enum : uint32_t { kLayerTextSize = 1024 };
+void DescribeLayer(char* text, uint32_t size);
+
 } // namespace aspi

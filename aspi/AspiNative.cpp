@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -65,6 +66,11 @@ uint32_t SendASPI32Command(void* srb) {
 
 int HasLayer() {
     return boundSend.load() ? 1 : 0;
+}
+
+void DescribeLayer(char* text, uint32_t size) {
+    if (size)
+        std::snprintf(text, size, "%s", HasLayer() ? "bound by the test" : "none");
 }
 
 namespace detail {

@@ -6,6 +6,8 @@
 // only the fields before the first pointer keep their offsets there.
 #pragma once
 
+#include "aspi/AspiPlatform.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -178,6 +180,18 @@ inline void StoreStatus(uint8_t* status, uint8_t value) {
     __atomic_store_n(status, value, __ATOMIC_RELEASE);
 }
 
+// Sense data into an execute request, at most its sense area holds. A
+// polling submitter stops on sense byte 0, so that byte goes in last.
+inline void StoreSense(SRB_ExecSCSICmd* srb, const uint8_t* sense, size_t length) {
+    size_t n = length < srb->SRB_SenseLen ? length : srb->SRB_SenseLen;
+    n = n < sizeof srb->SenseArea ? n : sizeof srb->SenseArea;
+    if (n == 0)
+        return;
+    for (size_t i = 1; i < n; ++i)
+        srb->SenseArea[i] = sense[i];
+    __atomic_store_n(&srb->SenseArea[0], sense[0], __ATOMIC_RELEASE);
+}
+
 // GetASPI32SupportInfo packs the status into bits 8-15 and the adapter count
 // into bits 0-7.
 inline uint8_t SupportStatus(uint32_t info) {
@@ -195,6 +209,39 @@ inline uint32_t FailWithoutLayer(void* srb) {
     if (srb)
         StoreStatus(&static_cast<SRB_Header*>(srb)->SRB_Status, SS_NO_ASPI);
     return SS_NO_ASPI;
+}
+
+// A post routine as ASPI calls it, with the finished request.
+typedef void (*PostRoutine)(void* srb);
+
+// Ends an execute request: what the flags ask for is read before the status
+// is stored, since after it the request is the submitter's again; then the
+// event is signalled. Answers the post routine still to call (with the
+// request), outside any lock of the layer, or null.
+inline void* FinishRequest(SRB_ExecSCSICmd* srb, uint8_t status) {
+    uint8_t flags = srb->SRB_Flags;
+    void* post = srb->SRB_PostProc;
+    StoreStatus(&srb->SRB_Status, status);
+    if (flags & SRB_EVENT_NOTIFY) {
+        SignalCompletionEvent(post);
+        return nullptr;
+    }
+    return (flags & SRB_POSTING) ? post : nullptr;
+}
+
+// The checks of an execute request that need no drive: SS_PENDING when it
+// may go on, else the status to refuse it with.
+inline uint8_t CheckExecuteRequest(const SRB_ExecSCSICmd* srb, uint8_t adapterCount,
+                                   uint32_t maxTransfer) {
+    const uint8_t notifyBoth = SRB_POSTING | SRB_EVENT_NOTIFY;
+    if (srb->SRB_HaId >= adapterCount)
+        return SS_INVALID_HA;
+    if ((srb->SRB_Flags & notifyBoth) == notifyBoth || srb->SRB_CDBLen == 0 ||
+        srb->SRB_CDBLen > sizeof srb->CDBByte || (srb->SRB_BufLen && !srb->SRB_BufPointer))
+        return SS_INVALID_SRB;
+    if (srb->SRB_BufLen > maxTransfer)
+        return SS_BUFFER_TO_BIG;
+    return SS_PENDING;
 }
 
 } // namespace aspi

@@ -15,10 +15,17 @@ void SetWindows95Or98Override(int value);
 // A true flag makes CreateCompletionEvent fail.
 void SetEventCreationFails(int fails);
 
-#ifndef _WIN32
-// Makes these entry points the process's ASPI layer (both null: no layer).
-// Windows always uses WNASPI32.DLL.
+// Makes these entry points the process's ASPI layer (both null: no layer;
+// on Windows the layer the binding chose answers again).
 void BindLayer(GetSupportInfoProc getSupportInfo, SendCommandProc sendCommand);
+
+#ifdef _WIN32
+struct DeviceCalls;
+// Forgets the layer Windows chose; the next call chooses again, loading
+// `library` instead of WNASPI32.DLL and, when it falls to the pass-through,
+// using these device calls instead of the system's (null: the system's).
+// The layer chosen before is kept alive: requests may still be in it.
+void RebindLayer(const char* library, const DeviceCalls* calls);
 #endif
 
 namespace detail {

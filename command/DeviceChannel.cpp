@@ -197,6 +197,7 @@ int32_t DeviceChannel::Execute() {
     srb.SRB_PostProc = event;
     std::memcpy(srb.CDBByte, cdb, cdbLength < sizeof cdb ? cdbLength : sizeof cdb);
 
+    SetRequestTimeout(&srb, timeout);
     SendASPI32Command(&srb);
 
     senseKey = 0;

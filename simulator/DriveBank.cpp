@@ -13,8 +13,6 @@ namespace {
 
 constexpr size_t JOURNAL_LINES = 2000;
 
-typedef void (*PostRoutine)(void* srb);
-
 std::string Hex(const uint8_t* bytes, size_t count, const char* separator) {
     std::string out;
     char two[3];
@@ -131,39 +129,20 @@ uint32_t DriveBank::DeviceType(aspi::SRB_GDEVBlock* srb) {
     return aspi::SS_COMP;
 }
 
-void* DriveBank::Finish(aspi::SRB_ExecSCSICmd* srb, uint8_t status) {
-    // Read what is needed before the status: after it the request is the caller's.
-    uint8_t flags = srb->SRB_Flags;
-    void* post = srb->SRB_PostProc;
-    aspi::StoreStatus(&srb->SRB_Status, status);
-    if (flags & aspi::SRB_EVENT_NOTIFY) {
-        aspi::SignalCompletionEvent(post);
-        return nullptr;
-    }
-    return (flags & aspi::SRB_POSTING) ? post : nullptr;
-}
-
 uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
     uint8_t status = aspi::SS_PENDING;
     void* post = nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex);
         VirtualDrive* drive = srb->SRB_Lun == 0 ? DriveAt(srb->SRB_HaId, srb->SRB_Target) : nullptr;
-        const uint8_t notifyBoth = aspi::SRB_POSTING | aspi::SRB_EVENT_NOTIFY;
-        if (srb->SRB_HaId >= adapterCount)
-            status = aspi::SS_INVALID_HA;
-        else if ((srb->SRB_Flags & notifyBoth) == notifyBoth || srb->SRB_CDBLen == 0 ||
-                 srb->SRB_CDBLen > sizeof srb->CDBByte || (srb->SRB_BufLen && !srb->SRB_BufPointer))
-            status = aspi::SS_INVALID_SRB;
-        else if (srb->SRB_BufLen > MAX_TRANSFER)
-            status = aspi::SS_BUFFER_TO_BIG;
-        else if (!drive)
+        status = aspi::CheckExecuteRequest(srb, static_cast<uint8_t>(adapterCount), MAX_TRANSFER);
+        if (status == aspi::SS_PENDING && !drive)
             status = aspi::SS_NO_DEVICE;
 
         if (status != aspi::SS_PENDING) {
             srb->SRB_HaStat = 0;
             srb->SRB_TargStat = 0;
-            post = Finish(srb, status);
+            post = aspi::FinishRequest(srb, status);
         } else {
             srb->SRB_HaStat = 0;
             srb->SRB_TargStat = 0;
@@ -178,7 +157,7 @@ uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
     if (status == aspi::SS_PENDING)
         wake.notify_all();
     else if (post)
-        reinterpret_cast<PostRoutine>(post)(srb);
+        reinterpret_cast<aspi::PostRoutine>(post)(srb);
     return status;
 }
 
@@ -194,8 +173,7 @@ void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& pos
         status = aspi::SS_ERR;
     } else if (result.targetStatus == aspi::STATUS_CHKCOND) {
         status = aspi::SS_ERR;
-        size_t senseLength = std::min<size_t>(srb->SRB_SenseLen, sizeof srb->SenseArea);
-        std::memcpy(srb->SenseArea, result.sense, std::min(senseLength, sizeof result.sense));
+        aspi::StoreSense(srb, result.sense, sizeof result.sense);
     }
     const uint8_t* moved = srb->SRB_BufPointer;
     uint32_t movedLength = result.bytesIn ? result.bytesIn : result.bytesOut;
@@ -211,7 +189,7 @@ void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& pos
                   dir, static_cast<unsigned>(srb->SRB_BufLen));
     Record(head + Hex(srb->CDBByte, srb->SRB_CDBLen, " ") + tail);
     bool flashed = srb->CDBByte[0] == 0xCB && status == aspi::SS_COMP && srb->CDBByte[9] != 0x01;
-    if (void* post = Finish(srb, status))
+    if (void* post = aspi::FinishRequest(srb, status))
         posts.emplace_back(post, srb);
     if (flashed)
         SaveState();
@@ -239,7 +217,7 @@ void DriveBank::CompletionLoop() {
         RunPending(ready, posts);
         lock.unlock();
         for (auto& post : posts)
-            reinterpret_cast<PostRoutine>(post.first)(post.second);
+            reinterpret_cast<aspi::PostRoutine>(post.first)(post.second);
         lock.lock();
     }
 }
@@ -257,14 +235,14 @@ uint32_t DriveBank::Abort(aspi::SRB_Abort* srb) {
             std::snprintf(line, sizeof line, "abort ha=%d target=%d cdb=", it->adapter, it->target);
             Record(line + Hex(victim->CDBByte, victim->SRB_CDBLen, " "));
             pending.erase(it);
-            if (void* post = Finish(victim, aspi::SS_ABORTED))
+            if (void* post = aspi::FinishRequest(victim, aspi::SS_ABORTED))
                 posts.push_back(post);
             status = aspi::SS_COMP;
             break;
         }
     }
     for (void* post : posts)
-        reinterpret_cast<PostRoutine>(post)(srb->SRB_ToAbort);
+        reinterpret_cast<aspi::PostRoutine>(post)(srb->SRB_ToAbort);
     return status;
 }
 
@@ -287,7 +265,7 @@ uint32_t DriveBank::Reset(aspi::SRB_BusDeviceReset* srb) {
                 }
                 aspi::SRB_ExecSCSICmd* victim = it->srb;
                 it = pending.erase(it);
-                if (void* post = Finish(victim, aspi::SS_ABORTED))
+                if (void* post = aspi::FinishRequest(victim, aspi::SS_ABORTED))
                     posts.emplace_back(post, victim);
                 ++released;
             }
@@ -306,7 +284,7 @@ uint32_t DriveBank::Reset(aspi::SRB_BusDeviceReset* srb) {
             aspi::SignalCompletionEvent(event);
     }
     for (auto& post : posts)
-        reinterpret_cast<PostRoutine>(post.first)(post.second);
+        reinterpret_cast<aspi::PostRoutine>(post.first)(post.second);
     return status;
 }
 

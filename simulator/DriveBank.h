@@ -69,9 +69,6 @@ class DriveBank {
     uint32_t Abort(aspi::SRB_Abort* srb);
     uint32_t HostAdapterInquiry(aspi::SRB_HAInquiry* srb);
     uint32_t DeviceType(aspi::SRB_GDEVBlock* srb);
-    // Finishes a request: everything but the status, then the status, then
-    // the event. Answers the post routine to call once the lock is let go.
-    void* Finish(aspi::SRB_ExecSCSICmd* srb, uint8_t status);
     void RunPending(Pending& p, std::vector<std::pair<void*, void*>>& posts);
     void CompletionLoop();
     void Record(const std::string& line);

@@ -204,7 +204,7 @@ TEST(DriveBank, HostAdapterInquiryAndDeviceType) {
 
 namespace {
 std::atomic<void*> posted{nullptr};
-void PostRoutine(void* srb) {
+void RecordPost(void* srb) {
     posted.store(srb);
 }
 } // namespace
@@ -213,7 +213,7 @@ TEST(DriveBank, PostingCallsTheRoutineWithTheRequest) {
     std::unique_ptr<DriveBank> bank(NewBank(TwoDrives));
     Request r(0, 1, {0x00}, 0, false);
     r.srb.SRB_Flags = SRB_POSTING;
-    r.srb.SRB_PostProc = reinterpret_cast<void*>(&PostRoutine);
+    r.srb.SRB_PostProc = reinterpret_cast<void*>(&RecordPost);
     posted.store(nullptr);
     bank->SendCommand(&r.srb);
     ASSERT_TRUE(r.Done());

@@ -1,0 +1,95 @@
+// The pass-through layer's device calls on Windows: the CD-ROM device objects
+// and DeviceIoControl. Opening them for the pass-through needs administrator
+// rights; Wine maps the ioctls to the Linux SCSI generic devices.
+#include "PassThroughLayer.h"
+
+#include <windows.h>
+
+#include <ntddscsi.h>
+
+#include <cstddef>
+#include <cstdio>
+
+namespace aspi {
+
+// The portable mirrors are the system's records, field for field.
+#define SAME_FIELD(mirror, system, field)                                                          \
+    static_assert(offsetof(mirror, field) == offsetof(system, field), #field)
+static_assert(sizeof(PassThroughDirect) == sizeof(SCSI_PASS_THROUGH_DIRECT), "pass-through size");
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, Length);
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, ScsiStatus);
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, PathId);
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, TargetId);
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, Lun);
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, CdbLength);
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, SenseInfoLength);
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, DataIn);
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, DataTransferLength);
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, TimeOutValue);
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, DataBuffer);
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, SenseInfoOffset);
+SAME_FIELD(PassThroughDirect, SCSI_PASS_THROUGH_DIRECT, Cdb);
+static_assert(sizeof(ScsiAddress) == sizeof(SCSI_ADDRESS), "address size");
+SAME_FIELD(ScsiAddress, SCSI_ADDRESS, Length);
+SAME_FIELD(ScsiAddress, SCSI_ADDRESS, PortNumber);
+SAME_FIELD(ScsiAddress, SCSI_ADDRESS, PathId);
+SAME_FIELD(ScsiAddress, SCSI_ADDRESS, TargetId);
+SAME_FIELD(ScsiAddress, SCSI_ADDRESS, Lun);
+#undef SAME_FIELD
+static_assert(PT_DATA_IN == SCSI_IOCTL_DATA_IN && PT_DATA_OUT == SCSI_IOCTL_DATA_OUT &&
+                  PT_DATA_UNSPECIFIED == SCSI_IOCTL_DATA_UNSPECIFIED,
+              "directions");
+
+namespace {
+
+void* OpenCdRom(void*, int index, int* result) {
+    char name[32];
+    std::snprintf(name, sizeof name, "\\\\.\\CdRom%d", index);
+    HANDLE device =
+        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) {
+        *result = GetLastError() == ERROR_ACCESS_DENIED ? kOpenDenied : kOpenMissing;
+        return nullptr;
+    }
+    *result = kOpenDone;
+    return device;
+}
+
+int GetAddress(void*, void* device, ScsiAddress* address) {
+    SCSI_ADDRESS answer;
+    ZeroMemory(&answer, sizeof answer);
+    answer.Length = sizeof answer;
+    DWORD returned = 0;
+    if (!DeviceIoControl(static_cast<HANDLE>(device), IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &answer,
+                         sizeof answer, &returned, nullptr))
+        return 0;
+    address->Length = answer.Length;
+    address->PortNumber = answer.PortNumber;
+    address->PathId = answer.PathId;
+    address->TargetId = answer.TargetId;
+    address->Lun = answer.Lun;
+    return 1;
+}
+
+int PassThrough(void*, void* device, PassThroughRequest* request) {
+    DWORD returned = 0;
+    return DeviceIoControl(static_cast<HANDLE>(device), IOCTL_SCSI_PASS_THROUGH_DIRECT, request,
+                           sizeof *request, request, sizeof *request, &returned, nullptr)
+               ? 1
+               : 0;
+}
+
+void CloseCdRom(void*, void* device) {
+    CloseHandle(static_cast<HANDLE>(device));
+}
+
+const DeviceCalls kSystemCalls = {nullptr, &OpenCdRom, &GetAddress, &PassThrough, &CloseCdRom};
+
+} // namespace
+
+const DeviceCalls& SystemDeviceCalls() {
+    return kSystemCalls;
+}
+
+} // namespace aspi

@@ -1,0 +1,365 @@
+// Our ASPI layer over the SCSI pass-through, on fake CD-ROM device objects
+// backed by simulated drives: the mapping of device objects to adapters and
+// targets, what reaches a device byte for byte, what comes back into the
+// request, and the channel's paths (scan, probes, time-out with reset, a
+// whole transfer) through it.
+#include "aspi/PassThroughLayer.h"
+
+#include "../support/FakeCdRoms.h"
+#include "../support/WholeDownload.h"
+
+#include "aspi/AspiLayer.h"
+#include "aspi/AspiSeam.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+using namespace aspi;
+
+namespace {
+
+// Fakes first, then the layer over them, installed as the process's layer.
+struct Installed {
+    FakeCdRoms fakes;
+    std::unique_ptr<PassThroughLayer> layer;
+
+    void Install() {
+        layer.reset(new PassThroughLayer(fakes.Calls()));
+        InstallPassThrough(layer.get());
+    }
+    ~Installed() {
+        InstallPassThrough(nullptr);
+        fakes.Release();
+        layer.reset();
+    }
+};
+
+// The (adapter, target) each device object got, by index; -1 when out of reach.
+std::string Map(Installed& in) {
+    in.Install();
+    std::string map;
+    for (int index = 0; index < 12; ++index) {
+        simulator::VirtualDrive* drive = in.fakes.Drive(index);
+        if (!drive)
+            continue;
+        std::string product(drive->config.product.begin(), drive->config.product.end());
+        DeviceChannel channel(1024, ChannelUser::Host);
+        channel.ScanDevices();
+        int found = 0;
+        for (int i = 0; i < channel.deviceCount; ++i)
+            if (std::string(channel.devices[i].model + 8, 16) == product) {
+                map += std::to_string(index) + "=" + std::to_string(channel.devices[i].adapter) +
+                       ":" + std::to_string(channel.devices[i].target) + " ";
+                found = 1;
+            }
+        if (!found)
+            map += std::to_string(index) + "=none ";
+    }
+    return map;
+}
+
+SRB_ExecSCSICmd Request(uint8_t adapter, uint8_t target, std::initializer_list<uint8_t> cdb,
+                        uint8_t* data, uint32_t length, uint8_t flags) {
+    SRB_ExecSCSICmd srb{};
+    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb.SRB_HaId = adapter;
+    srb.SRB_Target = target;
+    srb.SRB_Flags = flags;
+    srb.SRB_BufLen = length;
+    srb.SRB_BufPointer = data;
+    srb.SRB_SenseLen = SENSE_LEN;
+    srb.SRB_CDBLen = static_cast<uint8_t>(cdb.size());
+    std::copy(cdb.begin(), cdb.end(), srb.CDBByte);
+    return srb;
+}
+
+} // namespace
+
+TEST(PassThroughLayer, AdaptersAndTargetsFollowTheAddressesNotTheDeviceNumbers) {
+    struct Case {
+        const char* name;
+        void (*add)(FakeCdRoms&);
+        const char* map;
+    } cases[] = {
+        {"ports in order, whatever the numbering",
+         [](FakeCdRoms& f) {
+             f.Add(0, 3, 0, 1, 0, FakeDrive("P3T1"));
+             f.Add(1, 1, 0, 0, 0, FakeDrive("P1T0"));
+             f.Add(2, 1, 0, 1, 0, FakeDrive("P1T1"));
+         },
+         "0=1:1 1=0:0 2=0:1 "},
+        {"renumbered after a reboot: the same drives keep their places",
+         [](FakeCdRoms& f) {
+             f.Add(2, 3, 0, 1, 0, FakeDrive("P3T1"));
+             f.Add(0, 1, 0, 0, 0, FakeDrive("P1T0"));
+             f.Add(1, 1, 0, 1, 0, FakeDrive("P1T1"));
+         },
+         "0=0:0 1=0:1 2=1:1 "},
+        {"a gap in the numbers, a path of its own, a denied device",
+         [](FakeCdRoms& f) {
+             f.Add(0, 0, 1, 0, 0, FakeDrive("P0B1"));
+             f.AddDenied(1);
+             f.Add(3, 0, 0, 5, 0, FakeDrive("P0B0"));
+         },
+         "0=1:0 3=0:5 "},
+        {"target ids of 8 and more take free targets; no address: an adapter after all",
+         [](FakeCdRoms& f) {
+             f.Add(0, 4, 0, 9, 0, FakeDrive("T9"));
+             f.Add(1, 4, 0, 0, 0, FakeDrive("T0"));
+             f.Add(2, 4, 0, 12, 0, FakeDrive("T12"));
+             f.AddUnaddressed(3, FakeDrive("USB A"));
+             f.AddUnaddressed(4, FakeDrive("USB B"));
+         },
+         "0=0:1 1=0:0 2=0:2 3=1:0 4=1:1 "},
+        {"nine drives of one port with ids past 7: the ninth is out of reach",
+         [](FakeCdRoms& f) {
+             for (int i = 0; i < 9; ++i)
+                 f.Add(i, 0, 0, static_cast<uint8_t>(10 + i), 0,
+                       FakeDrive(("D" + std::to_string(i)).c_str()));
+         },
+         "0=0:0 1=0:1 2=0:2 3=0:3 4=0:4 5=0:5 6=0:6 7=0:7 8=none "},
+    };
+    for (const Case& c : cases) {
+        Installed in;
+        c.add(in.fakes);
+        EXPECT_EQ(c.map, Map(in)) << c.name;
+    }
+}
+
+TEST(PassThroughLayer, NoDeviceReadsAsNoHostAdaptersWithAReason) {
+    struct Case {
+        bool denied;
+        const char* reason;
+    } cases[] = {{true, "The SCSI pass-through needs administrator rights."},
+                 {false, "No CD/DVD drive was found."}};
+    for (const Case& c : cases) {
+        Installed in;
+        if (c.denied)
+            in.fakes.AddDenied(0);
+        in.Install();
+        EXPECT_EQ(MakeSupportInfo(SS_NO_ADAPTERS, 0), GetASPI32SupportInfo());
+        EXPECT_STREQ(c.reason, in.layer->Reason());
+        DeviceChannel channel(1024, ChannelUser::Host);
+        EXPECT_EQ(0, channel.adapterCount);
+        char text[kLayerTextSize];
+        in.layer->Describe(text, sizeof text);
+        EXPECT_NE(nullptr, std::strstr(text, c.reason));
+    }
+}
+
+TEST(PassThroughLayer, ExecuteReachesTheDeviceByteForByte) {
+    Installed in;
+    in.fakes.Add(0, 2, 1, 3, 0, FakeDrive("BYTES"));
+    in.Install();
+    DeviceChannel channel(65545, ChannelUser::Plugin);
+    channel.SetTarget(3);
+    struct Case {
+        const char* text;
+        uint32_t timeoutMs; // set after compiling; 0: the text's
+        uint8_t dataIn;
+        uint32_t length;
+        uint32_t seconds;
+    } cases[] = {
+        {"12 0 0 0 d'46 /R46", 0, PT_DATA_IN, 46, 8},
+        {"12 0 0 0 24 /R36", 1000, PT_DATA_IN, 36, 1},
+        {"12 0 0 0 24 /R36", 1001, PT_DATA_IN, 36, 2},
+        {"1B 0 0 0 2 /t30", 0, PT_DATA_IN, 0, 30},
+        {"CB 0 22 0 0 0 0 FF FE 1 /w4", 7200, PT_DATA_OUT, 4, 8},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(1, CompileCommand(channel, c.text));
+        if (c.timeoutMs)
+            channel.timeout = c.timeoutMs;
+        channel.Execute();
+        ASSERT_FALSE(in.fakes.Journal().empty()) << c.text;
+        const FakeCdRoms::Seen seen = in.fakes.Journal().back();
+        const PassThroughDirect& spt = seen.spt;
+        EXPECT_EQ(0, std::memcmp(spt.Cdb, channel.cdb, 12)) << c.text;
+        EXPECT_EQ(12, spt.CdbLength) << c.text;
+        EXPECT_EQ(c.dataIn, spt.DataIn) << c.text;
+        EXPECT_EQ(c.length, spt.DataTransferLength) << c.text;
+        EXPECT_EQ(c.seconds, spt.TimeOutValue) << c.text;
+        EXPECT_EQ(sizeof spt, spt.Length);
+        EXPECT_EQ(1, spt.PathId);
+        EXPECT_EQ(3, spt.TargetId);
+        EXPECT_EQ(0, spt.Lun);
+        EXPECT_EQ(PT_SENSE_BYTES, spt.SenseInfoLength);
+        EXPECT_EQ(offsetof(PassThroughRequest, sense), spt.SenseInfoOffset);
+    }
+    EXPECT_EQ(1u, PassThroughSeconds(0));
+    EXPECT_EQ(4294968u, PassThroughSeconds(0xFFFFFFFFu)) << "no overflow";
+    CompileCommand(channel, "12 0 0 0 d'46 /R46");
+    ASSERT_EQ(1, channel.Execute());
+    EXPECT_EQ(0, std::memcmp(channel.buffer, "\x05\x80", 2));
+    EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "FAKE    BYTES           1.00", 28));
+}
+
+TEST(PassThroughLayer, ResultsMapIntoTheRequest) {
+    PassThroughRequest pt{};
+    for (int i = 0; i < int(PT_SENSE_BYTES); ++i)
+        pt.sense[i] = static_cast<uint8_t>(0x70 + i);
+    struct Case {
+        const char* name;
+        int carriedOut;
+        uint8_t scsiStatus, senseInfoLength, srbSenseLength;
+        uint8_t status, hostStatus, targetStatus;
+        int senseCopied;
+    } cases[] = {
+        {"device gone", 0, 0, 0, 14, SS_ERR, HASTAT_SEL_TO, 0, 0},
+        {"good", 1, STATUS_GOOD, 0, 14, SS_COMP, 0, 0, 0},
+        {"check condition", 1, STATUS_CHKCOND, 18, 14, SS_ERR, 0, 2, 14},
+        {"short sense", 1, STATUS_CHKCOND, 8, 14, SS_ERR, 0, 2, 8},
+        {"sense length past the record", 1, STATUS_CHKCOND, 32, 255, SS_ERR, 0, 2, 16},
+        {"busy", 1, 0x08, 0, 14, SS_ERR, 0, 0x08, 0},
+    };
+    for (const Case& c : cases) {
+        pt.spt.ScsiStatus = c.scsiStatus;
+        pt.spt.SenseInfoLength = c.senseInfoLength;
+        struct {
+            SRB_ExecSCSICmd srb;
+            uint8_t guard[8];
+        } r;
+        std::memset(&r, 0xEE, sizeof r);
+        r.srb.SRB_SenseLen = c.srbSenseLength;
+        EXPECT_EQ(c.status, MapPassThroughResult(c.carriedOut, pt, r.srb)) << c.name;
+        EXPECT_EQ(c.hostStatus, r.srb.SRB_HaStat) << c.name;
+        EXPECT_EQ(c.targetStatus, r.srb.SRB_TargStat) << c.name;
+        for (int i = 0; i < int(sizeof r.srb.SenseArea); ++i)
+            EXPECT_EQ(i < c.senseCopied ? 0x70 + i : 0xEE, r.srb.SenseArea[i]) << c.name << i;
+        for (uint8_t byte : r.guard)
+            EXPECT_EQ(0xEE, byte) << c.name;
+    }
+}
+
+TEST(PassThroughLayer, RequestsTheLayerRefusesOrAnswersAtOnce) {
+    Installed in;
+    in.fakes.Add(0, 0, 0, 0, 0, FakeDrive("ONE"));
+    in.Install();
+    uint8_t data[64];
+    struct Case {
+        const char* name;
+        SRB_ExecSCSICmd srb;
+        uint8_t status;
+    } cases[] = {
+        {"adapter past the count", Request(1, 0, {0}, nullptr, 0, SRB_DIR_IN), SS_INVALID_HA},
+        {"no drive at the target", Request(0, 3, {0}, nullptr, 0, SRB_DIR_IN), SS_NO_DEVICE},
+        {"no command block", Request(0, 0, {}, nullptr, 0, SRB_DIR_IN), SS_INVALID_SRB},
+        {"data without a buffer", Request(0, 0, {0x12}, nullptr, 36, SRB_DIR_IN), SS_INVALID_SRB},
+        {"more than the layer moves",
+         Request(0, 0, {0x12}, data, PassThroughLayer::kMaxTransfer + 1, SRB_DIR_IN),
+         SS_BUFFER_TO_BIG},
+        {"posting and event together",
+         Request(0, 0, {0}, nullptr, 0, SRB_POSTING | SRB_EVENT_NOTIFY), SS_INVALID_SRB},
+    };
+    for (Case& c : cases) {
+        EXPECT_EQ(c.status, SendASPI32Command(&c.srb)) << c.name;
+        EXPECT_EQ(c.status, LoadStatus(&c.srb.SRB_Status)) << c.name;
+    }
+    EXPECT_TRUE(in.fakes.Journal().empty()) << "nothing refused reaches a device";
+
+    SRB_HAInquiry inquiry{};
+    inquiry.SRB_Cmd = SC_HA_INQUIRY;
+    EXPECT_EQ(SS_COMP, SendASPI32Command(&inquiry));
+    EXPECT_EQ(1, inquiry.HA_Count);
+    EXPECT_EQ(0, std::memcmp(inquiry.HA_Identifier, "SCSI pass-thru  ", 16));
+    inquiry.SRB_HaId = 1;
+    EXPECT_EQ(SS_INVALID_HA, SendASPI32Command(&inquiry));
+
+    SRB_GDEVBlock type{};
+    type.SRB_Cmd = SC_GET_DEV_TYPE;
+    EXPECT_EQ(SS_COMP, SendASPI32Command(&type));
+    EXPECT_EQ(5, type.SRB_DeviceType);
+    type.SRB_Target = 1;
+    EXPECT_EQ(SS_NO_DEVICE, SendASPI32Command(&type));
+
+    SRB_Header unknown{};
+    unknown.SRB_Cmd = 9;
+    EXPECT_EQ(SS_INVALID_CMD, SendASPI32Command(&unknown));
+}
+
+TEST(PassThroughLayer, WholeDownloadThroughTheLayer) {
+    Installed in;
+    AddTwoFakeDrives(in.fakes);
+    in.Install();
+    CheckWholeDownload(in.fakes);
+}
+
+TEST(PassThroughLayer, TimeOutResetsAndAHungDriveHoldsUpNoOther) {
+    for (ChannelUser user : {ChannelUser::Host, ChannelUser::Plugin}) {
+        Installed in;
+        simulator::DriveConfig hangs = FakeDrive("HANGS");
+        hangs.hang.set(0x00); // TEST UNIT READY
+        in.fakes.Add(0, 0, 0, 0, 0, hangs);
+        in.fakes.Add(1, 0, 0, 1, 0, FakeDrive("FINE"));
+        in.Install();
+        DeviceChannel channel(1024, user);
+        CompileCommand(channel, "00");
+        channel.timeout = 100;
+        EXPECT_EQ(0, channel.Execute());
+        EXPECT_EQ(user == ChannelUser::Host ? 255 : 0, channel.senseKey);
+        EXPECT_EQ(user == ChannelUser::Plugin ? 1 : 0, channel.timedOut);
+        EXPECT_EQ(1, in.layer->ResetCount(0, 0));
+        EXPECT_EQ(SS_ABORTED, LoadStatus(&channel.request->SRB_Status))
+            << "the reset gave the request back while the system still holds the command";
+        EXPECT_EQ(0u, channel.setAside);
+        EXPECT_EQ(1, in.fakes.Held());
+
+        channel.SetTarget(1);
+        CompileCommand(channel, "12 0 0 0 24 /R36");
+        channel.timeout = 7200;
+        EXPECT_EQ(1, channel.Execute()) << "the other drive answers meanwhile";
+
+        in.fakes.Release();
+        channel.SetTarget(0);
+        EXPECT_EQ(1, channel.Execute()) << "the hung drive serves again once the system lets go";
+    }
+}
+
+TEST(PassThroughLayer, DeviceThatVanishesEndsTheCommandWithAnError) {
+    Installed in;
+    simulator::DriveConfig hangs = FakeDrive("VANISHES");
+    hangs.hang.set(0x12);
+    in.fakes.Add(0, 0, 0, 0, 0, hangs);
+    in.Install();
+    uint8_t data[36];
+    SRB_ExecSCSICmd srb = Request(0, 0, {0x12, 0, 0, 0, 36, 0}, data, 36, SRB_DIR_IN);
+    ASSERT_EQ(SS_PENDING, SendASPI32Command(&srb));
+    while (in.fakes.Held() == 0)
+        std::this_thread::yield();
+    in.fakes.Vanish(0);
+    while (LoadStatus(&srb.SRB_Status) == SS_PENDING)
+        std::this_thread::yield();
+    EXPECT_EQ(SS_ERR, LoadStatus(&srb.SRB_Status));
+    EXPECT_EQ(HASTAT_SEL_TO, srb.SRB_HaStat);
+
+    DeviceChannel channel(1024, ChannelUser::Plugin);
+    CompileCommand(channel, "00");
+    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(0, channel.timedOut) << "an error, not a time-out";
+}
+
+TEST(PassThroughLayer, AbortGivesBackAHeldOrQueuedRequest) {
+    Installed in;
+    simulator::DriveConfig hangs = FakeDrive("ABORTS");
+    hangs.hang.set(0x00);
+    in.fakes.Add(0, 0, 0, 0, 0, hangs);
+    in.Install();
+    SRB_ExecSCSICmd held = Request(0, 0, {0x00}, nullptr, 0, 0);
+    SRB_ExecSCSICmd queued = Request(0, 0, {0x00}, nullptr, 0, 0);
+    ASSERT_EQ(SS_PENDING, SendASPI32Command(&held));
+    ASSERT_EQ(SS_PENDING, SendASPI32Command(&queued));
+    for (SRB_ExecSCSICmd* victim : {&queued, &held}) {
+        SRB_Abort abort{};
+        abort.SRB_Cmd = SC_ABORT_SRB;
+        abort.SRB_ToAbort = victim;
+        EXPECT_EQ(SS_COMP, SendASPI32Command(&abort));
+        EXPECT_EQ(SS_ABORTED, LoadStatus(&victim->SRB_Status));
+        EXPECT_EQ(SS_ABORT_FAIL, SendASPI32Command(&abort)) << "nothing left to abort";
+    }
+}

@@ -1,0 +1,74 @@
+// CD-ROM device objects for the pass-through layer, backed by simulated
+// drives: what the system's device calls would do with a real drive, and a
+// record of every pass-through that reached a device.
+#pragma once
+
+#include "aspi/PassThroughLayer.h"
+#include "simulator/VirtualDrive.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class FakeCdRoms {
+  public:
+    struct Seen {
+        int index;
+        aspi::PassThroughDirect spt; // as it reached the device
+        uint32_t dataDigest;         // of the data phase out, else 0
+    };
+
+    FakeCdRoms() = default;
+    // Ends every pass-through still held, so the layer's threads can end.
+    ~FakeCdRoms();
+    FakeCdRoms(const FakeCdRoms&) = delete;
+    FakeCdRoms& operator=(const FakeCdRoms&) = delete;
+
+    // Device object `index` with this SCSI address and drive.
+    void Add(int index, uint8_t port, uint8_t path, uint8_t target, uint8_t lun,
+             const simulator::DriveConfig& config);
+    // One that answers no address.
+    void AddUnaddressed(int index, const simulator::DriveConfig& config);
+    // One that only an administrator may open.
+    void AddDenied(int index);
+
+    aspi::DeviceCalls Calls();
+
+    // From now on every pass-through to the device fails, one held included.
+    void Vanish(int index);
+    // Commands the drive hangs on are held until this (or until the time-out
+    // the pass-through carries, as the system does).
+    void Release();
+    // How many pass-throughs are being held now.
+    int Held();
+
+    simulator::VirtualDrive* Drive(int index);
+    std::vector<Seen> Journal();
+
+  private:
+    struct Device {
+        int index;
+        int openResult;
+        int addressed;
+        aspi::ScsiAddress address;
+        std::unique_ptr<simulator::VirtualDrive> drive;
+        bool gone = false;
+    };
+    Device* At(int index);
+    static void* Open(void* context, int index, int* result);
+    static int GetAddress(void* context, void* device, aspi::ScsiAddress* address);
+    static int PassThrough(void* context, void* device, aspi::PassThroughRequest* request);
+    static void Close(void* context, void* device);
+
+    std::vector<std::unique_ptr<Device>> devices;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+    int held = 0;
+    std::vector<Seen> journal;
+};
+
+// A CD/DVD drive identity for the fakes.
+simulator::DriveConfig FakeDrive(const char* product, unsigned protocols = 0);
