@@ -22,8 +22,7 @@ void PutField(uint8_t* at, const char* text, int32_t width) {
 }
 
 void CopyField(char* field, int32_t size, const char* text) {
-    std::strncpy(field, text, static_cast<size_t>(size - 1));
-    field[size - 1] = '\0';
+    std::snprintf(field, static_cast<size_t>(size), "%s", text);
 }
 
 } // namespace
