@@ -36,6 +36,8 @@ struct DriveConfig {
     bool failTransfer = false; // the transfer ends with the sense below
     uint8_t failKey = 0, failAsc = 0, failAscq = 0;
     std::bitset<256> hang; // opcodes that never complete
+    // Opcodes that never complete once the drive has taken a firmware.
+    std::bitset<256> hangAfterFlash;
 };
 
 struct BankConfig {

@@ -25,7 +25,9 @@ class VirtualDrive {
     explicit VirtualDrive(const DriveConfig& config);
 
     // Commands with these opcodes never complete, until a reset or abort.
-    bool Hangs(uint8_t opcode) const { return config.hang.test(opcode); }
+    bool Hangs(uint8_t opcode) const {
+        return config.hang.test(opcode) || (flashCount > 0 && config.hangAfterFlash.test(opcode));
+    }
     // How long the command takes after it was sent.
     uint32_t DurationMs(const uint8_t* cdb) const;
 
