@@ -39,7 +39,9 @@ LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
             seen.caption = wintest::WindowText(box);
             seen.text = wintest::WindowText(text);
             seen.style = 0;
-            if (GetDlgItem(box, IDCANCEL) && IsWindowVisible(GetDlgItem(box, IDCANCEL)))
+            // The box itself is not shown yet; its unused buttons are hidden.
+            HWND cancel = GetDlgItem(box, IDCANCEL);
+            if (cancel && (GetWindowLongA(cancel, GWL_STYLE) & WS_VISIBLE))
                 seen.style |= MB_OKCANCEL;
             StandInHost::boxes.push_back(seen);
             const int answer = (seen.style & MB_OKCANCEL) ? StandInHost::boxAnswer : IDOK;
