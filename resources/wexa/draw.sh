@@ -29,7 +29,7 @@ convert -size 193x66 gradient:'#1a3a7a'-'#05070f' \
     -fill '#05070f' -draw "circle 33,33 33,29" \
     -fill "$green" -draw "polygon 58,44 70,26 82,44 75,44 75,56 65,56 65,44" \
     -fill white -font DejaVu-Sans-Bold -pointsize 30 -annotate +92+42 'Wexa' \
-    -fill '#9fb4e0' -font DejaVu-Sans -pointsize 10 -annotate +94+56 'firmware downloader' \
+    -fill '#9fb4e0' -font DejaVu-Sans -pointsize 9 -annotate +92+56 'firmware updater' \
     -colors 256 -type Palette "BMP3:$out/wexa-logo.bmp"
 
 icon() { # name draw-arguments...
