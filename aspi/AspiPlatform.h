@@ -24,12 +24,8 @@ uint32_t TickCount();
 // 1 on Windows 95 (4.0) and 98 (4.10), where ASPI is polled: platform 1,
 // major version at most 4, minor at most 10.
 int IsWindows95Or98();
-int IsWindows95Or98Version(uint32_t platformId, uint32_t major, uint32_t minor);
-
-// Test seams. A null source restores the system tick count; -1 restores the
-// system's answer; a true flag makes CreateCompletionEvent fail.
-void SetTickCountSource(uint32_t (*source)());
-void SetWindows95Or98Override(int value);
-void SetEventCreationFails(int fails);
+inline int IsWindows95Or98Version(uint32_t platformId, uint32_t major, uint32_t minor) {
+    return (platformId == 1 && major <= 4 && minor <= 10) ? 1 : 0;
+}
 
 } // namespace aspi

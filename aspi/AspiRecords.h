@@ -140,6 +140,9 @@ struct SRB_BusDeviceReset {
 #pragma pack(pop)
 
 // Offsets that hold in every build.
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Status) == 0x01, "status");
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_HaId) == 0x02, "host adapter");
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Flags) == 0x03, "flags");
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_Target) == 0x08, "target");
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_Lun) == 0x09, "lun");
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_BufLen) == 0x0C, "data length");
@@ -185,6 +188,13 @@ inline uint8_t SupportAdapterCount(uint32_t info) {
 }
 inline uint32_t MakeSupportInfo(uint8_t status, uint8_t count) {
     return (static_cast<uint32_t>(status) << 8) | count;
+}
+
+// What a request meets when no layer is there: failed, never left pending.
+inline uint32_t FailWithoutLayer(void* srb) {
+    if (srb)
+        StoreStatus(&static_cast<SRB_Header*>(srb)->SRB_Status, SS_NO_ASPI);
+    return SS_NO_ASPI;
 }
 
 } // namespace aspi

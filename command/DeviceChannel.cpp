@@ -2,6 +2,7 @@
 
 #include "aspi/AspiLayer.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -19,21 +20,49 @@ int IsPending(const uint8_t* status) {
     return LoadStatus(status) == SS_PENDING;
 }
 
-// 1 once the layer has stored a status in the record, waiting a bounded time.
-int AwaitStatus(const uint8_t* status) {
-    auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(DeviceChannel::kReleaseWait);
+// 1 once the layer has stored a status in the record, waiting at most
+// kReleaseWait on the tick count.
+int AwaitRelease(const uint8_t* status) {
+    uint32_t start = TickCount();
     while (IsPending(status)) {
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (TickCount() - start >= static_cast<uint32_t>(DeviceChannel::kReleaseWait))
             return 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return 1;
 }
 
-// A record is refilled only once the layer has given it back.
-int IsFree(const uint8_t* status) {
-    return !IsPending(status) || AwaitStatus(status);
+// What the layer still holds of a request it never gave back. The list keeps
+// every part reachable for as long as the process lives; nothing is freed.
+struct SetAsideRequest {
+    void* record;
+    uint8_t* buffer;
+    EventHandle event;
+    SetAsideRequest* next;
+};
+std::atomic<SetAsideRequest*> setAsideList{nullptr};
+
+void KeepForTheLayer(void* record, uint8_t* buffer, EventHandle event) {
+    SetAsideRequest* entry = new (std::nothrow) SetAsideRequest{record, buffer, event, nullptr};
+    if (!entry)
+        return; // lost track of, but still never freed
+    entry->next = setAsideList.load();
+    while (!setAsideList.compare_exchange_weak(entry->next, entry)) {
+    }
+}
+
+SRB_ExecSCSICmd* NewRequest() {
+    SRB_ExecSCSICmd* record = new (std::nothrow) SRB_ExecSCSICmd();
+    if (record)
+        record->SRB_Status = SS_COMP; // not pending: the layer does not hold it
+    return record;
+}
+
+SRB_BusDeviceReset* NewResetRequest() {
+    SRB_BusDeviceReset* record = new (std::nothrow) SRB_BusDeviceReset();
+    if (record)
+        record->SRB_Status = SS_COMP;
+    return record;
 }
 
 void CopyIdentity(char* out, int size, const uint8_t* in, int count) {
@@ -47,21 +76,20 @@ void CopyIdentity(char* out, int size, const uint8_t* in, int count) {
 
 } // namespace
 
-DeviceChannel::DeviceChannel(int32_t size)
-    : adapterCount(0), adapter(0), target(0), direction(SRB_DIR_IN), dataLength(0), buffer(nullptr),
-      cdbLength(0), senseKey(0), asc(0), ascq(0), timeout(kDefaultTimeout),
-#if !CORVANE_HOST_CHANNEL
-      timedOut(0), pollMode(IsWindows95Or98()),
-#endif
-      deviceCount(0), bufferSize(0), lingeringEvent(nullptr) {
+DeviceChannel::DeviceChannel(int32_t size, ChannelUser channelUser)
+    : adapterCount(0), adapter(0), target(0), request(NewRequest()), direction(SRB_DIR_IN),
+      dataLength(0), buffer(nullptr), cdbLength(0), senseKey(0), asc(0), ascq(0),
+      timeout(kDefaultTimeout), timedOut(0),
+      pollMode(channelUser == ChannelUser::Plugin ? IsWindows95Or98() : 0), deviceCount(0),
+      bufferSize(0), user(channelUser), setAside(0), lingeringEvent(nullptr),
+      resetRequest(NewResetRequest()) {
     if (size > kMaxBuffer)
         size = kMaxBuffer;
     if (size < kMinBuffer)
         size = kMinBuffer;
     uint32_t bytes = static_cast<uint32_t>(size);
-#if !CORVANE_HOST_CHANNEL
-    bytes *= 2;
-#endif
+    if (user == ChannelUser::Plugin)
+        bytes *= 2;
     buffer = new (std::nothrow) uint8_t[bytes];
     if (buffer) {
         bufferSize = bytes;
@@ -69,11 +97,6 @@ DeviceChannel::DeviceChannel(int32_t size)
     }
     std::memset(cdb, 0, sizeof cdb);
     std::memset(devices, 0, sizeof devices);
-    std::memset(&request, 0, sizeof request);
-    std::memset(&resetRequest, 0, sizeof resetRequest);
-    // A status other than pending marks a record the layer does not hold.
-    request.SRB_Status = SS_COMP;
-    resetRequest.SRB_Status = SS_COMP;
 
     uint32_t info = GetASPI32SupportInfo();
     if (SupportStatus(info) == SS_COMP)
@@ -81,9 +104,17 @@ DeviceChannel::DeviceChannel(int32_t size)
 }
 
 DeviceChannel::~DeviceChannel() {
-    if (!ReleaseRequest())
-        return; // the layer may still write into the buffer: let it have it
-    delete[] buffer;
+    if (request && !AwaitRelease(&request->SRB_Status)) {
+        KeepForTheLayer(request, buffer, lingeringEvent);
+    } else {
+        CloseCompletionEvent(lingeringEvent);
+        delete request;
+        delete[] buffer;
+    }
+    if (resetRequest && !AwaitRelease(&resetRequest->SRB_Status))
+        KeepForTheLayer(resetRequest, nullptr, nullptr);
+    else
+        delete resetRequest;
 }
 
 void DeviceChannel::SelectEntry(uint8_t index) {
@@ -122,7 +153,7 @@ void DeviceChannel::ScanDevices() {
 void DeviceChannel::ReadInquiryText(char* model, int modelSize, char* version,
                                     int versionSize) const {
     static const uint8_t kNoIdentity[36] = {};
-    const uint8_t* data = bufferSize >= 36 ? buffer : kNoIdentity;
+    const uint8_t* data = buffer && bufferSize >= 36 ? buffer : kNoIdentity;
     CopyIdentity(model, modelSize, data + 8, 24);
     CopyIdentity(version, versionSize, data + 32, 4);
 }
@@ -141,77 +172,77 @@ void DeviceChannel::SetCommand(const uint8_t* block, uint8_t dir, uint32_t lengt
 int32_t DeviceChannel::Execute() {
     if (adapter >= adapterCount)
         return 0;
+    if (!TakeBackRequest())
+        return 0;
     // The layer would write past the buffer.
     if (dataLength > bufferSize)
         return 0;
-    if (!ReleaseRequest()) {
-        // The layer still holds the command before: this one cannot be sent.
-#if CORVANE_HOST_CHANNEL
-        senseKey = 255;
-#else
-        senseKey = 0;
-        timedOut = 1;
-#endif
-        return 0;
-    }
     EventHandle event = CreateCompletionEvent();
     if (!event)
         return 0;
 
-    std::memset(&request, 0, sizeof request);
-    request.SRB_Cmd = SC_EXEC_SCSI_CMD;
-    request.SRB_HaId = adapter;
-    request.SRB_Flags = direction;
-#if !CORVANE_HOST_CHANNEL
+    SRB_ExecSCSICmd& srb = *request;
+    std::memset(&srb, 0, sizeof srb);
+    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb.SRB_HaId = adapter;
+    srb.SRB_Flags = direction;
     if (!pollMode)
-#endif
-        request.SRB_Flags |= SRB_EVENT_NOTIFY;
-    request.SRB_Target = target;
-    request.SRB_Lun = 0;
-    request.SRB_BufLen = dataLength;
-    request.SRB_BufPointer = buffer;
-    request.SRB_SenseLen = kSenseBytes;
-    request.SRB_CDBLen = cdbLength;
-    request.SRB_PostProc = event;
-    std::memcpy(request.CDBByte, cdb, cdbLength < sizeof cdb ? cdbLength : sizeof cdb);
+        srb.SRB_Flags |= SRB_EVENT_NOTIFY;
+    srb.SRB_Target = target;
+    srb.SRB_Lun = 0;
+    srb.SRB_BufLen = dataLength;
+    srb.SRB_BufPointer = buffer;
+    srb.SRB_SenseLen = kSenseBytes;
+    srb.SRB_CDBLen = cdbLength;
+    srb.SRB_PostProc = event;
+    std::memcpy(srb.CDBByte, cdb, cdbLength < sizeof cdb ? cdbLength : sizeof cdb);
 
-    SendASPI32Command(&request);
+    SendASPI32Command(&srb);
 
     senseKey = 0;
-#if !CORVANE_HOST_CHANNEL
     timedOut = 0;
-#endif
-    int completed = WaitForCompletion(event);
-    HandOverEvent(event);
-    if (!completed) {
-        EndTimedOutCommand();
-#if CORVANE_HOST_CHANNEL
-        senseKey = 255;
-#else
-        timedOut = 1;
-#endif
+    if (!WaitForCompletion(event)) {
+        // The reset makes the layer give the request back, and it must have
+        // done so before the record, the event or the buffer serve again: a
+        // late completion would land in the next command.
+        ResetDevice();
+        lingeringEvent = event;
+        if (AwaitRelease(&srb.SRB_Status))
+            TakeBackRequest();
+        else
+            SetAsideRequest();
+        MarkTimedOut();
         return 0;
     }
+    if (IsPending(&srb.SRB_Status))
+        lingeringEvent = event; // stopped on sense data before the status
+    else
+        CloseCompletionEvent(event);
     ReadSense();
-    return LoadStatus(&request.SRB_Status) == SS_COMP && request.SenseArea[0] == 0;
+    return LoadStatus(&srb.SRB_Status) == SS_COMP && srb.SenseArea[0] == 0;
+}
+
+void DeviceChannel::MarkTimedOut() {
+    if (user == ChannelUser::Host)
+        senseKey = 255;
+    else
+        timedOut = 1;
 }
 
 int DeviceChannel::WaitForCompletion(EventHandle event) {
-    const uint8_t* status = &request.SRB_Status;
+    const uint8_t* status = &request->SRB_Status;
     uint32_t start = TickCount();
-#if !CORVANE_HOST_CHANNEL
     if (pollMode) {
         // Elapsed time, not a deadline: the tick count wraps every 49.7 days.
         for (;;) {
             if (!IsPending(status))
                 return 1;
-            if (__atomic_load_n(&request.SenseArea[0], __ATOMIC_ACQUIRE) != 0)
+            if (__atomic_load_n(&request->SenseArea[0], __ATOMIC_ACQUIRE) != 0)
                 return 1;
             if (TickCount() - start > timeout)
                 return 0;
         }
     }
-#endif
     int completed = 1;
     // A wake-up with the status still pending is a late signal meant for an
     // earlier command whose event handle was reused: keep waiting.
@@ -226,50 +257,52 @@ int DeviceChannel::WaitForCompletion(EventHandle event) {
     return completed;
 }
 
-void DeviceChannel::HandOverEvent(EventHandle event) {
-    if (IsPending(&request.SRB_Status))
-        lingeringEvent = event;
-    else
-        CloseCompletionEvent(event);
-}
-
-// The drive did not answer in time. The reset makes the layer give the
-// request back, and it must have done so before the record, the event or the
-// buffer serve the next command: a late completion would land in that one.
-void DeviceChannel::EndTimedOutCommand() {
-    ResetDevice();
-    ReleaseRequest();
-}
-
-int DeviceChannel::ReleaseRequest() {
-    if (!IsFree(&request.SRB_Status))
-        return 0;
+// 1 when the channel has a request record and buffer the layer does not hold.
+int DeviceChannel::TakeBackRequest() {
+    if (request && !AwaitRelease(&request->SRB_Status))
+        SetAsideRequest();
     if (lingeringEvent) {
         CloseCompletionEvent(lingeringEvent);
         lingeringEvent = nullptr;
     }
-    return 1;
+    return request != nullptr;
+}
+
+void DeviceChannel::SetAsideRequest() {
+    KeepForTheLayer(request, buffer, lingeringEvent);
+    lingeringEvent = nullptr;
+    ++setAside;
+    request = NewRequest();
+    uint32_t bytes = bufferSize;
+    buffer = bytes ? new (std::nothrow) uint8_t[bytes] : nullptr;
+    bufferSize = buffer ? bytes : 0;
+    if (buffer)
+        buffer[0] = 0;
 }
 
 void DeviceChannel::ReadSense() {
-    senseKey = request.SenseArea[2] & 0x0F;
-    asc = request.SenseArea[12];
-    ascq = request.SenseArea[13];
+    senseKey = request->SenseArea[2] & 0x0F;
+    asc = request->SenseArea[12];
+    ascq = request->SenseArea[13];
 }
 
 int32_t DeviceChannel::ResetDevice() {
-    if (!IsFree(&resetRequest.SRB_Status))
+    if (resetRequest && IsPending(&resetRequest->SRB_Status)) {
+        // The reset before was never answered: the layer keeps that record.
+        KeepForTheLayer(resetRequest, nullptr, nullptr);
+        resetRequest = NewResetRequest();
+    }
+    if (!resetRequest)
         return 0;
-    std::memset(&resetRequest, 0, sizeof resetRequest);
-    resetRequest.SRB_Cmd = SC_RESET_DEV;
-    resetRequest.SRB_HaId = adapter;
-    resetRequest.SRB_Flags = 0;
-    resetRequest.SRB_Hdr_Rsvd = 0;
-    resetRequest.SRB_Target = target;
-    resetRequest.SRB_Lun = 0;
-    uint32_t result = SendASPI32Command(&resetRequest);
-    // The record lives in the channel, not in a stack frame, so a layer that
-    // completes it late still writes into memory that is ours.
-    AwaitStatus(&resetRequest.SRB_Status);
+    SRB_BusDeviceReset& srb = *resetRequest;
+    std::memset(&srb, 0, sizeof srb);
+    srb.SRB_Cmd = SC_RESET_DEV;
+    srb.SRB_HaId = adapter;
+    srb.SRB_Flags = 0;
+    srb.SRB_Hdr_Rsvd = 0;
+    srb.SRB_Target = target;
+    srb.SRB_Lun = 0;
+    uint32_t result = SendASPI32Command(&srb);
+    AwaitRelease(&srb.SRB_Status);
     return result == SS_COMP ? 1 : 0;
 }

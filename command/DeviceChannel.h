@@ -2,10 +2,19 @@
 // of the CD/DVD drives found, the selected drive, one pending command and one
 // data buffer, and synchronous execution through ASPI with a time-out.
 //
-// One source, two copies. The plug-in's copy (the default) can poll instead
-// of waiting on the event (Windows 95 and 98) and flags a time-out in
-// `timedOut`; the host's copy, built with CORVANE_HOST_CHANNEL, always waits
-// on the event and marks a time-out with `senseKey` 255.
+// The host and the plug-in differ in three points, chosen at construction:
+// the host always waits on the event, marks a time-out with `senseKey` 255
+// and gets exactly the clamped buffer size; the plug-in polls on Windows 95
+// and 98, flags a time-out in `timedOut` and gets twice the clamped size.
+//
+// A request the layer holds belongs to the layer: its record, event and data
+// buffer are not touched until it stores a status. One it never gives back
+// within kReleaseWait is set aside for good (never reused, never freed) and
+// the channel goes on with a fresh record and buffer, so one hung drive
+// cannot stop the others. The longest an Execute takes is therefore
+//   timeout + 3 * kReleaseWait
+// (waiting for a request a polled command left behind, the reset's answer,
+// and the timed-out request given back), plus scheduling delays.
 #pragma once
 
 #include "aspi/AspiPlatform.h"
@@ -14,9 +23,7 @@
 
 #include <cstdint>
 
-#ifndef CORVANE_HOST_CHANNEL
-#define CORVANE_HOST_CHANNEL 0
-#endif
+enum class ChannelUser : uint8_t { Host, Plugin };
 
 struct DeviceEntry {
     uint8_t adapter; // 255 marks a serial-port entry
@@ -41,7 +48,9 @@ class DeviceChannel {
     uint8_t adapterCount;
     uint8_t adapter;
     uint8_t target;
-    aspi::SRB_ExecSCSICmd request;
+    // The record every command reuses; replaced only when the layer never
+    // gives it back.
+    aspi::SRB_ExecSCSICmd* request;
     uint8_t direction;
     uint32_t dataLength;
     uint8_t* buffer;
@@ -49,36 +58,27 @@ class DeviceChannel {
     uint8_t cdbLength;
     uint8_t senseKey, asc, ascq;
     uint32_t timeout;
-#if !CORVANE_HOST_CHANNEL
-    int32_t timedOut;
-    int32_t pollMode;
-#endif
+    int32_t timedOut; // plug-in only; the host's stays 0
+    int32_t pollMode; // plug-in only; the host's stays 0
     DeviceEntry devices[kMaxDevices];
     uint8_t deviceCount;
 
     // Bytes allocated for `buffer`; a command never moves more.
     uint32_t bufferSize;
+    const ChannelUser user;
+    // Requests the layer never gave back, left to it with their buffers.
+    uint32_t setAside;
 
-    explicit DeviceChannel(int32_t size);
+    DeviceChannel(int32_t size, ChannelUser user);
     ~DeviceChannel();
     DeviceChannel(const DeviceChannel&) = delete;
     DeviceChannel& operator=(const DeviceChannel&) = delete;
 
-    uint8_t GetAdapterCount() const {
-        return adapterCount;
-    }
-    uint8_t GetAdapter() const {
-        return adapter;
-    }
-    uint8_t GetTarget() const {
-        return target;
-    }
-    void SetAdapter(uint8_t value) {
-        adapter = value;
-    }
-    void SetTarget(uint8_t value) {
-        target = value;
-    }
+    uint8_t GetAdapterCount() const { return adapterCount; }
+    uint8_t GetAdapter() const { return adapter; }
+    uint8_t GetTarget() const { return target; }
+    void SetAdapter(uint8_t value) { adapter = value; }
+    void SetTarget(uint8_t value) { target = value; }
     // An index of 8 or more leaves the selection as it is.
     void SelectEntry(uint8_t index);
     int8_t FindSelectedDevice() const;
@@ -96,14 +96,16 @@ class DeviceChannel {
     void ReadSense();
     int32_t ResetDevice();
 
-    // The layer owns a request from sending until it stores a status. A
-    // request it did not give back in time keeps its event here until it does.
-    aspi::EventHandle lingeringEvent;
-    aspi::SRB_BusDeviceReset resetRequest;
-
   private:
     int WaitForCompletion(aspi::EventHandle event);
-    void EndTimedOutCommand();
-    int ReleaseRequest();
-    void HandOverEvent(aspi::EventHandle event);
+    int TakeBackRequest();
+    void SetAsideRequest();
+    void MarkTimedOut();
+
+    // A polled command may stop on sense data before the layer stores the
+    // status; its event stays open until the layer has given the request back.
+    aspi::EventHandle lingeringEvent;
+    // Lives in the heap, not in a stack frame: a layer that answers late
+    // still writes into memory nobody else uses.
+    aspi::SRB_BusDeviceReset* resetRequest;
 };

@@ -22,7 +22,10 @@ void PutField(uint8_t* at, const char* text, int32_t width) {
 }
 
 void CopyField(char* field, int32_t size, const char* text) {
-    std::snprintf(field, static_cast<size_t>(size), "%s", text);
+    int32_t n = 0;
+    for (; n < size - 1 && text[n]; ++n)
+        field[n] = text[n];
+    field[n] = '\0';
 }
 
 } // namespace

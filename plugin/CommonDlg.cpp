@@ -33,7 +33,7 @@ CommonDlg::CommonDlg(const HDLL_Context& context)
       savedIcons(), savedMessage() {
     std::memset(&fwInfo, 0, sizeof fwInfo);
     std::memset(&driveInfo, 0, sizeof driveInfo);
-    channel = new (std::nothrow) DeviceChannel(kImageBufferSize);
+    channel = new (std::nothrow) DeviceChannel(kImageBufferSize, ChannelUser::Plugin);
     thePage<CommonDlg> = this;
 }
 

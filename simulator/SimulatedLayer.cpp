@@ -1,10 +1,13 @@
 #include "SimulatedLayer.h"
 
 #include "aspi/AspiLayer.h"
+#include "aspi/AspiSeam.h"
 
 #include <atomic>
 
 namespace simulator {
+
+#ifndef _WIN32
 namespace {
 
 std::atomic<DriveBank*> installed{nullptr};
@@ -28,6 +31,7 @@ void InstallLayer(DriveBank* bank) {
     else
         aspi::BindLayer(nullptr, nullptr);
 }
+#endif
 
 DriveBank* CreateBank(const std::string& bankPath, const std::string& logPath,
                       const std::string& statePath) {

@@ -5,9 +5,11 @@
 
 namespace simulator {
 
+#ifndef _WIN32
 // Binds the ASPI entry points of aspi/AspiLayer.h to this bank; null unbinds.
-// The bank must outlive the binding.
+// The bank must outlive the binding. (Windows programs load WNASPI32.DLL.)
 void InstallLayer(DriveBank* bank);
+#endif
 
 // A bank as the environment describes it: the bank file (or the default bank
 // when the path is empty), the command log and the state file (either may be

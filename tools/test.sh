@@ -69,7 +69,7 @@ run_fuzz() {
     local seconds=${CORVANE_FUZZ_SECONDS:-20} work name ok=0 total=0
     work=$(mktemp -d)
     echo "== fuzz (${seconds} s each)"
-    for name in match number compile; do
+    for name in match number compile hex; do
         total=$((total + 1))
         mkdir -p "$work/$name"
         if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \

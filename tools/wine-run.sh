@@ -29,7 +29,7 @@ if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
     # Programs named *win98* see Windows 98, for the polled ASPI wait.
-    for exe in win98_tests.exe corvane_win98_tests.exe; do
+    for exe in win98_tests.exe; do
         wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /d win98 /f >/dev/null 2>&1
     done
     wineserver -w

@@ -6,7 +6,7 @@
 #include "simulator/DriveBank.h"
 #include "simulator/SimulatedLayer.h"
 
-#include "aspi/AspiLayer.h"
+#include "aspi/AspiSeam.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,7 +14,7 @@
 
 static void CompileTransferCommand(benchmark::State& state) {
     aspi::BindLayer(nullptr, nullptr);
-    DeviceChannel channel(65545);
+    DeviceChannel channel(65545, ChannelUser::Plugin);
     for (auto _ : state) {
         CompileCommand(channel, "CB 0 22 w(%x) w(%x) FF FE %x %x %x /t%d /w65536", 0x1234u, 0x3u,
                        0x84u, 0x12u, 0x34u, 9000);
@@ -39,7 +39,7 @@ static void ScanTwoAdaptersOfEightTargets(benchmark::State& state) {
     simulator::DriveBank bank(config);
     simulator::InstallLayer(&bank);
     {
-        DeviceChannel channel(1024);
+        DeviceChannel channel(1024, ChannelUser::Host);
         for (auto _ : state) {
             channel.ScanDevices();
             benchmark::DoNotOptimize(channel.deviceCount);

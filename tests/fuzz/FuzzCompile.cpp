@@ -10,7 +10,7 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static DeviceChannel channel(1024); // no layer: nothing is ever sent
+    static DeviceChannel channel(1024, ChannelUser::Host); // no layer: nothing is ever sent
     if (size < 2)
         return 0;
     // count, kinds, 4 bytes per argument, then text NUL string-argument

@@ -1,5 +1,6 @@
-#include "aspi/AspiLayer.h"
+#include "aspi/AspiSeam.h"
 #include "aspi/AspiPlatform.h"
+#include "aspi/AspiSeam.h"
 #include "aspi/AspiRecords.h"
 
 #include <gtest/gtest.h>

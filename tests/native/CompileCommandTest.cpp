@@ -1,6 +1,6 @@
 #include "command/CompileCommand.h"
 
-#include "aspi/AspiLayer.h"
+#include "aspi/AspiSeam.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@ Cdb CdbOf(const DeviceChannel& channel) {
 }
 
 struct Channel {
-    DeviceChannel channel{1024};
+    DeviceChannel channel{1024, ChannelUser::Plugin};
     Channel() { aspi::BindLayer(nullptr, nullptr); }
 
     // The CDB after compiling text with args; direction, length and time-out

@@ -1,6 +1,11 @@
+// The seam on Linux: a layer bound by the test (the simulated bank), small
+// portable events and the steady clock.
+#include "AspiLayer.h"
 #include "AspiPlatform.h"
-#include "AspiPlatformState.h"
+#include "AspiRecords.h"
+#include "AspiSeam.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -9,6 +14,9 @@
 
 namespace aspi {
 namespace {
+
+std::atomic<GetSupportInfoProc> boundInfo{nullptr};
+std::atomic<SendCommandProc> boundSend{nullptr};
 
 struct PortableEvent {
     std::mutex mutex;
@@ -39,6 +47,26 @@ std::shared_ptr<PortableEvent> Find(EventHandle event) {
 
 } // namespace
 
+void BindLayer(GetSupportInfoProc getSupportInfo, SendCommandProc sendCommand) {
+    boundInfo.store(getSupportInfo);
+    boundSend.store(sendCommand);
+}
+
+uint32_t GetASPI32SupportInfo() {
+    GetSupportInfoProc proc = boundInfo.load();
+    return proc ? proc() : MakeSupportInfo(SS_NO_ADAPTERS, 0);
+}
+
+uint32_t SendASPI32Command(void* srb) {
+    if (SendCommandProc proc = boundSend.load())
+        return proc(srb);
+    return FailWithoutLayer(srb);
+}
+
+int HasLayer() {
+    return boundSend.load() ? 1 : 0;
+}
+
 namespace detail {
 
 uint32_t SystemTickCount() {
@@ -51,17 +79,15 @@ int SystemIsWindows95Or98() {
     return 0;
 }
 
-} // namespace detail
-
-EventHandle CreateCompletionEvent() {
-    if (detail::Overrides().eventFails.load())
-        return nullptr;
+void* SystemCreateEvent() {
     EventTable& table = Table();
     std::lock_guard<std::mutex> lock(table.mutex);
     uintptr_t id = table.next++;
     table.events[id] = std::make_shared<PortableEvent>();
     return reinterpret_cast<EventHandle>(id);
 }
+
+} // namespace detail
 
 void SignalCompletionEvent(EventHandle event) {
     std::shared_ptr<PortableEvent> e = Find(event);

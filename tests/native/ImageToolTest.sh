@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# corvane-image as a whole program: make -> info -> dump for every protocol,
+# dump byte for byte against srec_cat, sums against the dumped bytes, and
+# the exit status and single stderr line of every refusal.
+# Usage: ImageToolTest.sh TOOL [RUNNER]   (RUNNER: the Wine runner for .exe)
+set -u
+tool=$1
+runner=${2:-}
+work=$(mktemp -d "${TMPDIR:-/tmp}/image-tool-$$-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+# The Wine runner starts a program in its own directory: run a copy from here.
+if [ -n "$runner" ]; then
+    cp "$tool" "$work/"
+    tool=$work/$(basename "$tool")
+fi
+failures=0
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+# Runs the tool; stdout in out, stderr in err (Windows line ends removed), status in rc.
+run() {
+    $runner "$tool" "$@" >out.raw 2>err.raw
+    rc=$?
+    tr -d '\r' <out.raw >out
+    tr -d '\r' <err.raw >err
+}
+expect_rc() { # expected, description
+    [ "$rc" = "$1" ] || fail "$2: exit $rc, expected $1 ($(cat err))"
+}
+expect_refusal() { # expected status, description: one line on stderr, nothing else
+    expect_rc "$1" "$2"
+    [ "$(wc -l <err)" = 1 ] || fail "$2: stderr is not one line: $(cat err)"
+}
+# 16-bit sum of a file's first N bytes, as four hex digits.
+sum16() {
+    head -c "$2" "$1" | od -An -v -tu1 | awk '{for (i = 1; i <= NF; i++) s += $i} END {printf "%04X", s % 65536}'
+}
+
+declare -A accepts=(
+    [none]=''
+    [2.0]='{"drive":"QV Type 2.0","driveProtocol":1,"mode":"reboot"},{"drive":"QV Type 2.2","driveProtocol":3,"mode":"reboot"}'
+    [2.1]='{"drive":"QV Type 2.1","driveProtocol":2,"mode":"reboot"}'
+    [2.2]='{"drive":"QV Type 2.0","driveProtocol":1,"mode":"reboot"},{"drive":"QV Type 2.2","driveProtocol":3,"mode":"verify"}'
+)
+number=0
+for p in none 2.0 2.1 2.2; do
+    run make --protocol "$p" --seed $((number + 11)) --vendor VEND --product "PROD $p" \
+        --revision "$number.00" -o "$p.hex"
+    expect_rc 0 "make $p"
+    run dump "$p.hex" -o "$p.bin"
+    expect_rc 0 "dump $p"
+    [ "$(stat -c %s "$p.bin")" = 65536 ] || fail "dump $p: not 65536 bytes"
+    if command -v srec_cat >/dev/null; then
+        srec_cat "$p.hex" -intel -fill 0xFF 0 0x10000 -o "$p.srec" -binary
+        cmp -s "$p.bin" "$p.srec" || fail "dump $p differs from srec_cat"
+    fi
+    run info --json "$p.hex"
+    expect_rc "$([ "$p" = none ] && echo 3 || echo 0)" "info $p"
+    model=$(printf '%-8s%-16s' VEND "PROD $p")
+    want="{\"result\":\"ok\",\"message\":\"\",\"model\":\"$model\",\"version\":\"$number.00\","
+    want+="\"protocol\":$number,\"protocolName\":\"$( ((number)) && echo "QV Type $p" || echo Unkown)\","
+    want+="\"checkSum\":\"$(sum16 "$p.bin" 65536)\",\"halfSum\":\"$(sum16 "$p.bin" 32768)\","
+    want+="\"accepts\":[${accepts[$p]}]}"
+    [ "$(cat out)" = "$want" ] || fail "info --json $p: $(cat out), expected $want"
+    run info "$p.hex"
+    grep -qx "FW Model Name  $model $number.00  " out || fail "info $p: model row: $(cat out)"
+    number=$((number + 1))
+done
+grep -qx 'QV Type 2.2 drive: verify mode' out || fail "info 2.2: no verify line"
+run info none.hex
+grep -qx 'No drive accepts this image.' out || fail "info none: no refusal line"
+
+# Files that both builds must read alike.
+printf ':0100000001FE\r\n\x1A:garbage\r\n' >eof.hex
+printf '\xE9\xFF:0100000001FE\r\n:01000000\xE90DF\r\n' >high.hex
+printf ':10FEF800000102030405060708090A0B0C0D0E0F82\r\n' >overflow.hex
+printf ':0100000002FE\r\n' >damaged.hex
+run info eof.hex
+expect_rc 3 "0x1A ends the file"
+run info high.hex
+expect_rc 3 "bytes 0x80-0xFF"
+run info overflow.hex
+expect_refusal 1 "address overflow"
+grep -q 'Damaged F/W file! (Address Overflow)' err || fail "overflow message: $(cat err)"
+run info --json damaged.hex
+expect_refusal 1 "damaged"
+[ "$(cat out)" = '{"result":"damaged","message":"Damaged F/W file!"}' ] || fail "damaged json: $(cat out)"
+run info missing.hex
+expect_refusal 1 "missing file"
+grep -q 'Unable to open file!' err || fail "missing message: $(cat err)"
+
+# Usage errors and refusals leave no output file behind.
+run dump damaged.hex -o damaged.bin
+expect_refusal 1 "dump of a damaged file"
+[ ! -e damaged.bin ] || fail "dump left a file after a failed read"
+run make --size 65281 -o big.hex
+expect_refusal 2 "make --size too large"
+[ ! -e big.hex ] || fail "make left a file after bad usage"
+run make -o no/such/dir.hex
+expect_refusal 1 "make into a missing directory"
+for args in "" "info" "info --bogus a.hex" "info a.hex b.hex" "dump none.hex" "dump none.hex -o" \
+    "make --protocol 3.0 -o x.hex" "make --seed -1 -o x.hex" "make --vendor ABCDEFGHI -o x.hex" \
+    "make" "frobnicate"; do
+    # shellcheck disable=SC2086
+    run $args
+    expect_refusal 2 "usage: '$args'"
+done
+for command in "" info dump make; do
+    # shellcheck disable=SC2086
+    run $command --help
+    expect_rc 0 "$command --help"
+    grep -q '^usage: corvane-image' out || fail "$command --help: no usage text"
+done
+
+[ "$failures" = 0 ] && echo "corvane-image: all checks passed"
+[ "$failures" = 0 ]
