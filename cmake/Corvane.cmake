@@ -35,12 +35,21 @@ if(NOT TARGET gtest)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
-# A test program: GoogleTest main, our warnings, registered with CTest.
-# Under the Windows tree CTest runs it through the Wine runner.
+# A test program: GoogleTest main, our warnings, registered with CTest. Each
+# run leaves its cases' results in test-reports/<name>.xml of the tree, so a
+# failure names its case without one Wine start per case. Under the Windows
+# tree CTest runs it through the Wine runner, after the prefix is made.
 function(corvane_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   corvane_warnings(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gmock gtest_main)
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set(report ${CMAKE_BINARY_DIR}/test-reports/${name}.xml)
+  if(WIN32)
+    set(report Z:${report}) # Wine's drive for the Linux root
+  endif()
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1 --gtest_output=xml:${report})
+  if(WIN32)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix)
+  endif()
 endfunction()

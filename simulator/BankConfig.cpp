@@ -181,6 +181,10 @@ int ParseDevice(Parser& p, const std::vector<std::string>& words, BankConfig& co
             drive.notReady = true;
             continue;
         }
+        if (cd && key == "hang-transfer" && eq == std::string::npos) {
+            drive.hangTransfer = true;
+            continue;
+        }
         if (eq == std::string::npos)
             return p.Fail("expected key=value, not '" + word + "'");
         int ok;

@@ -168,7 +168,7 @@ uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
             srb->SRB_HaStat = 0;
             srb->SRB_TargStat = 0;
             aspi::StoreStatus(&srb->SRB_Status, aspi::SS_PENDING);
-            bool hung = drive->Hangs(srb->CDBByte[0]);
+            bool hung = drive->Hangs(srb->CDBByte);
             Clock::time_point due =
                 hung ? Clock::time_point::max()
                      : Clock::now() + std::chrono::milliseconds(drive->DurationMs(srb->CDBByte));

@@ -24,10 +24,8 @@ class VirtualDrive {
   public:
     explicit VirtualDrive(const DriveConfig& config);
 
-    // Commands with these opcodes never complete, until a reset or abort.
-    bool Hangs(uint8_t opcode) const {
-        return config.hang.test(opcode) || (flashCount > 0 && config.hangAfterFlash.test(opcode));
-    }
+    // Commands that never complete, until a reset or abort.
+    bool Hangs(const uint8_t* cdb) const;
     // How long the command takes after it was sent.
     uint32_t DurationMs(const uint8_t* cdb) const;
 

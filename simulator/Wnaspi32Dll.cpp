@@ -40,11 +40,12 @@ __declspec(dllexport) DWORD __cdecl SendASPI32Command(void* srb) {
 }
 
 // Test hook: replaces the bank by the one in this file (null: the default
-// bank). Requests still pending in the old bank are never completed; the old
-// bank is kept alive so that they stay valid memory.
+// bank), with the log and state files the environment names now, exactly as
+// a first load. Requests still pending in the old bank are never completed;
+// the old bank is kept alive so that they stay valid memory.
 __declspec(dllexport) int __cdecl SimReloadBank(const char* path) {
-    simulator::DriveBank* fresh =
-        simulator::CreateBank(path ? path : "", Variable(simulator::LOG_VARIABLE), "");
+    simulator::DriveBank* fresh = simulator::CreateBank(
+        path ? path : "", Variable(simulator::LOG_VARIABLE), Variable(simulator::STATE_VARIABLE));
     std::lock_guard<std::mutex> lock(bankMutex);
     bank = fresh;
     return fresh->AdapterCount() > 0 || !path ? 1 : 0;

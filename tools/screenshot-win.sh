@@ -15,7 +15,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [ -z "${DISPLAY:-}" ]; then
     # shellcheck source=tools/xvfb.sh
     source "$here/xvfb.sh"
-    corvane_start_xvfb
+    CORVANE_XVFB_DISPLAY=${CORVANE_XVFB_DISPLAY:-97} corvane_start_xvfb
 fi
 
 marker="$program.ready"

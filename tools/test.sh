@@ -14,20 +14,33 @@ passed=0
 failed=0
 
 cleanup() {
-    [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null || true
     WINEPREFIX="$root/build/win/wineprefix" wineserver -k 2>/dev/null || true
+    [ -n "${corvane_xvfb_pid:-}" ] && kill "$corvane_xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
 
-# One virtual display for every Windows test of this run.
+# One virtual display for every Windows test of this run, ours alone unless
+# CORVANE_XVFB_DISPLAY names one.
 if [ -z "${DISPLAY:-}" ]; then
-    export DISPLAY=:${CORVANE_XVFB_DISPLAY:-97}
-    if ! xdpyinfo >/dev/null 2>&1; then
-        Xvfb "$DISPLAY" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-    fi
+    # shellcheck source=tools/xvfb.sh
+    source tools/xvfb.sh
+    corvane_start_xvfb
 fi
+
+# Every C++ source in the committed format.
+check_format() {
+    local bad
+    echo "== format (clang-format 14)"
+    bad=$(git ls-files '*.cpp' '*.h' | xargs clang-format-14 --dry-run 2>&1 | grep -Eo '^[^:]+\.(cpp|h)' | sort -u || true)
+    if [ -z "$bad" ]; then
+        passed=$((passed + 1))
+        summary+=("format: clean")
+    else
+        printf 'not formatted: %s\n' $bad
+        failed=$((failed + 1))
+        summary+=("format: $(wc -w <<<"$bad") files not formatted (clang-format-14 -i)")
+    fi
+}
 
 configure_and_build() { # tree, cmake options...
     local tree=$1
@@ -37,45 +50,45 @@ configure_and_build() { # tree, cmake options...
     [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of $tree failed" >&2; exit 1; }
 }
 
+# Counts come from CTest's JUnit file, not from its text; a failing program
+# is shown with its failing cases and the end of its output.
 run_tests() { # tree
-    local tree=$1 log
-    log=$(mktemp)
+    local tree=$1 dir counts status
+    dir="$root/build/$tree"
+    rm -rf "$dir/test-reports" "$dir/junit.xml"
     echo "== tests: $tree"
     set +e
-    ctest --test-dir "build/$tree" -j "$jobs" --output-on-failure >"$log" 2>&1
+    ctest --test-dir "$dir" -j "$jobs" --output-junit "$dir/junit.xml" >"$dir/ctest.log" 2>&1
+    status=$?
     set -e
-    grep -E 'tests passed|\*\*\*|Failed|Not Run|Timeout' "$log" | grep -v 'Test #' || true
-    local line total nfail
-    line=$(grep -E 'tests passed, [0-9]+ tests? failed out of' "$log" | tail -1)
-    if [ -z "$line" ]; then
-        cat "$log"
-        echo "ctest of $tree did not finish" >&2
-        failed=$((failed + 1))
-    else
-        total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$line")
-        nfail=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"$line")
-        [ "$nfail" -gt 0 ] && sed -n '/The following tests FAILED/,$p' "$log"
-        [ "$nfail" -gt 0 ] && { grep -B2 -A20 -E '\[  FAILED  \]|Failure|runtime error|ERROR: ' "$log" | head -200 || true; }
-        passed=$((passed + total - nfail))
-        failed=$((failed + nfail))
-        summary+=("$tree: $((total - nfail)) of $total test programs passed")
+    counts=$(python3 tools/test-report.py "$dir/junit.xml" "$dir/test-reports" | tee /dev/stderr | tail -1)
+    read -r p f <<<"$counts"
+    if [ "$status" -ne 0 ] && [ "$f" -eq 0 ]; then
+        tail -20 "$dir/ctest.log"
+        f=1
     fi
-    rm -f "$log"
+    passed=$((passed + p))
+    failed=$((failed + f))
+    summary+=("$tree: $p of $((p + f)) test programs passed")
 }
 
 # The fuzz targets of the command layer, a bounded time each under ASan and
 # UBSan; a crash, an overrun or a leak fails the run.
+# Every fuzz_<name> target of the fuzz tree, its corpus in tests/fuzz/corpus/<name>.
 run_fuzz() {
-    local seconds=${CORVANE_FUZZ_SECONDS:-20} work name ok=0 total=0
+    local seconds=${CORVANE_FUZZ_SECONDS:-20} work target name ok=0 total=0
     work=$(mktemp -d)
     echo "== fuzz (${seconds} s each)"
-    for name in match number compile hex; do
+    for target in build/fuzz/tests/fuzz/fuzz_*; do
+        [ -f "$target" ] && [ -x "$target" ] || continue
+        name=${target##*/fuzz_}
         total=$((total + 1))
         mkdir -p "$work/$name"
         if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-            "build/fuzz/tests/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 \
+            "$target" -max_total_time="$seconds" -timeout=10 \
             -artifact_prefix="$work/" -print_final_stats=0 \
-            "$work/$name" "tests/fuzz/corpus/$name" >"$work/$name.log" 2>&1; then
+            "$work/$name" $([ -d "tests/fuzz/corpus/$name" ] && echo "tests/fuzz/corpus/$name") \
+            >"$work/$name.log" 2>&1; then
             ok=$((ok + 1))
             echo "fuzz_$name: $(grep -Eo 'Done [0-9]+ runs' "$work/$name.log" | tail -1), clean"
         else
@@ -84,11 +97,13 @@ run_fuzz() {
         fi
     done
     rm -rf "$work"
+    [ "$total" -gt 0 ] || { echo "no fuzz targets built" >&2; total=1; }
     passed=$((passed + ok))
     failed=$((failed + total - ok))
     summary+=("fuzz: $ok of $total fuzz targets ran clean")
 }
 
+check_format
 configure_and_build native -DCMAKE_BUILD_TYPE=Debug
 run_tests native
 configure_and_build native-asan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON

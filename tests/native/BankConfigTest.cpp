@@ -23,15 +23,17 @@ std::string Text(const std::array<uint8_t, 4>& f) {
 TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
     BankConfig config;
     std::string error;
-    ASSERT_EQ(1, ParseBank("# two adapters\n"
-                           "adapter\n"
-                           "drive 0 vendor=\"AB\\0\\0\" product=\"DVD \\x41\" revision=1.2 "
-                           "protocols=2.0,2.2 latency=7 flash=300 attention=2 notready "
-                           "fail-transfer=3/0C/00 hang=12,cb   # trailing comment\n"
-                           "\n"
-                           "adapter\n"
-                           "disk 7 product=\"BIG # DISK\"\n",
-                           config, error))
+    ASSERT_EQ(
+        1, ParseBank("# two adapters\n"
+                     "adapter\n"
+                     "drive 0 vendor=\"AB\\0\\0\" product=\"DVD \\x41\" revision=1.2 "
+                     "protocols=2.0,2.2 latency=7 flash=300 attention=2 notready "
+                     "fail-transfer=3/0C/00 hang=12,cb hang-after-flash=12   # trailing comment\n"
+                     "\n"
+                     "adapter\n"
+                     "disk 7 product=\"BIG # DISK\"\n"
+                     "drive 6 hang-transfer\n",
+                     config, error))
         << error;
     ASSERT_EQ(2u, config.adapters.size());
     const DriveConfig& d = config.adapters[0][0];
@@ -48,8 +50,12 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
     EXPECT_EQ(3, d.failKey);
     EXPECT_EQ(0x0C, d.failAsc);
     EXPECT_TRUE(d.hang.test(0x12));
+    EXPECT_TRUE(d.hangAfterFlash.test(0x12));
+    EXPECT_FALSE(d.hangAfterFlash.test(0xCB));
     EXPECT_TRUE(d.hang.test(0xCB));
     EXPECT_FALSE(d.hang.test(0x00));
+    EXPECT_FALSE(d.hangTransfer);
+    EXPECT_TRUE(config.adapters[1][6].hangTransfer);
     EXPECT_EQ(DriveKind::None, config.adapters[0][1].kind);
     EXPECT_EQ(DriveKind::Disk, config.adapters[1][7].kind);
     EXPECT_EQ("BIG # DISK      ", Text(config.adapters[1][7].product));
@@ -72,6 +78,7 @@ TEST(BankConfig, ErrorsNameTheLineAndLeaveNoHalfBank) {
         {"adapter\ndrive 0 fail-transfer=13/00/00\n", "line 2: fail-transfer needs sense"},
         {"adapter\ndisk 0 protocols=2.0\n", "line 2: unknown key 'protocols' for disk"},
         {"adapter\ndrive 0 hang=XYZ\n", "line 2: hang needs hexadecimal opcodes"},
+        {"adapter\ndisk 0 hang-transfer\n", "line 2: expected key=value, not 'hang-transfer'"},
         {"adapter x\n", "line 1: 'adapter' takes nothing after it"},
         {"bogus\n", "line 1: unknown statement 'bogus'"},
     };

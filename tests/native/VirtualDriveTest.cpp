@@ -235,3 +235,23 @@ TEST(VirtualDrive, TemplateSearchNeedsRoomForTheIdentity) {
     EXPECT_EQ(63, FindLastTemplate(image.data(), 100)) << "the last one wins";
     EXPECT_EQ(-1, FindLastTemplate(image.data(), 30));
 }
+
+TEST(VirtualDrive, HangTransferHoldsOnlyTheFirmwareTransfer) {
+    DriveConfig config = Drive(PROTOCOL_20 | PROTOCOL_21 | PROTOCOL_22);
+    config.hangTransfer = true;
+    VirtualDrive drive(config);
+    const struct {
+        Cdb cdb;
+        bool hangs;
+    } cases[] = {
+        {{0xCB, 0, 0x22, 0, 0, 0, 0, 0, 0, 0x04}, true},
+        {{0xCB, 0, 0x22, 0, 0, 0, 0, 0, 0, 0x84}, true},
+        {{0xCB, 0x20, 0, 0, 0, 0, 0, 0, 0, 0x04}, true},
+        {{0xCB, 0, 0x22, 0, 0, 0, 0, 0, 0, 0x01}, false}, // the probe
+        {{0x12, 0, 0, 0, 36}, false},
+        {{0x1B, 0, 0, 0, 2}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.hangs, drive.Hangs(c.cdb.b)) << std::hex << int(c.cdb.b[0]) << int(c.cdb.b[9]);
+    EXPECT_FALSE(VirtualDrive(Drive(PROTOCOL_22)).Hangs(cases[0].cdb.b));
+}

@@ -29,10 +29,11 @@ struct Dll {
     ReloadProc reload = Proc<ReloadProc>("SimReloadBank");
 };
 
+// Named after the process: test programs run in parallel in one prefix.
 std::string WriteBank(const char* name, const char* text) {
     char dir[MAX_PATH];
     GetTempPathA(sizeof dir, dir);
-    std::string path = std::string(dir) + name;
+    std::string path = std::string(dir) + std::to_string(GetCurrentProcessId()) + "-" + name;
     FILE* f = std::fopen(path.c_str(), "w");
     std::fputs(text, f);
     std::fclose(f);
@@ -84,7 +85,19 @@ TEST(SimulatedDll, BankFileAndTheProgramsOwnBinding) {
     Dll dll;
     std::string path = WriteBank("corvane-win-bank.txt", "adapter\nadapter\nadapter\n"
                                                          "drive 5 product=THIRD latency=0\n");
+    // A reloaded bank also takes the identities the state file keeps.
+    const char identity[] = "QVSIM   RESTORED        2.00";
+    std::string state = "2 5 ";
+    for (int i = 0; i < 28; ++i) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", static_cast<uint8_t>(identity[i]));
+        state += hex;
+    }
+    std::string statePath = WriteBank("corvane-win-state.txt", (state + "\n").c_str());
+    SetEnvironmentVariableA("CORVANE_BANK_STATE", statePath.c_str());
     ASSERT_EQ(1, dll.reload(path.c_str()));
+    SetEnvironmentVariableA("CORVANE_BANK_STATE", nullptr);
+    DeleteFileA(path.c_str());
     // The binding the programs use loads the same DLL.
     EXPECT_EQ(1, HasLayer());
     EXPECT_EQ(MakeSupportInfo(SS_COMP, 3), GetASPI32SupportInfo());
@@ -105,7 +118,7 @@ TEST(SimulatedDll, BankFileAndTheProgramsOwnBinding) {
     srb.CDBByte[4] = sizeof data;
     SendASPI32Command(&srb);
     ASSERT_EQ(1, WaitCompletionEvent(event, 5000));
-    EXPECT_EQ(0, std::memcmp(data + 16, "THIRD", 5));
+    EXPECT_EQ(0, std::memcmp(data + 16, "RESTORED", 8));
     CloseCompletionEvent(event);
 
     // A broken bank file reads as no adapters, and the program goes on.
@@ -114,6 +127,7 @@ TEST(SimulatedDll, BankFileAndTheProgramsOwnBinding) {
     EXPECT_EQ(0, SupportAdapterCount(GetASPI32SupportInfo()));
     EXPECT_NE(SS_COMP, SupportStatus(GetASPI32SupportInfo()));
     DeleteFileA(path.c_str());
+    DeleteFileA(statePath.c_str());
 }
 
 TEST(SimulatedDll, ThisProgramIsNotWindows98) {
