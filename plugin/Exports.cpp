@@ -18,7 +18,12 @@ intptr_t __cdecl HDLL_Create(HDLL_Context ctx) {
 void __cdecl HDLL_Open(HDLL_Context ctx) {
     storedContext = ctx;
     CommonDlg* page = thePage<CommonDlg>;
-    if (page && !page->page.window)
+    if (!page)
+        return;
+    // A page that closed itself (WM_CLOSE) left its wrappers behind.
+    if (page->page.window && !IsWindow(page->page.window))
+        page->CloseModelessDlg();
+    if (!page->page.window)
         page->OpenModelessDlg(nullptr);
 }
 

@@ -179,6 +179,14 @@ TEST_F(WexaPage, ExportsWithoutAPageDoNothingAndDestroyRightAfterOpenCloses) {
     HIMAGELIST list = reinterpret_cast<HIMAGELIST>(
         SendMessageA(host.Item(1006), LVM_GETIMAGELIST, LVSIL_SMALL, 0));
     EXPECT_EQ(4, ImageList_GetImageCount(list));
+    // A page that closed itself opens again.
+    SendMessageA(host.Page(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(nullptr, host.Page());
+    host.open(host.Context(0, 0));
+    ASSERT_NE(nullptr, host.Page());
+    EXPECT_EQ("Ready.", Message());
+    list = reinterpret_cast<HIMAGELIST>(
+        SendMessageA(host.Item(1006), LVM_GETIMAGELIST, LVSIL_SMALL, 0));
     host.destroy();
     EXPECT_EQ(nullptr, host.Page());
     // The image list went with the page.
