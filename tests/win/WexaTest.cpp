@@ -117,8 +117,34 @@ TEST_F(WexaPage, NoInquiryAnswerBeforeTheTransferStopsAfterTheImage) {
     EXPECT_TRUE(PadShows(kNg));
 }
 
+namespace {
+
+// Whether this process may ask for a restart on the NT family.
+bool ShutdownPrivilegeEnabled() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    LUID shutdown;
+    LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &shutdown);
+    std::vector<uint8_t> buffer(4096);
+    DWORD size = 0;
+    bool enabled = false;
+    if (GetTokenInformation(token, TokenPrivileges, buffer.data(), DWORD(buffer.size()), &size)) {
+        const TOKEN_PRIVILEGES* list = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+        for (DWORD i = 0; i < list->PrivilegeCount; i++)
+            if (list->Privileges[i].Luid.LowPart == shutdown.LowPart &&
+                list->Privileges[i].Luid.HighPart == shutdown.HighPart)
+                enabled = (list->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    CloseHandle(token);
+    return enabled;
+}
+
+} // namespace
+
 TEST_F(WexaPage, FailedVerifyTransferWarnsAndAsksForARestart) {
     TestBank bank(Bank("protocols=2.2 fail-transfer=3/0C/00"));
+    EXPECT_FALSE(ShutdownPrivilegeEnabled());
     Start();
     Download(Image(FwProtocolType22));
     ASSERT_TRUE(Finished());
@@ -129,6 +155,7 @@ TEST_F(WexaPage, FailedVerifyTransferWarnsAndAsksForARestart) {
     EXPECT_EQ(2, Icon(6));
     EXPECT_TRUE(PadShows(kNg));
     EXPECT_TRUE(StandInHost::WaitFor([] { return StandInHost::endSessionQueries > 0; }, 30));
+    EXPECT_TRUE(ShutdownPrivilegeEnabled()) << "enabled before the request";
     EXPECT_TRUE(Enabled(1));
     EXPECT_TRUE(IsWindowEnabled(host.tab));
 }
