@@ -41,6 +41,7 @@ TEST_P(WexaCell, DownloadsAsThePairAllows) {
         EXPECT_EQ(2, Icon(4));
         EXPECT_TRUE(PadShows(kNg));
         EXPECT_EQ(3u, probes.size()) << "no transfer";
+        EXPECT_EQ(std::string::npos, bank.State().find("0 0 "));
         EXPECT_TRUE(Enabled(1));
         EXPECT_TRUE(Enabled(1004));
         return;
@@ -87,6 +88,11 @@ TEST_P(WexaCell, DownloadsAsThePairAllows) {
     EXPECT_EQ("Done", Row(5));
     EXPECT_EQ("Done", Row(6));
     EXPECT_EQ(kImageIdentity, Row(7)) << "the drive took the identity the image carries";
+    // vendor, product and revision of the image, in hexadecimal
+    EXPECT_NE(std::string::npos,
+              bank.State().find("0 0 434F5256414E4520"               // "CORVANE "
+                                "53494D4452495645203532582020202031" // "SIMDRIVE 52X    1"
+                                "2E3030"));
     EXPECT_EQ(1, Icon(7));
     EXPECT_FALSE(Enabled(1));
     EXPECT_FALSE(Enabled(1004));

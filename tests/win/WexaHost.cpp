@@ -145,9 +145,11 @@ std::string TempFile(const char* stem) {
 typedef int(__cdecl* ReloadProc)(const char*);
 
 TestBank::TestBank(const std::string& text)
-    : bankPath(TempFile("wexa-bank") + ".txt"), logPath(TempFile("wexa-log") + ".txt") {
+    : bankPath(TempFile("wexa-bank") + ".txt"), logPath(TempFile("wexa-log") + ".txt"),
+      statePath(TempFile("wexa-state") + ".txt") {
     std::ofstream(bankPath) << text;
     SetEnvironmentVariableA("CORVANE_BANK_LOG", logPath.c_str());
+    SetEnvironmentVariableA("CORVANE_BANK_STATE", statePath.c_str());
     HMODULE dll = LoadLibraryA("WNASPI32.DLL");
     auto reload =
         reinterpret_cast<ReloadProc>(reinterpret_cast<void*>(GetProcAddress(dll, "SimReloadBank")));
@@ -157,15 +159,29 @@ TestBank::TestBank(const std::string& text)
 
 TestBank::~TestBank() {
     SetEnvironmentVariableA("CORVANE_BANK_LOG", nullptr);
+    SetEnvironmentVariableA("CORVANE_BANK_STATE", nullptr);
     DeleteFileA(bankPath.c_str());
     DeleteFileA(logPath.c_str());
+    DeleteFileA(statePath.c_str());
 }
 
-std::string TestBank::Log() const {
-    std::ifstream in(logPath);
+namespace {
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+} // namespace
+
+std::string TestBank::Log() const {
+    return Contents(logPath);
+}
+
+std::string TestBank::State() const {
+    return Contents(statePath);
 }
 
 std::vector<std::string> TestBank::Commands(const std::string& cdbPrefix) const {

@@ -55,13 +55,15 @@ class StandInHost {
     static bool WaitFor(const std::function<bool()>& done, int seconds);
 };
 
-// A bank file and a command log of their own for one test.
+// A bank file, a command log and a state file of their own for one test.
 class TestBank {
   public:
-    std::string bankPath, logPath;
+    std::string bankPath, logPath, statePath;
     explicit TestBank(const std::string& text);
     ~TestBank();
     std::string Log() const;
+    // The identities the drives took from flashed firmware.
+    std::string State() const;
     // The log's "exec" lines whose command block starts with `cdbPrefix`.
     std::vector<std::string> Commands(const std::string& cdbPrefix) const;
 };
