@@ -12,13 +12,24 @@ namespace wexatest {
 std::vector<SeenBox> StandInHost::boxes;
 int StandInHost::boxAnswer = IDOK;
 int StandInHost::endSessionQueries = 0;
+std::string StandInHost::fileAnswer;
+std::string StandInHost::fileTypes;
 
 namespace {
 
 const char* const kHostClass = "WexaStandInHost";
 HHOOK boxHook = nullptr;
+HWND fileDialog = nullptr;
+const UINT kAnswerFileDialog = WM_APP + 1;
 
 LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kAnswerFileDialog && fileDialog) {
+        StandInHost::fileTypes = wintest::WindowText(GetDlgItem(fileDialog, 0x470));
+        SetDlgItemTextA(fileDialog, 0x47C, StandInHost::fileAnswer.c_str());
+        PostMessageA(fileDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        fileDialog = nullptr;
+        return 0;
+    }
     if (message == WM_QUERYENDSESSION) {
         // Vetoes the restart, which would also end the Wine session.
         StandInHost::endSessionQueries++;
@@ -34,7 +45,13 @@ LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
         GetClassNameA(box, name, sizeof name);
         // A message box's text is the static 0xFFFF.
         HWND text = GetDlgItem(box, 0xFFFF);
-        if (std::string(name) == "#32770" && text) {
+        // The file-open dialog: its type list (cmb1) and name box (cmb13).
+        HWND types = GetDlgItem(box, 0x470);
+        if (std::string(name) == "#32770" && types && GetDlgItem(box, 0x47C)) {
+            // Shown before it is filled: answered once its own loop runs.
+            fileDialog = box;
+            PostMessageA(GetWindow(box, GW_OWNER), kAnswerFileDialog, 0, 0); // the main window
+        } else if (std::string(name) == "#32770" && text) {
             SeenBox seen;
             seen.caption = wintest::WindowText(box);
             seen.text = wintest::WindowText(text);

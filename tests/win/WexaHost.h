@@ -38,6 +38,10 @@ class StandInHost {
     // What the CBT hook saw and the answer it gives.
     static std::vector<SeenBox> boxes;
     static int boxAnswer;
+    // A file-open dialog gets this name typed and confirmed; its file type
+    // list is recorded.
+    static std::string fileAnswer;
+    static std::string fileTypes;
     // WM_QUERYENDSESSION messages the main window vetoed.
     static int endSessionQueries;
 

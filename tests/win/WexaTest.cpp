@@ -35,6 +35,15 @@ TEST_F(WexaPage, OpensReadyWithEightEmptyRowsAndTheIdlePad) {
     EXPECT_FALSE(Enabled(1));
 }
 
+TEST_F(WexaPage, OpenFileDialogOffersHexFilesAndFillsTheName) {
+    Start();
+    StandInHost::fileAnswer = Image(FwProtocolType22);
+    wintest::ClickButton(host.Item(1004));
+    EXPECT_EQ("Firmware file (*.HEX)", StandInHost::fileTypes);
+    EXPECT_EQ(StandInHost::fileAnswer, wintest::WindowText(host.Item(1002)));
+    EXPECT_TRUE(Enabled(1));
+}
+
 TEST_F(WexaPage, ExportsWithoutAPageDoNothingAndDestroyRightAfterOpenCloses) {
     host.destroy();
     host.open(host.Context(0, 0));
