@@ -86,17 +86,9 @@ void PrintJsonString(const char* text) {
 }
 
 const char* ResultKey(HexReadResult result) {
-    switch (result) {
-    case HexReadResult::Done:
-        return "ok";
-    case HexReadResult::CannotOpen:
-        return "cannotOpen";
-    case HexReadResult::Damaged:
-        return "damaged";
-    case HexReadResult::AddressOverflow:
-        return "addressOverflow";
-    }
-    return "damaged";
+    static const char* const keys[] = {"ok", "cannotOpen", "damaged", "addressOverflow"};
+    const int index = static_cast<int>(result);
+    return index >= 0 && index < 4 ? keys[index] : "damaged";
 }
 
 int Info(int argc, char** argv) {
