@@ -18,15 +18,7 @@ constexpr int kCdbBytes = 12;
 const char kSplitPattern[] = "* * * * * * * * * * * * * * * * * * *";
 
 struct Tokens {
-    // Each constructed in place: a StringEx is never copied.
-    StringEx items[kMaxTokens] = {
-        StringEx(kTokenCapacity), StringEx(kTokenCapacity), StringEx(kTokenCapacity),
-        StringEx(kTokenCapacity), StringEx(kTokenCapacity), StringEx(kTokenCapacity),
-        StringEx(kTokenCapacity), StringEx(kTokenCapacity), StringEx(kTokenCapacity),
-        StringEx(kTokenCapacity), StringEx(kTokenCapacity), StringEx(kTokenCapacity),
-        StringEx(kTokenCapacity), StringEx(kTokenCapacity), StringEx(kTokenCapacity),
-        StringEx(kTokenCapacity), StringEx(kTokenCapacity), StringEx(kTokenCapacity),
-        StringEx(kTokenCapacity)};
+    FixedStringEx<kTokenCapacity> items[kMaxTokens];
     StringEx* list[kMaxTokens];
 
     Tokens() {
@@ -114,10 +106,12 @@ int TakesArgument(char letter) {
 
 int CompileCommandList(DeviceChannel& channel, const char* text, const CommandArgument* arguments,
                        int argumentCount) {
-    StringEx work(text);
-    work.MakeUpper();
+    // Split first, then capitalise: spaces are the same in either case, and
+    // the tokens are ours to change while the text is the caller's.
     Tokens tokens;
-    MatchList(work, kSplitPattern, tokens.list, kMaxTokens);
+    MatchList(text, kSplitPattern, tokens.list, kMaxTokens);
+    for (StringEx& token : tokens.items)
+        token.MakeUpper();
 
     std::memset(channel.cdb, 0, sizeof channel.cdb);
     channel.direction = aspi::SRB_DIR_IN;
@@ -125,9 +119,9 @@ int CompileCommandList(DeviceChannel& channel, const char* text, const CommandAr
     channel.timeout = DeviceChannel::kDefaultTimeout;
     Emitter emit(channel.cdb);
 
-    StringEx prefix(kPartCapacity), letter(kPartCapacity), rest(kPartCapacity);
+    FixedStringEx<kPartCapacity> prefix, letter, rest;
     int nextArgument = 0;
-    for (StringEx& token : tokens.items) {
+    for (FixedStringEx<kTokenCapacity>& token : tokens.items) {
         if (token.GetLength() == 0)
             continue;
 

@@ -27,20 +27,37 @@ class CaptureList {
 
 bool MatchList(const StringEx& subject, const char* pattern, StringEx* const* captures,
                int captureCount) {
+    return MatchList(subject.data, pattern, captures, captureCount);
+}
+
+bool MatchList(const char* subject, const char* pattern, StringEx* const* captures,
+               int captureCount) {
     if (!pattern)
         pattern = "";
-    // A private copy: a capture may be the subject itself.
-    int length = subject.GetLength();
+    if (!subject)
+        subject = "";
+    // A capture may write into the subject itself: then the match runs on a
+    // private copy.
+    int length = static_cast<int>(std::strlen(subject));
+    bool shared = false;
+    for (int i = 0; i < captureCount; ++i)
+        if (captures[i] && captures[i]->data < subject + length + 1 &&
+            subject < captures[i]->data + captures[i]->capacity)
+            shared = true;
     char local[128];
     std::unique_ptr<char[]> heap;
-    char* text = local;
-    if (length >= static_cast<int>(sizeof local)) {
-        heap.reset(new (std::nothrow) char[length + 1]);
-        if (!heap)
-            return false;
-        text = heap.get();
+    const char* text = subject;
+    if (shared) {
+        char* copy = local;
+        if (length >= static_cast<int>(sizeof local)) {
+            heap.reset(new (std::nothrow) char[length + 1]);
+            if (!heap)
+                return false;
+            copy = heap.get();
+        }
+        std::memcpy(copy, subject, static_cast<size_t>(length) + 1);
+        text = copy;
     }
-    std::memcpy(text, subject.data, static_cast<size_t>(length) + 1);
 
     CaptureList out(captures, captureCount);
     const char* rest = text;

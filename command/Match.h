@@ -13,6 +13,9 @@
 // captures matches all the same, and the surplus parts are not stored.
 bool MatchList(const StringEx& subject, const char* pattern, StringEx* const* captures,
                int captureCount);
+// The same on a plain text (null reads as empty).
+bool MatchList(const char* subject, const char* pattern, StringEx* const* captures,
+               int captureCount);
 
 template <typename... Captures>
 bool Match(const StringEx& subject, const char* pattern, Captures... captures) {

@@ -17,7 +17,7 @@ int Length(const char* text) {
 
 StringEx::StringEx() : StringEx(260) {}
 
-StringEx::StringEx(int size) : data(nullptr), capacity(0) {
+StringEx::StringEx(int size) : data(nullptr), capacity(0), owned(true) {
     if (size < 1)
         size = 1;
     data = new (std::nothrow) char[size];
@@ -40,8 +40,12 @@ StringEx::StringEx(char ch) : StringEx(2) {
     }
 }
 
+StringEx::StringEx(char* storage, int size) : data(storage), capacity(size), owned(false) {
+    data[0] = 0;
+}
+
 StringEx::~StringEx() {
-    if (data != noStorage)
+    if (owned && data != noStorage)
         delete[] data;
 }
 

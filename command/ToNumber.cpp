@@ -67,7 +67,7 @@ uint32_t ToNumber(StringEx& text, char radix) {
     if (radix >= 'a')
         radix = static_cast<char>(radix - 32);
 
-    StringEx first(kPartCapacity), second(kPartCapacity), third(kPartCapacity);
+    FixedStringEx<kPartCapacity> first, second, third;
     if (Match(text, "*:*:*", &first, &second, &third)) {
         DiscAddress address;
         address.lba = 0;

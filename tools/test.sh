@@ -53,7 +53,7 @@ configure_and_build() { # tree, cmake options...
 # Counts come from CTest's JUnit file, not from its text; a failing program
 # is shown with its failing cases and the end of its output.
 run_tests() { # tree
-    local tree=$1 dir counts status
+    local tree=$1 dir status p f
     dir="$root/build/$tree"
     rm -rf "$dir/test-reports" "$dir/junit.xml"
     echo "== tests: $tree"
@@ -61,8 +61,9 @@ run_tests() { # tree
     ctest --test-dir "$dir" -j "$jobs" --output-junit "$dir/junit.xml" >"$dir/ctest.log" 2>&1
     status=$?
     set -e
-    counts=$(python3 tools/test-report.py "$dir/junit.xml" "$dir/test-reports" | tee /dev/stderr | tail -1)
-    read -r p f <<<"$counts"
+    python3 tools/test-report.py "$dir/junit.xml" "$dir/test-reports" >"$dir/report.txt"
+    head -n -1 "$dir/report.txt"
+    read -r p f < <(tail -1 "$dir/report.txt")
     if [ "$status" -ne 0 ] && [ "$f" -eq 0 ]; then
         tail -20 "$dir/ctest.log"
         f=1

@@ -113,3 +113,21 @@ TEST(StringEx, MakeUpperTouchesLettersOnly) {
     text.MakeUpper();
     EXPECT_STREQ("D'46 /R(X)\xE4Z", text.data);
 }
+
+TEST(FixedStringEx, HoldsItsTextInsideAndCutsAtItsCapacity) {
+    FixedStringEx<5> text;
+    EXPECT_EQ(5, text.capacity);
+    EXPECT_STREQ("", text.data);
+    const char* inside = reinterpret_cast<const char*>(&text);
+    EXPECT_TRUE(text.data >= inside && text.data + 5 <= inside + sizeof text) << "no heap buffer";
+    text = "ABCDEFG";
+    EXPECT_STREQ("ABCD", text.data);
+    text = "AB";
+    text += "CDEF";
+    EXPECT_STREQ("ABCD", text.data);
+    FixedStringEx<3> other;
+    other = text;
+    EXPECT_STREQ("AB", other.data);
+    text = other.MakeUpper();
+    EXPECT_STREQ("AB", text.data);
+}
