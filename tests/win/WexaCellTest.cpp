@@ -14,6 +14,7 @@ struct Cell {
     const char* notice; // nullptr: mismatch
     int modeByte;
     bool restart;
+    const char* name;
 };
 
 class WexaCell : public WexaPage, public ::testing::WithParamInterface<Cell> {};
@@ -106,11 +107,13 @@ TEST_P(WexaCell, DownloadsAsThePairAllows) {
 
 INSTANTIATE_TEST_SUITE_P(
     DecisionTable, WexaCell,
-    ::testing::Values(Cell{FwProtocolType22, "protocols=2.2 flash=100", kNoticeB, 0x84, false},
-                      Cell{FwProtocolType20, "protocols=2.0", kNoticeA, 0x04, true},
-                      Cell{FwProtocolType20, "protocols=2.2", kNoticeA, 0x04, true},
-                      Cell{FwProtocolType21, "protocols=2.1", kNoticeA, 0x04, true},
-                      Cell{FwProtocolType22, "protocols=2.0", kNoticeA, 0x04, true},
-                      Cell{FwProtocolNone, "protocols=2.2", nullptr, 0, false},
-                      Cell{FwProtocolType22, "protocols=none", nullptr, 0, false},
-                      Cell{FwProtocolType21, "protocols=2.0", nullptr, 0, false}));
+    ::testing::Values(
+        Cell{FwProtocolType22, "protocols=2.2 flash=100", kNoticeB, 0x84, false, "Verify22On22"},
+        Cell{FwProtocolType20, "protocols=2.0", kNoticeA, 0x04, true, "Reboot20On20"},
+        Cell{FwProtocolType20, "protocols=2.2", kNoticeA, 0x04, true, "Reboot20On22"},
+        Cell{FwProtocolType21, "protocols=2.1", kNoticeA, 0x04, true, "Reboot21On21"},
+        Cell{FwProtocolType22, "protocols=2.0", kNoticeA, 0x04, true, "Reboot22On20"},
+        Cell{FwProtocolNone, "protocols=2.2", nullptr, 0, false, "MismatchImage0"},
+        Cell{FwProtocolType22, "protocols=none", nullptr, 0, false, "MismatchNoProbe"},
+        Cell{FwProtocolType21, "protocols=2.0", nullptr, 0, false, "Mismatch21On20"}),
+    [](const ::testing::TestParamInfo<Cell>& cell) { return std::string(cell.param.name); });
