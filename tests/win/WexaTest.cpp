@@ -251,14 +251,19 @@ TEST_F(WexaPage, PageClosedAndReopenedDuringATransferStillJudgesIt) {
 }
 
 TEST_F(WexaPage, DestroyDuringATransferWaitsForItThenFrees) {
-    TestBank bank(Bank("protocols=2.2 flash=1500"));
-    Start();
-    Download(Image(FwProtocolType22));
-    ASSERT_TRUE(Transferring());
-    host.destroy();
-    EXPECT_EQ(nullptr, host.Page());
-    const auto commands = bank.Commands("CB");
-    ASSERT_EQ(4u, commands.size());
-    EXPECT_NE(std::string::npos, commands[3].find("status=01")) << "the transfer completed";
-    EXPECT_TRUE(IsWindowEnabled(host.tab));
+    // Verify mode, then reboot mode, which still gets its restart.
+    for (const char* drive : {"protocols=2.2 flash=1500", "protocols=2.0 flash=1500"}) {
+        TestBank bank(Bank(drive));
+        Start();
+        Download(Image(FwProtocolType22));
+        ASSERT_TRUE(Transferring());
+        host.destroy();
+        EXPECT_EQ(nullptr, host.Page());
+        const auto commands = bank.Commands("CB");
+        ASSERT_EQ(4u, commands.size());
+        EXPECT_NE(std::string::npos, commands[3].find("status=01")) << "the transfer completed";
+        EXPECT_TRUE(IsWindowEnabled(host.tab));
+    }
+    EXPECT_EQ(2u, StandInHost::boxes.size()) << "two notices, no warning";
+    EXPECT_TRUE(StandInHost::WaitFor([] { return StandInHost::endSessionQueries > 0; }, 30));
 }
