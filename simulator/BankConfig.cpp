@@ -206,7 +206,9 @@ int ParseDevice(Parser& p, const std::vector<std::string>& words, BankConfig& co
             uint32_t n;
             ok = ParseNumber(p, key, value, 1000, n);
             drive.unitAttentions = static_cast<int>(n);
-        } else if (cd && key == "fail-transfer")
+        } else if (cd && key == "hang-after-flash")
+            ok = ParseHang(p, value, drive.hangAfterFlash);
+        else if (cd && key == "fail-transfer")
             ok = ParseSense(p, value, drive);
         else
             return p.Fail("unknown key '" + key + "' for " + words[0]);

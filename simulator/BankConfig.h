@@ -37,6 +37,8 @@ struct DriveConfig {
     uint8_t failKey = 0, failAsc = 0, failAscq = 0;
     std::bitset<256> hang;     // opcodes that never complete
     bool hangTransfer = false; // the firmware transfer alone never completes
+    // Opcodes that never complete once the drive has taken a firmware.
+    std::bitset<256> hangAfterFlash;
 };
 
 struct BankConfig {

@@ -69,7 +69,8 @@ VirtualDrive::VirtualDrive(const DriveConfig& driveConfig)
     : config(driveConfig), unitAttentionsLeft(driveConfig.unitAttentions) {}
 
 bool VirtualDrive::Hangs(const uint8_t* cdb) const {
-    return config.hang.test(cdb[0]) || (config.hangTransfer && IsTransfer(cdb));
+    return config.hang.test(cdb[0]) || (config.hangTransfer && IsTransfer(cdb)) ||
+           (flashCount > 0 && config.hangAfterFlash.test(cdb[0]));
 }
 
 uint32_t VirtualDrive::DurationMs(const uint8_t* cdb) const {

@@ -23,16 +23,17 @@ std::string Text(const std::array<uint8_t, 4>& f) {
 TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
     BankConfig config;
     std::string error;
-    ASSERT_EQ(1, ParseBank("# two adapters\n"
-                           "adapter\n"
-                           "drive 0 vendor=\"AB\\0\\0\" product=\"DVD \\x41\" revision=1.2 "
-                           "protocols=2.0,2.2 latency=7 flash=300 attention=2 notready "
-                           "fail-transfer=3/0C/00 hang=12,cb   # trailing comment\n"
-                           "\n"
-                           "adapter\n"
-                           "disk 7 product=\"BIG # DISK\"\n"
-                           "drive 6 hang-transfer\n",
-                           config, error))
+    ASSERT_EQ(
+        1, ParseBank("# two adapters\n"
+                     "adapter\n"
+                     "drive 0 vendor=\"AB\\0\\0\" product=\"DVD \\x41\" revision=1.2 "
+                     "protocols=2.0,2.2 latency=7 flash=300 attention=2 notready "
+                     "fail-transfer=3/0C/00 hang=12,cb hang-after-flash=12   # trailing comment\n"
+                     "\n"
+                     "adapter\n"
+                     "disk 7 product=\"BIG # DISK\"\n"
+                     "drive 6 hang-transfer\n",
+                     config, error))
         << error;
     ASSERT_EQ(2u, config.adapters.size());
     const DriveConfig& d = config.adapters[0][0];
@@ -49,6 +50,8 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
     EXPECT_EQ(3, d.failKey);
     EXPECT_EQ(0x0C, d.failAsc);
     EXPECT_TRUE(d.hang.test(0x12));
+    EXPECT_TRUE(d.hangAfterFlash.test(0x12));
+    EXPECT_FALSE(d.hangAfterFlash.test(0xCB));
     EXPECT_TRUE(d.hang.test(0xCB));
     EXPECT_FALSE(d.hang.test(0x00));
     EXPECT_FALSE(d.hangTransfer);

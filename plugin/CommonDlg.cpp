@@ -1,0 +1,304 @@
+#include "plugin/CommonDlg.h"
+
+#include "plugin/WexaResource.h"
+
+#include <commdlg.h>
+
+#include <algorithm>
+#include <cstring>
+
+using toolkit::thePage;
+
+HDLL_Context storedContext;
+int32_t lcdToggleCount = 0;
+uint32_t elapsedMs = 0;
+
+namespace {
+
+const char* const kRowKeys[kStatusRows] = {
+    "FW Model Name",  "FW Protocol",  "Check Sum",     "Drive Model Name",
+    "Drive Protocol", "F/W Transfer", "Flash Writing", "New Model Name",
+};
+const int kRowIcons[] = {IDI_ROW_BLANK, IDI_ROW_DONE, IDI_ROW_FAILED, IDI_ROW_WORKING};
+const int kFileNameSize = 260;
+const int kMaxBarWidth = 150;
+
+} // namespace
+
+CommonDlg::CommonDlg(const HDLL_Context& context)
+    : page(context.module, context.mainWindow, IDD_DOWNLOAD_PAGE), channel(nullptr),
+      imageList(nullptr), downloadMode(-1), fwInfo(), driveInfo(), halfSum(0), image(),
+      transferResult(0), messageLine(nullptr), statusList(nullptr), progressBar(nullptr),
+      downloadBusy(false), worker(nullptr), transferTab(nullptr), lcdBitmap(nullptr), savedRows(),
+      savedIcons(), savedMessage() {
+    std::memset(&fwInfo, 0, sizeof fwInfo);
+    std::memset(&driveInfo, 0, sizeof driveInfo);
+    channel = new (std::nothrow) DeviceChannel(kImageBufferSize, ChannelUser::Plugin);
+    thePage<CommonDlg> = this;
+}
+
+CommonDlg::~CommonDlg() {
+    WaitForWorker();
+    if (page.window)
+        CloseModelessDlg();
+    delete channel;
+    if (thePage<CommonDlg> == this)
+        thePage<CommonDlg> = nullptr;
+}
+
+void CommonDlg::OpenModelessDlg(const toolkit::PageRect*) {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    if (!page.CreatePage(PageDlgProc))
+        return;
+    HWND hWnd = page.window;
+    statusList = new (std::nothrow) toolkit::ListCtrl(hWnd, IDC_STATUS_LIST);
+
+    imageList = ImageList_Create(16, 16, ILC_COLOR4 | ILC_MASK, 3, 1);
+    for (int id : kRowIcons)
+        ImageList_AddIcon(imageList, LoadIconA(page.instance, MAKEINTRESOURCEA(id)));
+    SendDlgItemMessageA(hWnd, IDC_STATUS_LIST, LVM_SETIMAGELIST, LVSIL_SMALL,
+                        reinterpret_cast<LPARAM>(imageList));
+
+    if (statusList) {
+        statusList->SetItem(-1, 0, "Key", -1);
+        statusList->SetItem(-1, 1, "Value", -1);
+        for (int row = 0; row < kStatusRows; row++)
+            statusList->SetItem(row, 0, kRowKeys[row], -1);
+        statusList->SetColumnWidth(0, 115);
+        statusList->SetColumnWidth(1, 365);
+    }
+    messageLine = new (std::nothrow) toolkit::StaticCtrl(hWnd, IDC_MESSAGE_LINE);
+    SetMessage("Ready.");
+    SetLCDPad(IDB_LCD_IDLE);
+    SendDlgItemMessageA(
+        hWnd, IDC_OPEN_FILE, BM_SETIMAGE, IMAGE_ICON,
+        reinterpret_cast<LPARAM>(LoadIconA(page.instance, MAKEINTRESOURCEA(IDI_OPEN_FILE))));
+    SetWindowTextA(storedContext.statusLine, "Wexa Downloader 2.10 (01/10/12)");
+
+    if (downloadBusy) {
+        // Reopened while the download runs: the same state as when it closed,
+        // and the timer goes on to judge the outcome.
+        RestoreRows();
+        EnableButtons(FALSE);
+        BegineProgress(kRowFlashWriting);
+        SetTimer(hWnd, kDownloadTimer, kDownloadTimerPeriod, nullptr);
+    } else {
+        SelectDrive();
+    }
+    page.ShowPage(
+        {storedContext.left, storedContext.top, storedContext.width, storedContext.height});
+}
+
+void CommonDlg::CloseModelessDlg() {
+    if (downloadBusy && page.window)
+        SaveRows();
+    delete statusList;
+    statusList = nullptr;
+    delete messageLine;
+    messageLine = nullptr;
+    // The bar is a child of the list view and goes with the window.
+    progressBar = nullptr;
+    page.CloseModelessDlg();
+    if (imageList)
+        ImageList_Destroy(imageList);
+    imageList = nullptr;
+    if (lcdBitmap)
+        DeleteObject(lcdBitmap);
+    lcdBitmap = nullptr;
+}
+
+void CommonDlg::SelectDrive() {
+    if (!channel)
+        return;
+    channel->SetAdapter(storedContext.adapter);
+    channel->SetTarget(storedContext.target);
+}
+
+void CommonDlg::SaveRows() {
+    for (int row = 0; row < kStatusRows; row++) {
+        savedRows[row][0] = '\0';
+        savedIcons[row] = kRowBlank;
+        if (!statusList)
+            continue;
+        statusList->GetItem(row, 1, savedRows[row], sizeof savedRows[row]);
+        LVITEMA item = {};
+        item.mask = LVIF_IMAGE;
+        item.iItem = row;
+        if (SendMessageA(statusList->GetHwnd(), LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)))
+            savedIcons[row] = item.iImage;
+    }
+    GetDlgItemTextA(page.window, IDC_MESSAGE_LINE, savedMessage, sizeof savedMessage);
+}
+
+void CommonDlg::RestoreRows() {
+    for (int row = 0; row < kStatusRows; row++) {
+        SetRowValue(row, savedRows[row]);
+        SetRowState(row, savedIcons[row]);
+    }
+    SetMessage(savedMessage);
+}
+
+void CommonDlg::OpenDialog() {
+    char fileName[kFileNameSize] = "";
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = page.window;
+    dialog.lpstrFilter = "Firmware file (*.HEX)\0*.HEX\0";
+    dialog.lpstrFile = fileName;
+    dialog.nMaxFile = sizeof fileName;
+    dialog.Flags = OFN_FILEMUSTEXIST;
+    if (GetOpenFileNameA(&dialog))
+        SetDlgItemTextA(page.window, IDC_FILE_NAME, fileName);
+}
+
+void CommonDlg::SetLCDPad(int bitmap_id) {
+    if (!page.window)
+        return;
+    HBITMAP bitmap = LoadBitmapA(page.instance, MAKEINTRESOURCEA(bitmap_id));
+    HWND pad = GetDlgItem(page.window, IDC_LCD_PAD);
+    SendMessageA(pad, BM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
+    // Twice a second during a transfer: the bitmap it replaced must go.
+    if (lcdBitmap)
+        DeleteObject(lcdBitmap);
+    lcdBitmap = bitmap;
+    RedrawWindow(pad, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void CommonDlg::ToggleLCDPad() {
+    SetLCDPad(lcdToggleCount % 2 == 0 ? IDB_LCD_WAIT : IDB_LCD_IDLE);
+    lcdToggleCount++;
+}
+
+void CommonDlg::BegineProgress(int index) {
+    if (!statusList || progressBar)
+        return;
+    HWND list = statusList->GetHwnd();
+    RECT cell = {};
+    cell.top = 1; // the sub-item
+    cell.left = LVIR_LABEL;
+    if (!SendMessageA(list, LVM_GETSUBITEMRECT, index, reinterpret_cast<LPARAM>(&cell)))
+        return;
+    const int width = std::min(static_cast<int>(cell.right - cell.left), kMaxBarWidth);
+    progressBar = CreateWindowExA(0, PROGRESS_CLASSA, nullptr, WS_CHILD | WS_VISIBLE | PBS_SMOOTH,
+                                  cell.left, cell.top, width, cell.bottom - cell.top, list, nullptr,
+                                  page.instance, nullptr);
+    if (!progressBar)
+        return;
+    SendMessageA(progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendMessageA(progressBar, PBM_SETBKCOLOR, 0, RGB(255, 255, 255));
+}
+
+void CommonDlg::SetPercent(int percent) {
+    if (progressBar)
+        SendMessageA(progressBar, PBM_SETPOS, percent, 0);
+}
+
+void CommonDlg::EndProgress() {
+    if (progressBar)
+        DestroyWindow(progressBar);
+    progressBar = nullptr;
+}
+
+int CommonDlg::InitDialog(HWND) {
+    return 1;
+}
+
+void CommonDlg::SetRowState(int row, int state) {
+    if (!statusList)
+        return;
+    char key[toolkit::kListTextSize];
+    statusList->GetItem(row, 0, key, sizeof key);
+    statusList->SetItem(row, 0, key, state);
+    RedrawWindow(statusList->GetHwnd(), nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
+
+void CommonDlg::SetRowValue(int row, const char* text) {
+    if (statusList)
+        statusList->SetItem(row, 1, text, -1);
+}
+
+void CommonDlg::SetMessage(const char* text) {
+    if (messageLine)
+        messageLine->SetText(text);
+}
+
+void CommonDlg::EnableButtons(BOOL enable) {
+    EnableWindow(GetDlgItem(page.window, IDC_DOWNLOAD), enable);
+    EnableWindow(GetDlgItem(page.window, IDC_OPEN_FILE), enable);
+}
+
+void CommonDlg::WaitForWorker() {
+    if (!worker)
+        return;
+    // The worker enables the host's tab control on its way out, which sends
+    // a message to this thread: handle sent messages while waiting.
+    while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    CloseHandle(worker);
+    worker = nullptr;
+}
+
+void CommonDlg::OnCommand(int id, int code) {
+    HWND hWnd = page.window;
+    switch (id) {
+    case IDC_DOWNLOAD:
+        // Only one download at a time, whatever enabled the button.
+        if (downloadBusy)
+            return;
+        EnableButtons(FALSE);
+        if (StartDownload()) {
+            SetTimer(hWnd, kDownloadTimer, kDownloadTimerPeriod, nullptr);
+        } else {
+            EnableButtons(TRUE);
+            SetLCDPad(IDB_LCD_NG);
+        }
+        return;
+    case IDC_FILE_NAME:
+        if (code == EN_CHANGE) {
+            char line[kFileNameSize];
+            // EM_GETLINE takes the room in the buffer's first word.
+            *reinterpret_cast<WORD*>(line) = sizeof line - 1;
+            const LRESULT length = SendDlgItemMessageA(hWnd, IDC_FILE_NAME, EM_GETLINE, 0,
+                                                       reinterpret_cast<LPARAM>(line));
+            EnableWindow(GetDlgItem(hWnd, IDC_DOWNLOAD), length > 0 && !downloadBusy);
+        }
+        return;
+    case IDC_OPEN_FILE:
+        OpenDialog();
+        return;
+    case IDCLOSE:
+        DestroyWindow(hWnd);
+        return;
+    default:
+        return;
+    }
+}
+
+INT_PTR CALLBACK CommonDlg::PageDlgProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM) {
+    CommonDlg* self = thePage<CommonDlg>;
+    switch (message) {
+    case WM_INITDIALOG:
+        return self ? self->InitDialog(hWnd) : 1;
+    case WM_PAINT:
+        RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE);
+        return 0;
+    case WM_CLOSE:
+        DestroyWindow(hWnd);
+        return 1;
+    case WM_COMMAND:
+        if (self && self->page.window == hWnd)
+            self->OnCommand(LOWORD(wParam), HIWORD(wParam));
+        return 1;
+    case WM_TIMER:
+        if (wParam == kDownloadTimer && self && self->page.window == hWnd)
+            self->OnTimer();
+        return 1;
+    default:
+        return 0;
+    }
+}
