@@ -3,6 +3,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 
 namespace e2e {
 namespace {
@@ -180,24 +182,24 @@ void Walkthrough::Shot(const std::string& name) {
     const std::string geometry =
         std::to_string(all.right - all.left) + "x" + std::to_string(all.bottom - all.top) + "+" +
         std::to_string(std::max(0L, all.left)) + "+" + std::to_string(std::max(0L, all.top));
-    // ImageMagick on the display Wine draws on; Wine starts Linux programs as it does its own.
-    std::string command = "import -window root -crop " + geometry + " +repage " + out;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION import = {};
-    if (!CreateProcessA("Z:\\usr\\bin\\import", &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &import)) {
-        Fail("could not start ImageMagick's import for " + out);
-        return;
-    }
-    WaitForSingleObject(import.hProcess, 30000);
-    CloseHandle(import.hProcess);
-    CloseHandle(import.hThread);
-    if (GetFileAttributesA(UnixToWindows(out).c_str()) == INVALID_FILE_ATTRIBUTES) {
-        Fail("no picture at " + out);
+    // tools/run.sh photographs the display for us: it takes NAME.want (the
+    // part of the screen) and leaves NAME.png once the picture is whole.
+    // Starting ImageMagick from here would cost this program its output.
+    const std::string windowsOut = UnixToWindows(out);
+    const std::string want = UnixToWindows(shotFolder + "/" + name);
+    DeleteFileA(windowsOut.c_str());
+    { std::ofstream(want + ".part") << geometry << "\n"; }
+    MoveFileA((want + ".part").c_str(), (want + ".want").c_str());
+    if (!WaitUntil(
+            [&] { return GetFileAttributesA(windowsOut.c_str()) != INVALID_FILE_ATTRIBUTES; },
+            60)) {
+        DeleteFileA((want + ".want").c_str());
+        Fail("no picture at " + out + " (tools/run.sh takes them)");
         return;
     }
     shots.push_back(out);
+    std::printf("%s\n", out.c_str());
+    std::fflush(stdout);
 }
 
 } // namespace e2e

@@ -57,9 +57,7 @@ int main(int argc, char** argv) {
     e2e::Walkthrough walk(host);
     walk.shotFolder = argv[3];
     const int ok = Walk(walk, argv[2]);
-    for (const std::string& shot : walk.shots)
-        std::printf("%s\n", shot.c_str());
-    if (ok)
+    if (ok && walk.failure.empty())
         return 0;
     std::fprintf(stderr, "walk-through stopped: %s\n",
                  walk.failure.empty() ? "Corvane.exe did not come up" : walk.failure.c_str());
