@@ -9,4 +9,4 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 runs=${1:-5}
 cmake --build "$root/build/win" -j2 --target download_measure host_showcase >/dev/null
 bash "$root/tools/measure-startup.sh" "$((runs * 2 - 1))" 2>/dev/null | tail -1
-bash "$root/tools/wine-run.sh" "$root/build/win/bin/download_measure.exe" "$runs" 2>/dev/null
+bash "$root/tools/wine-run.sh" "$root/build/win/bin/download_measure.exe" "$runs" 2> >(grep -v ":err:" >&2)
