@@ -134,9 +134,17 @@ int Walkthrough::WaitForMessage(const std::string& text, int seconds) {
 }
 
 int Walkthrough::WaitForEnd(int seconds) {
-    // The message line leaves "Downloading..." once the timer judged the transfer.
-    if (!WaitUntil([&] { return Message() != kDownloading; }, seconds))
-        return Fail("the transfer did not end in " + std::to_string(seconds) + " s");
+    // The message lines the page ends a transfer with; the ones before the
+    // transfer ("Transfer F/W Code...") pass too quickly to wait for.
+    const auto ended = [&] {
+        const std::string message = Message();
+        return message == kDownloaded ||
+               message == "Invalid check sum Fail to Download, Restart Now!" ||
+               message == "New F/W is something wrong. no response to Inquiry !";
+    };
+    if (!WaitUntil(ended, seconds))
+        return Fail("the transfer did not end in " + std::to_string(seconds) +
+                    " s; the page says \"" + Message() + "\"");
     // Row 7 is written after the message line, by the same handler.
     WaitUntil([&] { return !Row(7).empty() || Message() != kDownloaded; }, 10);
     return Message() == kDownloaded ? 1 : Fail("the download ended with \"" + Message() + "\"");
