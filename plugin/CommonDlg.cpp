@@ -39,6 +39,10 @@ CommonDlg::CommonDlg(const HDLL_Context& context)
 
 CommonDlg::~CommonDlg() {
     WaitForWorker();
+    // Destroyed before the outcome was judged: a drive that took its image in
+    // reboot mode still waits for the restart the user agreed to.
+    if (downloadBusy && downloadMode == DownloadReboot)
+        RequestRestart();
     if (page.window)
         CloseModelessDlg();
     delete channel;

@@ -12,13 +12,24 @@ namespace wexatest {
 std::vector<SeenBox> StandInHost::boxes;
 int StandInHost::boxAnswer = IDOK;
 int StandInHost::endSessionQueries = 0;
+std::string StandInHost::fileAnswer;
+std::string StandInHost::fileTypes;
 
 namespace {
 
 const char* const kHostClass = "WexaStandInHost";
 HHOOK boxHook = nullptr;
+HWND fileDialog = nullptr;
+const UINT kAnswerFileDialog = WM_APP + 1;
 
 LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kAnswerFileDialog && fileDialog) {
+        StandInHost::fileTypes = wintest::WindowText(GetDlgItem(fileDialog, 0x470));
+        SetDlgItemTextA(fileDialog, 0x47C, StandInHost::fileAnswer.c_str());
+        PostMessageA(fileDialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        fileDialog = nullptr;
+        return 0;
+    }
     if (message == WM_QUERYENDSESSION) {
         // Vetoes the restart, which would also end the Wine session.
         StandInHost::endSessionQueries++;
@@ -34,7 +45,13 @@ LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
         GetClassNameA(box, name, sizeof name);
         // A message box's text is the static 0xFFFF.
         HWND text = GetDlgItem(box, 0xFFFF);
-        if (std::string(name) == "#32770" && text) {
+        // The file-open dialog: its type list (cmb1) and name box (cmb13).
+        HWND types = GetDlgItem(box, 0x470);
+        if (std::string(name) == "#32770" && types && GetDlgItem(box, 0x47C)) {
+            // Shown before it is filled: answered once its own loop runs.
+            fileDialog = box;
+            PostMessageA(GetWindow(box, GW_OWNER), kAnswerFileDialog, 0, 0); // the main window
+        } else if (std::string(name) == "#32770" && text) {
             SeenBox seen;
             seen.caption = wintest::WindowText(box);
             seen.text = wintest::WindowText(text);
@@ -145,9 +162,11 @@ std::string TempFile(const char* stem) {
 typedef int(__cdecl* ReloadProc)(const char*);
 
 TestBank::TestBank(const std::string& text)
-    : bankPath(TempFile("wexa-bank") + ".txt"), logPath(TempFile("wexa-log") + ".txt") {
+    : bankPath(TempFile("wexa-bank") + ".txt"), logPath(TempFile("wexa-log") + ".txt"),
+      statePath(TempFile("wexa-state") + ".txt") {
     std::ofstream(bankPath) << text;
     SetEnvironmentVariableA("CORVANE_BANK_LOG", logPath.c_str());
+    SetEnvironmentVariableA("CORVANE_BANK_STATE", statePath.c_str());
     HMODULE dll = LoadLibraryA("WNASPI32.DLL");
     auto reload =
         reinterpret_cast<ReloadProc>(reinterpret_cast<void*>(GetProcAddress(dll, "SimReloadBank")));
@@ -157,15 +176,29 @@ TestBank::TestBank(const std::string& text)
 
 TestBank::~TestBank() {
     SetEnvironmentVariableA("CORVANE_BANK_LOG", nullptr);
+    SetEnvironmentVariableA("CORVANE_BANK_STATE", nullptr);
     DeleteFileA(bankPath.c_str());
     DeleteFileA(logPath.c_str());
+    DeleteFileA(statePath.c_str());
 }
 
-std::string TestBank::Log() const {
-    std::ifstream in(logPath);
+namespace {
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+} // namespace
+
+std::string TestBank::Log() const {
+    return Contents(logPath);
+}
+
+std::string TestBank::State() const {
+    return Contents(statePath);
 }
 
 std::vector<std::string> TestBank::Commands(const std::string& cdbPrefix) const {

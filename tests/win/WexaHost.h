@@ -38,6 +38,10 @@ class StandInHost {
     // What the CBT hook saw and the answer it gives.
     static std::vector<SeenBox> boxes;
     static int boxAnswer;
+    // A file-open dialog gets this name typed and confirmed; its file type
+    // list is recorded.
+    static std::string fileAnswer;
+    static std::string fileTypes;
     // WM_QUERYENDSESSION messages the main window vetoed.
     static int endSessionQueries;
 
@@ -55,13 +59,15 @@ class StandInHost {
     static bool WaitFor(const std::function<bool()>& done, int seconds);
 };
 
-// A bank file and a command log of their own for one test.
+// A bank file, a command log and a state file of their own for one test.
 class TestBank {
   public:
-    std::string bankPath, logPath;
+    std::string bankPath, logPath, statePath;
     explicit TestBank(const std::string& text);
     ~TestBank();
     std::string Log() const;
+    // The identities the drives took from flashed firmware.
+    std::string State() const;
     // The log's "exec" lines whose command block starts with `cdbPrefix`.
     std::vector<std::string> Commands(const std::string& cdbPrefix) const;
 };

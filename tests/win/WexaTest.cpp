@@ -1,143 +1,10 @@
 // Wexa.dll as the host uses it: loaded by name, called through its four
 // exports, its page driven with real messages, against the simulated bank.
-#include "WexaHost.h"
-#include "WinTestSupport.h"
+#include "WexaPageFixture.h"
 
-#include "firmware/SyntheticImage.h"
-#include "simulator/DriveBank.h"
-
-#include <gtest/gtest.h>
-
-#include <commctrl.h>
-
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 
 using namespace wexatest;
-
-namespace {
-
-const char* const kNoticeA =
-    " Restriction\n\n1. Close another programs running before start download.\n\n2. Do not "
-    "check DMA and Auto Insertion Notification is checked in Control pannel.\n\n3. There is "
-    "only one drive at one port\n\n4. After download, the system will be started right "
-    "now!\n\n  Do you want to continue?";
-const char* const kNoticeB =
-    "1. Firmware Download MUST be treated carefully.\n  Close another programs running before "
-    "start download.\n\n2. Some F/W may cause problems in case there is a diffrence at\n  "
-    "supporting UDMA between old F/W and new F/W.\n\n  Do you want to continue?";
-// The identity the default synthetic image carries, as rows 0 and 7 show it.
-const char* const kImageIdentity = "CORVANE SIMDRIVE 52X     1.00  ";
-const char* const kDriveIdentity = "QVSIM   DRIVE            0.10  ";
-const char* const kRowKeys[] = {"FW Model Name",    "FW Protocol",    "Check Sum",
-                                "Drive Model Name", "Drive Protocol", "F/W Transfer",
-                                "Flash Writing",    "New Model Name"};
-enum { kWait = 103, kOk = 104, kNg = 106, kIdle = 108 };
-
-std::vector<uint8_t> Bits(HBITMAP bitmap) {
-    BITMAP info = {};
-    if (!bitmap || !GetObjectA(bitmap, sizeof info, &info))
-        return {};
-    BITMAPINFO format = {};
-    format.bmiHeader.biSize = sizeof format.bmiHeader;
-    format.bmiHeader.biWidth = info.bmWidth;
-    format.bmiHeader.biHeight = info.bmHeight;
-    format.bmiHeader.biPlanes = 1;
-    format.bmiHeader.biBitCount = 32;
-    std::vector<uint8_t> bits(size_t(info.bmWidth) * info.bmHeight * 4);
-    HDC screen = GetDC(nullptr);
-    GetDIBits(screen, bitmap, 0, info.bmHeight, bits.data(), &format, DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
-    return bits;
-}
-
-class WexaPage : public ::testing::Test {
-  protected:
-    StandInHost host;
-    std::vector<std::string> files;
-
-    void SetUp() override {
-        ASSERT_NE(nullptr, host.wexa);
-        ASSERT_TRUE(host.create && host.open && host.close && host.destroy);
-    }
-    void TearDown() override {
-        host.destroy();
-        for (const std::string& file : files)
-            DeleteFileA(file.c_str());
-    }
-
-    void Start(uint8_t adapter = 0, uint8_t target = 0) {
-        ASSERT_NE(0, host.create(host.Context(adapter, target)));
-        host.open(host.Context(adapter, target));
-        wintest::PumpMessages();
-        ASSERT_NE(nullptr, host.Page());
-    }
-
-    std::string Image(FwProtocol protocol) {
-        SyntheticImageSpec spec;
-        DefaultSyntheticSpec(spec);
-        spec.protocol = protocol;
-        files.push_back(TempFile("wexa-image") + ".HEX");
-        EXPECT_EQ(1, SaveSyntheticImage(files.back().c_str(), spec));
-        return files.back();
-    }
-    std::string TextFile(const char* text) {
-        files.push_back(TempFile("wexa-text") + ".HEX");
-        std::ofstream(files.back()) << text;
-        return files.back();
-    }
-
-    std::string Row(int row, int column = 1) {
-        return wintest::ListText(host.Item(1006), row, column);
-    }
-    int Icon(int row) { return wintest::ListItemImage(host.Item(1006), row); }
-    std::string Message() { return wintest::WindowText(host.Item(1001)); }
-    bool Enabled(int id) { return IsWindowEnabled(host.Item(id)) != FALSE; }
-    bool PadShows(int bitmapId) {
-        HBITMAP shown =
-            reinterpret_cast<HBITMAP>(SendMessageA(host.Item(1017), BM_GETIMAGE, IMAGE_BITMAP, 0));
-        HBITMAP resource = LoadBitmapA(host.wexa, MAKEINTRESOURCEA(bitmapId));
-        const bool same = !Bits(resource).empty() && Bits(shown) == Bits(resource);
-        DeleteObject(resource);
-        return same;
-    }
-    HWND Bar() { return FindWindowExA(host.Item(1006), nullptr, PROGRESS_CLASSA, nullptr); }
-
-    void Download(const std::string& path) {
-        SetWindowTextA(host.Item(1002), path.c_str());
-        wintest::PumpMessages();
-        ASSERT_TRUE(Enabled(1));
-        wintest::ClickButton(host.Item(1));
-    }
-    // Until the pad shows the OK or NG picture.
-    bool Finished(int seconds = 60) {
-        return StandInHost::WaitFor([&] { return PadShows(kOk) || PadShows(kNg); }, seconds);
-    }
-    bool Transferring() {
-        return StandInHost::WaitFor([&] { return PadShows(kWait); }, 30);
-    }
-};
-
-std::string Bank(const char* drive) {
-    return std::string("adapter\ndrive 0 vendor=QVSIM product=DRIVE revision=0.10 latency=0 ") +
-           drive + "\n";
-}
-
-// Bytes of a logged command block, from "cdb=".
-std::vector<int> Cdb(const std::string& line) {
-    std::vector<int> bytes;
-    size_t at = line.find("cdb=");
-    if (at == std::string::npos)
-        return bytes;
-    std::istringstream hex(line.substr(at + 4, 12 * 3));
-    std::string byte;
-    while (hex >> byte && bytes.size() < 12)
-        bytes.push_back(std::stoi(byte, nullptr, 16));
-    return bytes;
-}
-
-} // namespace
 
 TEST_F(WexaPage, OpensReadyWithEightEmptyRowsAndTheIdlePad) {
     Start();
@@ -168,6 +35,15 @@ TEST_F(WexaPage, OpensReadyWithEightEmptyRowsAndTheIdlePad) {
     EXPECT_FALSE(Enabled(1));
 }
 
+TEST_F(WexaPage, OpenFileDialogOffersHexFilesAndFillsTheName) {
+    Start();
+    StandInHost::fileAnswer = Image(FwProtocolType22);
+    wintest::ClickButton(host.Item(1004));
+    EXPECT_EQ("Firmware file (*.HEX)", StandInHost::fileTypes);
+    EXPECT_EQ(StandInHost::fileAnswer, wintest::WindowText(host.Item(1002)));
+    EXPECT_TRUE(Enabled(1));
+}
+
 TEST_F(WexaPage, ExportsWithoutAPageDoNothingAndDestroyRightAfterOpenCloses) {
     host.destroy();
     host.open(host.Context(0, 0));
@@ -192,107 +68,6 @@ TEST_F(WexaPage, ExportsWithoutAPageDoNothingAndDestroyRightAfterOpenCloses) {
     // The image list went with the page.
     EXPECT_EQ(0, ImageList_GetImageCount(list));
 }
-
-struct Cell {
-    FwProtocol image;
-    const char* drive;
-    const char* notice; // nullptr: mismatch
-    int modeByte;
-    bool restart;
-};
-
-class WexaCell : public WexaPage, public ::testing::WithParamInterface<Cell> {};
-
-// One download per kind of cell of the decision table.
-TEST_P(WexaCell, DownloadsAsThePairAllows) {
-    const Cell cell = GetParam();
-    TestBank bank(Bank(cell.drive));
-    Start();
-    Download(Image(cell.image));
-    ASSERT_TRUE(Finished());
-    const auto probes = bank.Commands("CB");
-    ASSERT_GE(probes.size(), 3u);
-    EXPECT_NE(std::string::npos, probes[0].find("cdb=CB 00 22 00 00 00 00 FF FE 01 00 00 "));
-    EXPECT_NE(std::string::npos, probes[1].find("cdb=CB 20 00 00 00 00 00 FF FE 01 00 00 "));
-    EXPECT_NE(std::string::npos, probes[2].find("cdb=CB 21 00 00 00 00 00 FF FE 01 00 00 "));
-    EXPECT_EQ(1u, bank.Commands("1E 00 00 00 02").size());
-    EXPECT_EQ(1u, bank.Commands("1B 00 00 00 02").size());
-    EXPECT_EQ(kImageIdentity, Row(0));
-    EXPECT_EQ(kDriveIdentity, Row(3));
-
-    if (!cell.notice) {
-        EXPECT_TRUE(StandInHost::boxes.empty());
-        EXPECT_EQ("Mismatch protocol between F/W and drive!", Message());
-        EXPECT_EQ(2, Icon(4));
-        EXPECT_TRUE(PadShows(kNg));
-        EXPECT_EQ(3u, probes.size()) << "no transfer";
-        EXPECT_TRUE(Enabled(1));
-        EXPECT_TRUE(Enabled(1004));
-        return;
-    }
-    ASSERT_EQ(1u, StandInHost::boxes.size());
-    EXPECT_EQ("Notice", StandInHost::boxes[0].caption);
-    EXPECT_EQ(cell.notice, StandInHost::boxes[0].text);
-    ASSERT_EQ(4u, probes.size());
-    const std::string& transfer = probes[3];
-    EXPECT_NE(std::string::npos, transfer.find("dir=out len=65536"));
-    EXPECT_NE(std::string::npos, transfer.find("status=01"));
-
-    SyntheticImageSpec spec;
-    DefaultSyntheticSpec(spec);
-    spec.protocol = cell.image;
-    std::vector<uint8_t> image(65536);
-    ASSERT_EQ(1, MakeSyntheticImage(spec, image.data()));
-    unsigned half = 0, sum = 0;
-    for (int i = 0; i < 65536; i++)
-        (i < 32768 ? half : sum) += image[i];
-    sum = (sum + half) & 0xFFFF;
-    half &= 0xFFFF;
-    const std::vector<int> cdb = Cdb(transfer);
-    ASSERT_EQ(12u, cdb.size());
-    EXPECT_EQ(int(half), cdb[3] << 8 | cdb[4]);
-    EXPECT_EQ(int(sum), cdb[5] << 8 | cdb[6]);
-    EXPECT_EQ(cell.modeByte, cdb[9]);
-    EXPECT_EQ(image[0], cdb[10]);
-    EXPECT_EQ(image[1], cdb[11]);
-    // The data phase: image bytes 2 on, then the two bytes of our choosing.
-    std::vector<uint8_t> data(image.begin() + 2, image.end());
-    data.push_back(0xFF);
-    data.push_back(0xFF);
-    char digest[32];
-    std::snprintf(digest, sizeof digest, "digest=%08X",
-                  unsigned(simulator::DataDigest(data.data(), uint32_t(data.size()))));
-    EXPECT_NE(std::string::npos, transfer.find(digest));
-
-    char checkSum[8];
-    std::snprintf(checkSum, sizeof checkSum, "%04X", sum);
-    EXPECT_EQ(checkSum, Row(2));
-    EXPECT_TRUE(PadShows(kOk));
-    EXPECT_EQ("Download has done successfully!", Message());
-    EXPECT_EQ("Done", Row(5));
-    EXPECT_EQ("Done", Row(6));
-    EXPECT_EQ(kImageIdentity, Row(7)) << "the drive took the identity the image carries";
-    EXPECT_EQ(1, Icon(7));
-    EXPECT_FALSE(Enabled(1));
-    EXPECT_FALSE(Enabled(1004));
-    EXPECT_TRUE(IsWindowEnabled(host.tab));
-    if (cell.restart)
-        EXPECT_TRUE(StandInHost::WaitFor([] { return StandInHost::endSessionQueries > 0; }, 30));
-    else
-        EXPECT_EQ(0, StandInHost::endSessionQueries);
-    EXPECT_EQ(2u, bank.Commands("00 00 00 00 00 00").size());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    DecisionTable, WexaCell,
-    ::testing::Values(Cell{FwProtocolType22, "protocols=2.2 flash=100", kNoticeB, 0x84, false},
-                      Cell{FwProtocolType20, "protocols=2.0", kNoticeA, 0x04, true},
-                      Cell{FwProtocolType20, "protocols=2.2", kNoticeA, 0x04, true},
-                      Cell{FwProtocolType21, "protocols=2.1", kNoticeA, 0x04, true},
-                      Cell{FwProtocolType22, "protocols=2.0", kNoticeA, 0x04, true},
-                      Cell{FwProtocolNone, "protocols=2.2", nullptr, 0, false},
-                      Cell{FwProtocolType22, "protocols=none", nullptr, 0, false},
-                      Cell{FwProtocolType21, "protocols=2.0", nullptr, 0, false}));
 
 TEST_F(WexaPage, CancelOnEitherNoticeLeavesTheTrayOpenAndThePageIdle) {
     for (FwProtocol drive : {FwProtocolType20, FwProtocolType22}) {
@@ -351,8 +126,34 @@ TEST_F(WexaPage, NoInquiryAnswerBeforeTheTransferStopsAfterTheImage) {
     EXPECT_TRUE(PadShows(kNg));
 }
 
+namespace {
+
+// Whether this process may ask for a restart on the NT family.
+bool ShutdownPrivilegeEnabled() {
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    LUID shutdown;
+    LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &shutdown);
+    std::vector<uint8_t> buffer(4096);
+    DWORD size = 0;
+    bool enabled = false;
+    if (GetTokenInformation(token, TokenPrivileges, buffer.data(), DWORD(buffer.size()), &size)) {
+        const TOKEN_PRIVILEGES* list = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+        for (DWORD i = 0; i < list->PrivilegeCount; i++)
+            if (list->Privileges[i].Luid.LowPart == shutdown.LowPart &&
+                list->Privileges[i].Luid.HighPart == shutdown.HighPart)
+                enabled = (list->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+    CloseHandle(token);
+    return enabled;
+}
+
+} // namespace
+
 TEST_F(WexaPage, FailedVerifyTransferWarnsAndAsksForARestart) {
     TestBank bank(Bank("protocols=2.2 fail-transfer=3/0C/00"));
+    EXPECT_FALSE(ShutdownPrivilegeEnabled());
     Start();
     Download(Image(FwProtocolType22));
     ASSERT_TRUE(Finished());
@@ -363,6 +164,7 @@ TEST_F(WexaPage, FailedVerifyTransferWarnsAndAsksForARestart) {
     EXPECT_EQ(2, Icon(6));
     EXPECT_TRUE(PadShows(kNg));
     EXPECT_TRUE(StandInHost::WaitFor([] { return StandInHost::endSessionQueries > 0; }, 30));
+    EXPECT_TRUE(ShutdownPrivilegeEnabled()) << "enabled before the request";
     EXPECT_TRUE(Enabled(1));
     EXPECT_TRUE(IsWindowEnabled(host.tab));
 }
@@ -449,14 +251,19 @@ TEST_F(WexaPage, PageClosedAndReopenedDuringATransferStillJudgesIt) {
 }
 
 TEST_F(WexaPage, DestroyDuringATransferWaitsForItThenFrees) {
-    TestBank bank(Bank("protocols=2.2 flash=1500"));
-    Start();
-    Download(Image(FwProtocolType22));
-    ASSERT_TRUE(Transferring());
-    host.destroy();
-    EXPECT_EQ(nullptr, host.Page());
-    const auto commands = bank.Commands("CB");
-    ASSERT_EQ(4u, commands.size());
-    EXPECT_NE(std::string::npos, commands[3].find("status=01")) << "the transfer completed";
-    EXPECT_TRUE(IsWindowEnabled(host.tab));
+    // Verify mode, then reboot mode, which still gets its restart.
+    for (const char* drive : {"protocols=2.2 flash=1500", "protocols=2.0 flash=1500"}) {
+        TestBank bank(Bank(drive));
+        Start();
+        Download(Image(FwProtocolType22));
+        ASSERT_TRUE(Transferring());
+        host.destroy();
+        EXPECT_EQ(nullptr, host.Page());
+        const auto commands = bank.Commands("CB");
+        ASSERT_EQ(4u, commands.size());
+        EXPECT_NE(std::string::npos, commands[3].find("status=01")) << "the transfer completed";
+        EXPECT_TRUE(IsWindowEnabled(host.tab));
+    }
+    EXPECT_EQ(2u, StandInHost::boxes.size()) << "two notices, no warning";
+    EXPECT_TRUE(StandInHost::WaitFor([] { return StandInHost::endSessionQueries > 0; }, 30));
 }
