@@ -201,8 +201,8 @@ int Dump(int argc, char** argv) {
 }
 
 int Make(int argc, char** argv) {
-    SyntheticImageSpec spec;
-    DefaultSyntheticSpec(spec);
+    SyntheticImageRecipe recipe;
+    DefaultSyntheticRecipe(recipe);
     const char* out = nullptr;
     for (int i = 0; i < argc; ++i) {
         const char* arg = argv[i];
@@ -211,7 +211,7 @@ int Make(int argc, char** argv) {
             return kExitOk;
         }
         if (std::strcmp(arg, "--no-template") == 0) {
-            spec.withTemplate = 0;
+            recipe.withTemplate = 0;
             continue;
         }
         static const char* const valued[] = {"-o",         "--protocol", "--vendor", "--product",
@@ -237,16 +237,18 @@ int Make(int argc, char** argv) {
                 ++p;
             if (p == 4)
                 return Usage("make: --protocol takes none, 2.0, 2.1 or 2.2");
-            spec.protocol = static_cast<FwProtocol>(p);
+            recipe.protocol = static_cast<FwProtocol>(p);
             break;
         }
         case 2:
         case 3:
         case 4: {
-            char* field = which == 2 ? spec.vendor : which == 3 ? spec.product : spec.revision;
-            const size_t size = which == 2   ? sizeof spec.vendor
-                                : which == 3 ? sizeof spec.product
-                                             : sizeof spec.revision;
+            char* field = which == 2   ? recipe.vendor
+                          : which == 3 ? recipe.product
+                                       : recipe.revision;
+            const size_t size = which == 2   ? sizeof recipe.vendor
+                                : which == 3 ? sizeof recipe.product
+                                             : sizeof recipe.revision;
             if (std::strlen(value) >= size)
                 return Usage("make: vendor, product or revision text too long (8, 16, 4)");
             std::strcpy(field, value);
@@ -255,18 +257,18 @@ int Make(int argc, char** argv) {
         case 5:
             if (!ParseNumber(value, 0xFFFFFFFFul, number))
                 return Usage("make: --seed takes a number 0-4294967295");
-            spec.seed = static_cast<uint32_t>(number);
+            recipe.seed = static_cast<uint32_t>(number);
             break;
         case 6:
             if (!ParseNumber(value, kLoadLimit, number))
                 return Usage("make: --size takes a number 0-65280");
-            spec.length = static_cast<int32_t>(number);
+            recipe.length = static_cast<int32_t>(number);
             break;
         }
     }
     if (!out)
         return Usage("make: needs -o FILE.HEX (see corvane-image make --help)");
-    if (!SaveSyntheticImage(out, spec))
+    if (!SaveSyntheticImage(out, recipe))
         return Fail("cannot write the image", out);
     return kExitOk;
 }

@@ -30,24 +30,24 @@ void CopyField(char* field, int32_t size, const char* text) {
 
 } // namespace
 
-void DefaultSyntheticSpec(SyntheticImageSpec& spec) {
-    std::memset(&spec, 0, sizeof spec);
-    spec.protocol = FwProtocolType22;
-    CopyField(spec.vendor, sizeof spec.vendor, "CORVANE");
-    CopyField(spec.product, sizeof spec.product, "SIMDRIVE 52X");
-    CopyField(spec.revision, sizeof spec.revision, "1.00");
-    spec.seed = 1;
-    spec.length = kLoadLimit;
-    spec.withTemplate = 1;
+void DefaultSyntheticRecipe(SyntheticImageRecipe& recipe) {
+    std::memset(&recipe, 0, sizeof recipe);
+    recipe.protocol = FwProtocolType22;
+    CopyField(recipe.vendor, sizeof recipe.vendor, "CORVANE");
+    CopyField(recipe.product, sizeof recipe.product, "SIMDRIVE 52X");
+    CopyField(recipe.revision, sizeof recipe.revision, "1.00");
+    recipe.seed = 1;
+    recipe.length = kLoadLimit;
+    recipe.withTemplate = 1;
 }
 
-int32_t MakeSyntheticImage(const SyntheticImageSpec& spec, uint8_t* image) {
-    if (spec.length < 0 || spec.length > kLoadLimit)
+int32_t MakeSyntheticImage(const SyntheticImageRecipe& recipe, uint8_t* image) {
+    if (recipe.length < 0 || recipe.length > kLoadLimit)
         return 0;
     std::memset(image, 0xFF, kImageSize);
     // xorshift32: the same seed gives the same payload on every machine.
-    uint32_t x = spec.seed ? spec.seed : 0x9E3779B9u;
-    for (int32_t i = 0; i < spec.length; ++i) {
+    uint32_t x = recipe.seed ? recipe.seed : 0x9E3779B9u;
+    for (int32_t i = 0; i < recipe.length; ++i) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
@@ -56,7 +56,7 @@ int32_t MakeSyntheticImage(const SyntheticImageSpec& spec, uint8_t* image) {
 
     uint8_t marker[14];
     int32_t markerLength = 0;
-    switch (spec.protocol) {
+    switch (recipe.protocol) {
     case FwProtocolType20:
         std::memcpy(marker, kMarker1, sizeof kMarker1);
         markerLength = 13;
@@ -72,19 +72,19 @@ int32_t MakeSyntheticImage(const SyntheticImageSpec& spec, uint8_t* image) {
     default:
         break;
     }
-    if (markerLength && kSyntheticMarkerAddress + markerLength <= spec.length) {
+    if (markerLength && kSyntheticMarkerAddress + markerLength <= recipe.length) {
         image[kSyntheticMarkerAddress - 1] = kSeparator;
         std::memcpy(image + kSyntheticMarkerAddress, marker, static_cast<size_t>(markerLength));
     }
 
-    if (spec.withTemplate && kSyntheticTemplateAddress + 36 <= spec.length) {
+    if (recipe.withTemplate && kSyntheticTemplateAddress + 36 <= recipe.length) {
         uint8_t* t = image + kSyntheticTemplateAddress;
         t[-1] = kSeparator;
         const uint8_t head[8] = {0x05, 0x80, 0x00, 0x21, 0x1F, 0x00, 0x00, 0x00};
         std::memcpy(t, head, sizeof head);
-        PutField(t + 8, spec.vendor, 8);
-        PutField(t + 16, spec.product, 16);
-        PutField(t + 32, spec.revision, 4);
+        PutField(t + 8, recipe.vendor, 8);
+        PutField(t + 16, recipe.product, 16);
+        PutField(t + 32, recipe.revision, 4);
     }
     return 1;
 }
@@ -119,17 +119,17 @@ int32_t WriteHexImage(FILE* file, const uint8_t* image, int32_t length) {
     return std::fwrite(endRecord, 1, sizeof endRecord - 1, file) == sizeof endRecord - 1;
 }
 
-int32_t SaveSyntheticImage(const char* path, const SyntheticImageSpec& spec) {
+int32_t SaveSyntheticImage(const char* path, const SyntheticImageRecipe& recipe) {
     uint8_t* image = new uint8_t[kImageSize];
     FILE* file = nullptr;
-    int32_t ok = MakeSyntheticImage(spec, image);
+    int32_t ok = MakeSyntheticImage(recipe, image);
     if (ok)
         file = std::fopen(path, "wb");
     if (!file) {
         delete[] image;
         return 0;
     }
-    ok = WriteHexImage(file, image, spec.length);
+    ok = WriteHexImage(file, image, recipe.length);
     delete[] image;
     if (std::fclose(file) != 0)
         ok = 0;

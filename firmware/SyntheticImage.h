@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
-struct SyntheticImageSpec {
+struct SyntheticImageRecipe {
     FwProtocol protocol; // FwProtocolNone: no marker
     char vendor[9];      // 8 characters, padded with blanks
     char product[17];    // 16 characters, padded with blanks
@@ -19,18 +19,18 @@ struct SyntheticImageSpec {
 };
 
 // Protocol 3, "CORVANE " "SIMDRIVE 52X    " "1.00", seed 1, a full image.
-void DefaultSyntheticSpec(SyntheticImageSpec& spec);
+void DefaultSyntheticRecipe(SyntheticImageRecipe& recipe);
 
 // Addresses of the marker and of the template when the length leaves room.
 enum : int32_t { kSyntheticMarkerAddress = 0x0100, kSyntheticTemplateAddress = 0x0200 };
 
-// The 65536-byte image the spec describes (0xFF past its length); 0 when
+// The 65536-byte image the recipe describes (0xFF past its length); 0 when
 // the length is outside 0-65280.
-int32_t MakeSyntheticImage(const SyntheticImageSpec& spec, uint8_t* image);
+int32_t MakeSyntheticImage(const SyntheticImageRecipe& recipe, uint8_t* image);
 
 // Image bytes 0 to length-1 as records of 16 data bytes with CR LF line ends,
 // then the end record. 1, or 0 when writing failed.
 int32_t WriteHexImage(FILE* file, const uint8_t* image, int32_t length);
 
 // Both of the above into a file; on any failure no file is left behind.
-int32_t SaveSyntheticImage(const char* path, const SyntheticImageSpec& spec);
+int32_t SaveSyntheticImage(const char* path, const SyntheticImageRecipe& recipe);

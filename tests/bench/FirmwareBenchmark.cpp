@@ -16,9 +16,9 @@ namespace {
 
 std::string MakeFullImage() {
     std::string path = "/tmp/firmware-bench-" + std::to_string(getpid()) + ".hex";
-    SyntheticImageSpec spec;
-    DefaultSyntheticSpec(spec);
-    if (!SaveSyntheticImage(path.c_str(), spec))
+    SyntheticImageRecipe recipe;
+    DefaultSyntheticRecipe(recipe);
+    if (!SaveSyntheticImage(path.c_str(), recipe))
         std::abort();
     return path;
 }
@@ -44,9 +44,9 @@ BENCHMARK(BM_ReadAndIdentify)->Unit(benchmark::kMicrosecond);
 
 void BM_IdentifyOnly(benchmark::State& state) {
     std::vector<uint8_t> image(kImageBufferSize, 0xFF);
-    SyntheticImageSpec spec;
-    DefaultSyntheticSpec(spec);
-    MakeSyntheticImage(spec, image.data());
+    SyntheticImageRecipe recipe;
+    DefaultSyntheticRecipe(recipe);
+    MakeSyntheticImage(recipe, image.data());
     FirmwareInfo info;
     for (auto _ : state) {
         IdentifyImage(image.data(), kImageBufferSize, info);

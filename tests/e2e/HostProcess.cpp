@@ -13,11 +13,6 @@ namespace {
 
 const char* const kKey = "SOFTWARE\\Corvane";
 
-std::string UnixToWindows(std::string path) {
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return "Z:" + path;
-}
-
 std::string ProgramDirectory() {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, sizeof path);
@@ -156,7 +151,7 @@ void SetComPort(int index, bool present) {
 
 HostProcess::HostProcess(const std::string& exeName, const std::vector<Plugin>& plugins,
                          const std::string& bank, const std::vector<Plugin>& besideProgram)
-    : process(), window(nullptr) {
+    : owned(true), process(), window(nullptr) {
     static int counter = 0;
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
@@ -174,7 +169,7 @@ HostProcess::HostProcess(const std::string& exeName, const std::vector<Plugin>& 
     }
     const std::string pluginDir = UnixToWindows(E2E_PLUGIN_DIR);
     for (const Plugin& plugin : plugins)
-        CopyFileA((pluginDir + "\\" + plugin.source).c_str(),
+        CopyFileA(((plugin.source == "Wexa.dll" ? bin : pluginDir) + "\\" + plugin.source).c_str(),
                   (workDirectory + "\\" + plugin.target).c_str(), FALSE);
     for (const Plugin& plugin : besideProgram)
         CopyFileA((pluginDir + "\\" + plugin.source).c_str(),
@@ -182,6 +177,8 @@ HostProcess::HostProcess(const std::string& exeName, const std::vector<Plugin>& 
 
     const std::string log = directory + "\\calls.txt";
     SetEnvironmentVariableA("CORVANE_PLUGIN_LOG", log.c_str());
+    SetEnvironmentVariableA("CORVANE_BANK_LOG", BankLog().c_str());
+    SetEnvironmentVariableA("CORVANE_BANK_STATE", BankState().c_str());
     if (bank.empty()) {
         SetEnvironmentVariableA("CORVANE_BANK", nullptr);
     } else {
@@ -192,21 +189,34 @@ HostProcess::HostProcess(const std::string& exeName, const std::vector<Plugin>& 
     path = directory + "\\" + exeName;
 }
 
-HostProcess::~HostProcess() {
-    if (process.hProcess) {
-        if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, 10000);
-        }
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
+HostProcess::HostProcess(const std::string& runFolder)
+    : directory(runFolder), path(runFolder + "\\Corvane.exe"), workDirectory(runFolder),
+      owned(false), process(), window(nullptr) {}
+
+static void EndProcess(PROCESS_INFORMATION& process) {
+    if (!process.hProcess)
+        return;
+    if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process.hProcess, 99);
+        WaitForSingleObject(process.hProcess, 10000);
     }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    process = PROCESS_INFORMATION();
+}
+
+HostProcess::~HostProcess() {
+    EndProcess(process);
+    if (!owned)
+        return;
     if (workDirectory != directory)
         RemoveTree(workDirectory);
     RemoveTree(directory);
 }
 
 bool HostProcess::Start() {
+    EndProcess(process);
+    window = nullptr;
     std::string commandLine = "\"" + path + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
@@ -240,6 +250,23 @@ DWORD HostProcess::Close(bool closeBox) {
     DWORD code = 1001;
     GetExitCodeProcess(process.hProcess, &code);
     return code;
+}
+
+std::string HostProcess::BankLog() const {
+    return directory + "\\bank-log.txt";
+}
+
+std::string HostProcess::BankState() const {
+    return directory + "\\bank-state.txt";
+}
+
+std::vector<std::string> HostProcess::BankCommands(const std::string& cdbPrefix) const {
+    std::vector<std::string> lines;
+    std::istringstream log(FileText(BankLog()));
+    for (std::string line; std::getline(log, line);)
+        if (line.rfind("exec ", 0) == 0 && line.find("cdb=" + cdbPrefix) != std::string::npos)
+            lines.push_back(line);
+    return lines;
 }
 
 std::vector<std::string> HostProcess::Calls() const {
@@ -369,9 +396,21 @@ void HostProcess::RemoteRead(const void* address, void* data, size_t size) const
 }
 
 std::string Text(HWND window) {
-    char text[256] = {};
+    char text[1024] = {}; // the notices run to some 300 characters
     GetWindowTextA(window, text, sizeof text);
     return text;
+}
+
+std::string UnixToWindows(std::string path) {
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return "Z:" + path;
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
 }
 
 RECT RectIn(HWND parent, HWND child) {

@@ -27,7 +27,7 @@ bool Has(const char* name);
 void SetComPort(int index, bool present);
 
 struct Plugin {
-    std::string source; // test DLL name in the plug-in folder
+    std::string source; // test DLL name in the plug-in folder, or "Wexa.dll" of the build
     std::string target; // file name in the scratch directory
 };
 
@@ -36,6 +36,7 @@ class HostProcess {
     std::string directory;     // scratch, Windows path
     std::string path;          // the program in it
     std::string workDirectory; // where it starts and looks for plug-ins
+    bool owned;                // the scratch directory is removed with the object
     PROCESS_INFORMATION process;
     HWND window;
 
@@ -44,14 +45,23 @@ class HostProcess {
     // scratch directory, holding `plugins`, while those files sit beside it.
     HostProcess(const std::string& exeName, const std::vector<Plugin>& plugins,
                 const std::string& bank = "", const std::vector<Plugin>& besideProgram = {});
+    // The program as a run folder holds it (Corvane.exe, Wexa.dll, WNASPI32.DLL),
+    // started there with the environment as it is; the folder is left alone.
+    explicit HostProcess(const std::string& runFolder);
     ~HostProcess();
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
 
-    // Starts the program and waits until its main window is shown.
+    // Starts the program and waits until its main window is shown; again after Close.
     bool Start();
     // Sends the close request (or IDCLOSE) and waits for the exit code.
     DWORD Close(bool closeBox = true);
+
+    // The simulated bank's command log and state file in the scratch directory.
+    std::string BankLog() const;
+    std::string BankState() const;
+    // The log's "exec" lines whose command block starts with `cdbPrefix`.
+    std::vector<std::string> BankCommands(const std::string& cdbPrefix) const;
 
     // The plug-ins' record of calls, one line each.
     std::vector<std::string> Calls() const;
@@ -83,6 +93,9 @@ class HostProcess {
 };
 
 std::string Text(HWND window);
+std::string FileText(const std::string& path);
+// Wine's name for a Linux path: the root is drive Z.
+std::string UnixToWindows(std::string path);
 // Outer rectangle in the parent's client coordinates.
 RECT RectIn(HWND parent, HWND child);
 

@@ -102,13 +102,13 @@ TEST(SyntheticImage, RoundTripForEveryProtocol) {
     for (FwProtocol protocol :
          {FwProtocolNone, FwProtocolType20, FwProtocolType21, FwProtocolType22}) {
         SCOPED_TRACE(protocol);
-        SyntheticImageSpec spec;
-        DefaultSyntheticSpec(spec);
-        spec.protocol = protocol;
-        spec.seed = 7 + protocol;
+        SyntheticImageRecipe recipe;
+        DefaultSyntheticRecipe(recipe);
+        recipe.protocol = protocol;
+        recipe.seed = 7 + protocol;
         std::vector<uint8_t> made(kImageSize), read(kImageBufferSize);
-        ASSERT_EQ(1, MakeSyntheticImage(spec, made.data()));
-        ASSERT_EQ(1, SaveSyntheticImage(path.c_str(), spec));
+        ASSERT_EQ(1, MakeSyntheticImage(recipe, made.data()));
+        ASSERT_EQ(1, SaveSyntheticImage(path.c_str(), recipe));
         ASSERT_EQ(HexReadResult::Done, ReadHexFile(path.c_str(), read.data(), nullptr, nullptr));
         EXPECT_EQ(0, std::memcmp(made.data(), read.data(), kImageSize));
         FirmwareInfo info;
@@ -118,8 +118,8 @@ TEST(SyntheticImage, RoundTripForEveryProtocol) {
         EXPECT_STREQ("1.00", info.version);
     }
     std::remove(path.c_str());
-    SyntheticImageSpec bad;
-    DefaultSyntheticSpec(bad);
+    SyntheticImageRecipe bad;
+    DefaultSyntheticRecipe(bad);
     bad.length = kLoadLimit + 1;
     EXPECT_EQ(0, SaveSyntheticImage(path.c_str(), bad));
     EXPECT_EQ(nullptr, std::fopen(path.c_str(), "rb"));

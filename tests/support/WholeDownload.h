@@ -51,11 +51,11 @@ inline void CheckWholeDownload(FakeCdRoms& fakes) {
     }
     EXPECT_EQ(1 << FwProtocolType22, accepted);
 
-    SyntheticImageSpec spec;
-    DefaultSyntheticSpec(spec);
-    std::memcpy(spec.revision, "2.00", 4);
+    SyntheticImageRecipe recipe;
+    DefaultSyntheticRecipe(recipe);
+    std::memcpy(recipe.revision, "2.00", 4);
     std::vector<uint8_t> image(65536);
-    ASSERT_EQ(1, MakeSyntheticImage(spec, image.data()));
+    ASSERT_EQ(1, MakeSyntheticImage(recipe, image.data()));
     FirmwareInfo info;
     IdentifyImage(image.data(), 65536, info);
     TransferCommand command;

@@ -55,11 +55,11 @@ TEST_P(WexaCell, DownloadsAsThePairAllows) {
     EXPECT_NE(std::string::npos, transfer.find("dir=out len=65536"));
     EXPECT_NE(std::string::npos, transfer.find("status=01"));
 
-    SyntheticImageSpec spec;
-    DefaultSyntheticSpec(spec);
-    spec.protocol = cell.image;
+    SyntheticImageRecipe recipe;
+    DefaultSyntheticRecipe(recipe);
+    recipe.protocol = cell.image;
     std::vector<uint8_t> image(65536);
-    ASSERT_EQ(1, MakeSyntheticImage(spec, image.data()));
+    ASSERT_EQ(1, MakeSyntheticImage(recipe, image.data()));
     unsigned half = 0, sum = 0;
     for (int i = 0; i < 65536; i++)
         (i < 32768 ? half : sum) += image[i];

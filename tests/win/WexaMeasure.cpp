@@ -43,9 +43,9 @@ struct Run {
     explicit Run(int flashMs)
         : bank("adapter\ndrive 0 protocols=2.2 latency=0 flash=" + std::to_string(flashMs) + "\n"),
           image(TempFile("wexa-measure") + ".HEX") {
-        SyntheticImageSpec spec;
-        DefaultSyntheticSpec(spec);
-        SaveSyntheticImage(image.c_str(), spec);
+        SyntheticImageRecipe recipe;
+        DefaultSyntheticRecipe(recipe);
+        SaveSyntheticImage(image.c_str(), recipe);
     }
     ~Run() {
         host.destroy();

@@ -77,11 +77,11 @@ class WexaPage : public ::testing::Test {
     }
 
     std::string Image(FwProtocol protocol) {
-        SyntheticImageSpec spec;
-        DefaultSyntheticSpec(spec);
-        spec.protocol = protocol;
+        SyntheticImageRecipe recipe;
+        DefaultSyntheticRecipe(recipe);
+        recipe.protocol = protocol;
         files.push_back(TempFile("wexa-image") + ".HEX");
-        EXPECT_EQ(1, SaveSyntheticImage(files.back().c_str(), spec));
+        EXPECT_EQ(1, SaveSyntheticImage(files.back().c_str(), recipe));
         return files.back();
     }
     std::string TextFile(const char* text) {

@@ -21,11 +21,11 @@ int main(int argc, char** argv) {
         return 1;
     host.open(host.Context(0, 0));
 
-    SyntheticImageSpec spec;
-    DefaultSyntheticSpec(spec);
-    spec.protocol = std::strcmp(state, "ng") == 0 ? FwProtocolNone : FwProtocolType22;
+    SyntheticImageRecipe recipe;
+    DefaultSyntheticRecipe(recipe);
+    recipe.protocol = std::strcmp(state, "ng") == 0 ? FwProtocolNone : FwProtocolType22;
     const std::string image = TempFile("wexa-showcase") + ".HEX";
-    SaveSyntheticImage(image.c_str(), spec);
+    SaveSyntheticImage(image.c_str(), recipe);
     SetWindowTextA(host.Item(1002), image.c_str());
 
     if (std::strcmp(state, "idle") != 0) {
