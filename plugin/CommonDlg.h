@@ -54,6 +54,9 @@ class CommonDlg {
     toolkit::StaticCtrl* messageLine;
     toolkit::ListCtrl* statusList;
     HWND progressBar;
+    // The bar's position as last sent: reading a file reports every record,
+    // and under Wine each PBM_SETPOS costs as much as a repaint.
+    int barPosition;
 
     // From Download clicked and accepted until FinishDownload has judged the
     // outcome: the channel, image and info fields belong to the download.
