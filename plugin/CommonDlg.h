@@ -55,7 +55,7 @@ class CommonDlg {
     toolkit::ListCtrl* statusList;
     HWND progressBar;
     // The bar's position as last sent: reading a file reports every record,
-    // and under Wine each PBM_SETPOS costs as much as a repaint.
+    // mostly with the position unchanged.
     int barPosition;
 
     // From Download clicked and accepted until FinishDownload has judged the
