@@ -54,6 +54,9 @@ class CommonDlg {
     toolkit::StaticCtrl* messageLine;
     toolkit::ListCtrl* statusList;
     HWND progressBar;
+    // The bar's position as last sent: reading a file reports every record,
+    // mostly with the position unchanged.
+    int barPosition;
 
     // From Download clicked and accepted until FinishDownload has judged the
     // outcome: the channel, image and info fields belong to the download.

@@ -75,7 +75,7 @@ if [ "$walk" = yes ] || [ -z "${DISPLAY:-}" ]; then
     corvane_start_xvfb
     trap 'wineserver -k 2>/dev/null || true; [ -n "${corvane_xvfb_pid:-}" ] && kill "$corvane_xvfb_pid" 2>/dev/null || true' EXIT
 fi
-if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
+if [ ! -f "$WINEPREFIX/.corvane-ready-2" ]; then
     echo "run: making the Wine prefix (once)"
     tools/wine-prefix.sh "$folder" >/dev/null 2>&1 || { echo "run: no Wine prefix" >&2; exit 1; }
 fi

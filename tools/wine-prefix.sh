@@ -14,10 +14,27 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
     echo "wine-prefix: no X display answers at '${DISPLAY:-}'; windows could not be created" >&2
     exit 1
 fi
-[ -f "$WINEPREFIX/.corvane-ready" ] && exit 0
+# The mark names the prefix's make-up: a prefix made before Wine's own fonts
+# were put in it is made again.
+[ -f "$WINEPREFIX/.corvane-ready-2" ] && exit 0
+
+# Wine's own fonts (fonts-wine) have Windows metrics: "MS Sans Serif" 8
+# measures 6 x 13 dialog base units, as on Windows, and "MS Shell Dlg" is Tahoma.
+# Without them every face falls back to DejaVu Sans, 7 x 13 at 8 points, and a
+# page laid out in dialog units outgrows the tab that holds it. Debian's Wine
+# does not read its own font folder, so the prefix gets a copy.
+fonts=
+for dir in /usr/share/wine/fonts /usr/local/share/wine/fonts /opt/wine*/share/wine/fonts; do
+    [ -f "$dir/tahoma.ttf" ] && { fonts=$dir; break; }
+done
+if [ -z "$fonts" ]; then
+    echo "wine-prefix: Wine's own fonts (tahoma.ttf) are missing; install fonts-wine" >&2
+    exit 1
+fi
 
 mkdir -p "$WINEPREFIX"
 wineboot -i
+cp "$fonts"/*.ttf "$fonts"/*.fon "$WINEPREFIX/drive_c/windows/Fonts/"
 # Programs named win98_tests.exe see Windows 98, for the polled ASPI wait.
 wine reg add "HKCU\\Software\\Wine\\AppDefaults\\win98_tests.exe" /v Version /d win98 /f
 # No window manager runs on the virtual display: windows Wine leaves to one are
@@ -25,4 +42,4 @@ wine reg add "HKCU\\Software\\Wine\\AppDefaults\\win98_tests.exe" /v Version /d 
 # and draws them itself instead.
 wine reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f
 wineserver -w
-touch "$WINEPREFIX/.corvane-ready"
+touch "$WINEPREFIX/.corvane-ready-2"

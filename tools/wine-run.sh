@@ -23,7 +23,7 @@ if [ -z "${DISPLAY:-}" ]; then
     source "$here/xvfb.sh"
     CORVANE_XVFB_DISPLAY=${CORVANE_XVFB_DISPLAY:-97} corvane_start_xvfb
 fi
-[ -f "$WINEPREFIX/.corvane-ready" ] || "$here/wine-prefix.sh" "$tree" >/dev/null
+[ -f "$WINEPREFIX/.corvane-ready-2" ] || "$here/wine-prefix.sh" "$tree" >/dev/null
 
 cd "$(dirname "$program")"
 exec wine "$program" "$@"
