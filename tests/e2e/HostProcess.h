@@ -93,7 +93,7 @@ class HostProcess {
     // Sends `message` with an item record (TCITEMA, LVITEMA) placed in the
     // program's memory, its text pointing at a buffer there, and reads the text.
     template <typename Item>
-    std::string RemoteItemText(HWND window, UINT message, WPARAM index, Item item) const {
+    std::string RemoteItemText(HWND target, UINT message, WPARAM index, Item item) const {
         struct Remote {
             Item item;
             char text[128];
@@ -104,7 +104,7 @@ class HostProcess {
         local.item.pszText = remote->text;
         local.item.cchTextMax = sizeof local.text - 1;
         RemoteWrite(remote, &local, sizeof local);
-        SendMessageA(window, message, index, reinterpret_cast<LPARAM>(remote));
+        SendMessageA(target, message, index, reinterpret_cast<LPARAM>(remote));
         RemoteRead(remote, &local, sizeof local);
         RemoteFree(remote);
         local.text[sizeof local.text - 1] = '\0';
