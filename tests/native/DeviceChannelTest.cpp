@@ -537,27 +537,30 @@ TEST(DeviceChannelPolling, StopsOnSenseDataBeforeTheStatus) {
     EXPECT_EQ(0, fake.resets.load());
 }
 
+// The plug-in polling for a tray command the hung drive never answers.
+struct PollingTheHungDrive {
+    PollOverride poll{1};
+    Bank bank{kTwoDrives};
+    DeviceChannel channel{1024, ChannelUser::Plugin};
+    explicit PollingTheHungDrive(uint32_t timeout) {
+        channel.SetTarget(1);
+        CompileCommand(channel, "1B 0 0 0 2");
+        channel.timeout = timeout;
+    }
+};
+
 TEST(DeviceChannelPolling, TimeOutWhilePolling) {
-    PollOverride poll(1);
-    Bank bank(kTwoDrives);
-    DeviceChannel channel(1024, ChannelUser::Plugin);
-    channel.SetTarget(1);
-    CompileCommand(channel, "1B 0 0 0 2");
-    channel.timeout = 100;
-    EXPECT_EQ(0, channel.Execute());
-    EXPECT_EQ(1, channel.timedOut);
-    EXPECT_EQ(0, channel.senseKey);
-    EXPECT_EQ(1, bank.bank->ResetCount(0, 1));
-    EXPECT_EQ(0, bank.bank->PendingCount());
+    PollingTheHungDrive hung(100);
+    EXPECT_EQ(0, hung.channel.Execute());
+    EXPECT_EQ(1, hung.channel.timedOut);
+    EXPECT_EQ(0, hung.channel.senseKey);
+    EXPECT_EQ(1, hung.bank.bank->ResetCount(0, 1));
+    EXPECT_EQ(0, hung.bank.bank->PendingCount());
 }
 
 TEST(DeviceChannelPolling, TickCountWrapDoesNotEndTheWaitEarly) {
-    PollOverride poll(1);
-    Bank bank(kTwoDrives);
-    DeviceChannel channel(1024, ChannelUser::Plugin);
-    channel.SetTarget(1);
-    CompileCommand(channel, "1B 0 0 0 2");
-    channel.timeout = 100000;
+    PollingTheHungDrive hung(100000);
+    DeviceChannel& channel = hung.channel;
     ticks = 0xFFFFFFF0u;
     uint32_t start = ticks.load();
     {
