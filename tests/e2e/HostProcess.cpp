@@ -307,21 +307,9 @@ int HostProcess::TabCount() const {
 }
 
 std::string HostProcess::TabCaption(int index) const {
-    struct Remote {
-        TCITEMA item;
-        char text[128];
-    };
-    Remote* remote = static_cast<Remote*>(RemoteAlloc(sizeof(Remote)));
-    Remote local = {};
-    local.item.mask = TCIF_TEXT;
-    local.item.pszText = remote->text;
-    local.item.cchTextMax = sizeof local.text;
-    RemoteWrite(remote, &local, sizeof local);
-    SendMessageA(Child(1001), TCM_GETITEMA, index, reinterpret_cast<LPARAM>(remote));
-    RemoteRead(remote, &local, sizeof local);
-    RemoteFree(remote);
-    local.text[sizeof local.text - 1] = '\0';
-    return local.text;
+    TCITEMA item = {};
+    item.mask = TCIF_TEXT;
+    return RemoteItemText(Child(1001), TCM_GETITEMA, index, item);
 }
 
 void HostProcess::ClickTab(int index) const {
@@ -340,21 +328,9 @@ int HostProcess::ListRows(HWND list) const {
 }
 
 std::string HostProcess::ListText(HWND list, int row, int column) const {
-    struct Remote {
-        LVITEMA item;
-        char text[128];
-    };
-    Remote* remote = static_cast<Remote*>(RemoteAlloc(sizeof(Remote)));
-    Remote local = {};
-    local.item.iSubItem = column;
-    local.item.pszText = remote->text;
-    local.item.cchTextMax = sizeof local.text - 1;
-    RemoteWrite(remote, &local, sizeof local);
-    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(remote));
-    RemoteRead(remote, &local, sizeof local);
-    RemoteFree(remote);
-    local.text[sizeof local.text - 1] = '\0';
-    return local.text;
+    LVITEMA item = {};
+    item.iSubItem = column;
+    return RemoteItemText(list, LVM_GETITEMTEXTA, row, item);
 }
 
 void HostProcess::SelectRows(HWND list, const std::vector<int>& rows) const {

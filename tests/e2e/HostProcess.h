@@ -90,6 +90,26 @@ class HostProcess {
     void RemoteFree(void* address) const;
     void RemoteWrite(void* address, const void* data, size_t size) const;
     void RemoteRead(const void* address, void* data, size_t size) const;
+    // Sends `message` with an item record (TCITEMA, LVITEMA) placed in the
+    // program's memory, its text pointing at a buffer there, and reads the text.
+    template <typename Item>
+    std::string RemoteItemText(HWND target, UINT message, WPARAM index, Item item) const {
+        struct Remote {
+            Item item;
+            char text[128];
+        };
+        Remote* remote = static_cast<Remote*>(RemoteAlloc(sizeof(Remote)));
+        Remote local = {};
+        local.item = item;
+        local.item.pszText = remote->text;
+        local.item.cchTextMax = sizeof local.text - 1;
+        RemoteWrite(remote, &local, sizeof local);
+        SendMessageA(target, message, index, reinterpret_cast<LPARAM>(remote));
+        RemoteRead(remote, &local, sizeof local);
+        RemoteFree(remote);
+        local.text[sizeof local.text - 1] = '\0';
+        return local.text;
+    }
 };
 
 std::string Text(HWND window);

@@ -59,27 +59,31 @@ TEST(CompileCommand, WorkedCompilations) {
         EXPECT_EQ(row.timeout, c.channel.timeout) << row.text;
     }
 
-    const Cdb transfer20 = {0xCB, 0x20, 0, 0x12, 0x34, 0, 0x10, 0xFF, 0xFE, 0x04, 0x12, 0x34};
-    EXPECT_EQ(transfer20, c.Compile("CB 20 0 w(%x) w(%x) FF FE 04 %x %x /t%d /w65536", 0x1234u,
-                                    0x10u, 0x12u, 0x34u, 9000));
-    EXPECT_EQ(0x10, c.channel.direction);
-    EXPECT_EQ(65536u, c.channel.dataLength);
-    EXPECT_EQ(9000000u, c.channel.timeout);
-
-    Cdb transfer21 = transfer20;
-    transfer21[1] = 0x21;
-    EXPECT_EQ(transfer21, c.Compile("CB 21 0 w(%x) w(%x) FF FE 04 %x %x /t%d /w65536", 0x1234u,
-                                    0x10u, 0x12u, 0x34u, 9000));
-    EXPECT_EQ(0x10, c.channel.direction);
-    EXPECT_EQ(65536u, c.channel.dataLength);
-    EXPECT_EQ(9000000u, c.channel.timeout);
-
-    const Cdb transfer22 = {0xCB, 0, 0x22, 0x12, 0x34, 0, 0x03, 0xFF, 0xFE, 0x84, 0x12, 0x34};
-    EXPECT_EQ(transfer22, c.Compile("CB 0 22 w(%x) w(%x) FF FE %x %x %x /t%d /w65536", 0x1234u,
-                                    0x3u, 0x84u, 0x12u, 0x34u, 9000));
-    EXPECT_EQ(0x10, c.channel.direction);
-    EXPECT_EQ(65536u, c.channel.dataLength);
-    EXPECT_EQ(9000000u, c.channel.timeout);
+    // The three transfer commands: 64 KiB out, the time-out in seconds; Type
+    // 2.2 takes its mode byte as an argument too.
+    const struct {
+        const char* text;
+        bool modeArgument;
+        Cdb cdb;
+    } transfers[] = {
+        {"CB 20 0 w(%x) w(%x) FF FE 04 %x %x /t%d /w65536",
+         false,
+         {0xCB, 0x20, 0, 0x12, 0x34, 0, 0x03, 0xFF, 0xFE, 0x04, 0x12, 0x34}},
+        {"CB 21 0 w(%x) w(%x) FF FE 04 %x %x /t%d /w65536",
+         false,
+         {0xCB, 0x21, 0, 0x12, 0x34, 0, 0x03, 0xFF, 0xFE, 0x04, 0x12, 0x34}},
+        {"CB 0 22 w(%x) w(%x) FF FE %x %x %x /t%d /w65536",
+         true,
+         {0xCB, 0, 0x22, 0x12, 0x34, 0, 0x03, 0xFF, 0xFE, 0x84, 0x12, 0x34}},
+    };
+    for (const auto& t : transfers) {
+        const Cdb cdb = t.modeArgument ? c.Compile(t.text, 0x1234u, 0x3u, 0x84u, 0x12u, 0x34u, 9000)
+                                       : c.Compile(t.text, 0x1234u, 0x3u, 0x12u, 0x34u, 9000);
+        EXPECT_EQ(t.cdb, cdb) << t.text;
+        EXPECT_EQ(0x10, c.channel.direction) << t.text;
+        EXPECT_EQ(65536u, c.channel.dataLength) << t.text;
+        EXPECT_EQ(9000000u, c.channel.timeout) << t.text;
+    }
 
     // Nothing carries over from the command before.
     EXPECT_EQ((Cdb{0x12, 0, 0, 0, 0x2E}), c.Compile("12 0 0 0 d'46 /R46"));

@@ -49,11 +49,18 @@ struct Bank {
 // A layer of the test's own making, for answers a bank does not give: any
 // first INQUIRY byte, status "completed" together with sense data, a late
 // completion that ignores the reset, a signal before the status.
+std::vector<uint8_t> InquiryAnswer(uint8_t first) {
+    std::vector<uint8_t> data(36, 0);
+    data[0] = first;
+    std::memcpy(&data[8], "FAKE    MAKER DRIVE     9.99", 28);
+    return data;
+}
+
 struct FakeLayer {
     static FakeLayer* current;
 
     uint32_t info = MakeSupportInfo(SS_COMP, 1);
-    std::vector<uint8_t> answer;
+    std::vector<uint8_t> answer = InquiryAnswer(5); // a CD/DVD drive's identity
     uint8_t status = SS_COMP;
     uint8_t sense[SENSE_LEN] = {};
     int delayMs = 0;          // completes from another thread after this long
@@ -118,13 +125,6 @@ struct FakeLayer {
     }
 };
 FakeLayer* FakeLayer::current = nullptr;
-
-std::vector<uint8_t> InquiryAnswer(uint8_t first) {
-    std::vector<uint8_t> data(36, 0);
-    data[0] = first;
-    std::memcpy(&data[8], "FAKE    MAKER DRIVE     9.99", 28);
-    return data;
-}
 
 std::string Model(const DeviceEntry& entry) {
     return entry.model;
@@ -308,7 +308,6 @@ TEST_P(DeviceChannelTest, SenseDataMakesTheCommandFail) {
 
 TEST_P(DeviceChannelTest, CompletedWithSenseDataIsAFailure) {
     FakeLayer fake;
-    fake.answer = InquiryAnswer(5);
     fake.status = SS_COMP;
     fake.sense[0] = 0x70;
     fake.sense[2] = 0xF6; // only the low four bits are the key
@@ -382,7 +381,6 @@ TEST_P(DeviceChannelTest, LateCompletionNeverReachesTheNextCommand) {
 TEST_P(DeviceChannelTest, RequestNeverGivenBackIsSetAsideAndTheChannelGoesOn) {
     FastTicks fast;
     FakeLayer fake;
-    fake.answer = InquiryAnswer(5);
     fake.never = true;
     auto channel = std::make_unique<DeviceChannel>(1024, GetParam());
     CompileCommand(*channel, "12 0 0 0 24 /R36");
@@ -411,7 +409,6 @@ TEST_P(DeviceChannelTest, RequestNeverGivenBackIsSetAsideAndTheChannelGoesOn) {
 TEST_P(DeviceChannelTest, ScanWithAHungTargetListsEveryOtherDrive) {
     FastTicks fast;
     FakeLayer fake;
-    fake.answer = InquiryAnswer(5);
     fake.hungTarget = 2;
     DeviceChannel channel(1024, GetParam());
     channel.timeout = 20;
@@ -426,7 +423,6 @@ TEST_P(DeviceChannelTest, ScanWithAHungTargetListsEveryOtherDrive) {
 
 TEST_P(DeviceChannelTest, SignalBeforeTheStatusIsNotCompletion) {
     FakeLayer fake;
-    fake.answer = InquiryAnswer(5);
     fake.signalFirst = true;
     fake.delayMs = 100;
     DeviceChannel channel(1024, GetParam());
@@ -541,27 +537,30 @@ TEST(DeviceChannelPolling, StopsOnSenseDataBeforeTheStatus) {
     EXPECT_EQ(0, fake.resets.load());
 }
 
+// The plug-in polling for a tray command the hung drive never answers.
+struct PollingTheHungDrive {
+    PollOverride poll{1};
+    Bank bank{kTwoDrives};
+    DeviceChannel channel{1024, ChannelUser::Plugin};
+    explicit PollingTheHungDrive(uint32_t timeout) {
+        channel.SetTarget(1);
+        CompileCommand(channel, "1B 0 0 0 2");
+        channel.timeout = timeout;
+    }
+};
+
 TEST(DeviceChannelPolling, TimeOutWhilePolling) {
-    PollOverride poll(1);
-    Bank bank(kTwoDrives);
-    DeviceChannel channel(1024, ChannelUser::Plugin);
-    channel.SetTarget(1);
-    CompileCommand(channel, "1B 0 0 0 2");
-    channel.timeout = 100;
-    EXPECT_EQ(0, channel.Execute());
-    EXPECT_EQ(1, channel.timedOut);
-    EXPECT_EQ(0, channel.senseKey);
-    EXPECT_EQ(1, bank.bank->ResetCount(0, 1));
-    EXPECT_EQ(0, bank.bank->PendingCount());
+    PollingTheHungDrive hung(100);
+    EXPECT_EQ(0, hung.channel.Execute());
+    EXPECT_EQ(1, hung.channel.timedOut);
+    EXPECT_EQ(0, hung.channel.senseKey);
+    EXPECT_EQ(1, hung.bank.bank->ResetCount(0, 1));
+    EXPECT_EQ(0, hung.bank.bank->PendingCount());
 }
 
 TEST(DeviceChannelPolling, TickCountWrapDoesNotEndTheWaitEarly) {
-    PollOverride poll(1);
-    Bank bank(kTwoDrives);
-    DeviceChannel channel(1024, ChannelUser::Plugin);
-    channel.SetTarget(1);
-    CompileCommand(channel, "1B 0 0 0 2");
-    channel.timeout = 100000;
+    PollingTheHungDrive hung(100000);
+    DeviceChannel& channel = hung.channel;
     ticks = 0xFFFFFFF0u;
     uint32_t start = ticks.load();
     {

@@ -5,119 +5,64 @@
 namespace {
 
 // A capture that still holds this was never reached.
-const char kUntouched[] = "untouched";
+const char U[] = "untouched";
 
-struct Captures {
-    StringEx a{30}, b{30}, c{30}, d{30};
-    Captures() {
-        a = kUntouched;
-        b = kUntouched;
-        c = kUntouched;
-        d = kUntouched;
-    }
+struct MatchCase {
+    const char* text;
+    const char* pattern;
+    bool matches;
+    int captures;        // how many captures the call is given
+    const char* want[4]; // what each of them holds afterwards
+    const char* note;
+};
+
+const MatchCase kCases[] = {
+    // A star takes up to the first following character; a final star all the rest.
+    {"1:2:3:4", "*:*:*", true, 3, {"1", "2", "3:4"}, "a final star takes all the rest"},
+    {"1:2:", "*:*:*", true, 3, {"1", "2", ""}, ""},
+    {"A B C D", "* *", true, 2, {"A", "B C D"}, "spaces included"},
+    // Captures written before a failure stay written.
+    {"AB", "*:*", false, 2, {"AB", U}, ""},
+    {"W(12)X", "?(*)", false, 2, {"W", "12"}, ""},
+    {"A B", "* * *", false, 3, {"A", "B", U}, ""},
+    {"A  B", "* * *", true, 3, {"A", "", "B"}, ""},
+    // Empty text and trailing stars.
+    {"", "*", true, 1, {""}, ""},
+    {"", "", true, 0, {}, ""},
+    {"", "?", false, 1, {U}, ""},
+    {"A", "", false, 0, {}, ""},
+    {"A", "A**", false, 2, {"", U}, "one trailing star matches the end of the text"},
+    // The placeholder split.
+    {"%X", "*%?*", true, 3, {"", "X", ""}, ""},
+    {"W(%X)", "*%?*", true, 3, {"W(", "X", ")"}, ""},
+    {"AB%", "*%?*", false, 3, {"AB", U, U}, "a % that ends the text has no letter"},
+    // The first star stops at the first colon and never gives it back.
+    {"A:B:C", "*:C", false, 1, {"A"}, "no backtracking"},
+    {"/r5", "/R*", false, 0, {}, "exact bytes"},
+    {"/R5", "/R*", true, 0, {}, ""},
+    {"*?", "??", true, 2, {"*", "?"}, "wildcards are plain characters in the text"},
+    {"AB*CD", "**", true, 2, {"AB", "*CD"}, "a star before a star stops at a literal star"},
+    // More wildcards than captures.
+    {"1:2:3", "*:*:*", true, 1, {"1"}, ""},
+    {"1:2", "*:*:*", false, 0, {}, ""},
 };
 
 } // namespace
 
-TEST(Match, StarTakesUpToTheFirstFollowingCharacter) {
-    Captures k;
-    EXPECT_TRUE(Match(StringEx("1:2:3:4"), "*:*:*", &k.a, &k.b, &k.c));
-    EXPECT_STREQ("1", k.a.data);
-    EXPECT_STREQ("2", k.b.data);
-    EXPECT_STREQ("3:4", k.c.data) << "a final star takes all the rest";
-
-    Captures m;
-    EXPECT_TRUE(Match(StringEx("1:2:"), "*:*:*", &m.a, &m.b, &m.c));
-    EXPECT_STREQ("1", m.a.data);
-    EXPECT_STREQ("2", m.b.data);
-    EXPECT_STREQ("", m.c.data);
-
-    Captures t;
-    EXPECT_TRUE(Match(StringEx("A B C D"), "* *", &t.a, &t.b));
-    EXPECT_STREQ("A", t.a.data);
-    EXPECT_STREQ("B C D", t.b.data) << "spaces included";
-}
-
-TEST(Match, WrittenCapturesStayWrittenOnFailure) {
-    Captures k;
-    EXPECT_FALSE(Match(StringEx("AB"), "*:*", &k.a, &k.b));
-    EXPECT_STREQ("AB", k.a.data);
-    EXPECT_STREQ(kUntouched, k.b.data);
-
-    Captures w;
-    EXPECT_FALSE(Match(StringEx("W(12)X"), "?(*)", &w.a, &w.b));
-    EXPECT_STREQ("W", w.a.data);
-    EXPECT_STREQ("12", w.b.data);
-
-    Captures one;
-    EXPECT_FALSE(Match(StringEx("A B"), "* * *", &one.a, &one.b, &one.c));
-    EXPECT_STREQ("A", one.a.data);
-    EXPECT_STREQ("B", one.b.data);
-    EXPECT_STREQ(kUntouched, one.c.data);
-
-    Captures two;
-    EXPECT_TRUE(Match(StringEx("A  B"), "* * *", &two.a, &two.b, &two.c));
-    EXPECT_STREQ("A", two.a.data);
-    EXPECT_STREQ("", two.b.data);
-    EXPECT_STREQ("B", two.c.data);
-}
-
-TEST(Match, EmptyTextAndTrailingStars) {
-    Captures e;
-    EXPECT_TRUE(Match(StringEx(""), "*", &e.a));
-    EXPECT_STREQ("", e.a.data);
-    EXPECT_TRUE(Match(StringEx(""), ""));
-    Captures q;
-    EXPECT_FALSE(Match(StringEx(""), "?", &q.a));
-    EXPECT_STREQ(kUntouched, q.a.data);
-    EXPECT_FALSE(Match(StringEx("A"), ""));
-
-    Captures s;
-    EXPECT_FALSE(Match(StringEx("A"), "A**", &s.a, &s.b));
-    EXPECT_STREQ("", s.a.data) << "one trailing star matches the end of the text";
-    EXPECT_STREQ(kUntouched, s.b.data);
-}
-
-TEST(Match, PlaceholderSplit) {
-    Captures k;
-    EXPECT_TRUE(Match(StringEx("%X"), "*%?*", &k.a, &k.b, &k.c));
-    EXPECT_STREQ("", k.a.data);
-    EXPECT_STREQ("X", k.b.data);
-    EXPECT_STREQ("", k.c.data);
-
-    Captures m;
-    EXPECT_TRUE(Match(StringEx("W(%X)"), "*%?*", &m.a, &m.b, &m.c));
-    EXPECT_STREQ("W(", m.a.data);
-    EXPECT_STREQ("X", m.b.data);
-    EXPECT_STREQ(")", m.c.data);
-
-    Captures end;
-    EXPECT_FALSE(Match(StringEx("AB%"), "*%?*", &end.a, &end.b, &end.c))
-        << "a % that ends the text has no letter";
-    EXPECT_STREQ("AB", end.a.data);
-    EXPECT_STREQ(kUntouched, end.b.data);
-}
-
-TEST(Match, NoBacktrackingAndExactBytes) {
-    // The first star stops at the first colon and never gives it back.
-    Captures k;
-    EXPECT_FALSE(Match(StringEx("A:B:C"), "*:C", &k.a));
-    EXPECT_STREQ("A", k.a.data);
-
-    EXPECT_FALSE(Match(StringEx("/r5"), "/R*"));
-    EXPECT_TRUE(Match(StringEx("/R5"), "/R*"));
-
-    // Wildcards are plain characters in the text.
-    Captures w;
-    EXPECT_TRUE(Match(StringEx("*?"), "??", &w.a, &w.b));
-    EXPECT_STREQ("*", w.a.data);
-    EXPECT_STREQ("?", w.b.data);
-
-    // A star before a star takes the text up to a literal star, if any.
-    Captures s;
-    EXPECT_TRUE(Match(StringEx("AB*CD"), "**", &s.a, &s.b));
-    EXPECT_STREQ("AB", s.a.data);
-    EXPECT_STREQ("*CD", s.b.data);
+TEST(Match, TableOfCases) {
+    for (const MatchCase& c : kCases) {
+        StringEx k[4] = {StringEx(30), StringEx(30), StringEx(30), StringEx(30)};
+        StringEx* list[5] = {&k[0], &k[1], &k[2], &k[3], nullptr};
+        for (StringEx& capture : k)
+            capture = U;
+        list[c.captures] = nullptr;
+        SCOPED_TRACE(std::string(c.text) + " ~ " + c.pattern + " " + c.note);
+        EXPECT_EQ(c.matches, MatchList(StringEx(c.text), c.pattern, list, c.captures));
+        for (int i = 0; i < c.captures; ++i)
+            EXPECT_STREQ(c.want[i], k[i].data) << "capture " << i;
+    }
+    StringEx* none[1] = {nullptr};
+    EXPECT_TRUE(MatchList(StringEx("A"), "?", none, 1));
 }
 
 TEST(Match, CapturesAreCutToTheirCapacity) {
@@ -131,15 +76,6 @@ TEST(Match, CapturesAreCutToTheirCapacity) {
     EXPECT_TRUE(Match(StringEx("QRS"), "?*", &tiny, &rest));
     EXPECT_STREQ("Q", tiny.data);
     EXPECT_STREQ("RS", rest.data);
-}
-
-TEST(Match, MoreWildcardsThanCaptures) {
-    StringEx first(30);
-    EXPECT_TRUE(Match(StringEx("1:2:3"), "*:*:*", &first));
-    EXPECT_STREQ("1", first.data);
-    EXPECT_FALSE(Match(StringEx("1:2"), "*:*:*"));
-    StringEx* none[1] = {nullptr};
-    EXPECT_TRUE(MatchList(StringEx("A"), "?", none, 1));
 }
 
 TEST(Match, SubjectMayBeItsOwnCapture) {

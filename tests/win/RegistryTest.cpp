@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 using toolkit::GetRegistry;
 using toolkit::SetRegistry;
@@ -36,65 +37,66 @@ class RegistryTest : public ::testing::Test {
         return GetRegistry(HKEY_CURRENT_USER, subkey, name, wantNumber ? &number : nullptr,
                            wantText ? text : nullptr);
     }
+    int Set(const char* name, DWORD value, const char* valueText) {
+        return SetRegistry(HKEY_CURRENT_USER, subkey, name, value, valueText);
+    }
+    // The kind and the bytes stored under `name`, read past the code under test.
+    std::pair<DWORD, std::string> Stored(const char* name) const {
+        std::pair<DWORD, std::string> stored{0, "(absent)"};
+        EXPECT_EQ(1, key.Read(name, &stored.first, &stored.second)) << name;
+        return stored;
+    }
+    // Neither destination written: both still hold what SetUp put there.
+    void ExpectUntouched() const {
+        EXPECT_EQ(kUntouched, number);
+        EXPECT_EQ(Unchanged(), Text());
+    }
 };
 
+using Kind = std::pair<DWORD, std::string>;
+
 TEST_F(RegistryTest, NumberRoundTrip) {
-    EXPECT_EQ(1, SetRegistry(HKEY_CURRENT_USER, subkey, "Adapter", 3, nullptr));
-    DWORD type = 0;
-    std::string stored;
-    ASSERT_EQ(1, key.Read("Adapter", &type, &stored));
-    EXPECT_EQ(DWORD(REG_DWORD), type);
-    EXPECT_EQ(std::string("\x03\x00\x00\x00", 4), stored);
+    EXPECT_EQ(1, Set("Adapter", 3, nullptr));
+    EXPECT_EQ(Kind(REG_DWORD, std::string("\x03\x00\x00\x00", 4)), Stored("Adapter"));
 
     EXPECT_EQ(1, Get("Adapter", true, true));
     EXPECT_EQ(3u, number);
     EXPECT_EQ(Unchanged(), Text());
 
-    EXPECT_EQ(1, SetRegistry(HKEY_CURRENT_USER, subkey, "Adapter", 0xFFFFFFFE, nullptr));
+    EXPECT_EQ(1, Set("Adapter", 0xFFFFFFFE, nullptr));
     EXPECT_EQ(1, Get("Adapter", true, false));
     EXPECT_EQ(0xFFFFFFFEu, number);
 }
 
 TEST_F(RegistryTest, TextRoundTripStoresOnlyItsCharacters) {
-    EXPECT_EQ(1, SetRegistry(HKEY_CURRENT_USER, subkey, "CodeName", 0, "Brindlemoss"));
-    DWORD type = 0;
-    std::string stored;
-    ASSERT_EQ(1, key.Read("CodeName", &type, &stored));
-    EXPECT_EQ(DWORD(REG_SZ), type);
-    EXPECT_EQ("Brindlemoss", stored);
+    EXPECT_EQ(1, Set("CodeName", 0, "Brindlemoss"));
+    EXPECT_EQ(Kind(REG_SZ, "Brindlemoss"), Stored("CodeName"));
 
     EXPECT_EQ(1, Get("CodeName", true, true));
     EXPECT_STREQ("Brindlemoss", text);
     EXPECT_EQ(kUntouched, number);
 
-    SetRegistry(HKEY_CURRENT_USER, subkey, "Five", 0, "abcde");
-    ASSERT_EQ(1, key.Read("Five", &type, &stored));
-    EXPECT_EQ(5u, stored.size());
-
-    SetRegistry(HKEY_CURRENT_USER, subkey, "Empty", 0, "");
-    ASSERT_EQ(1, key.Read("Empty", &type, &stored));
-    EXPECT_EQ(0u, stored.size());
+    Set("Five", 0, "abcde");
+    EXPECT_EQ(5u, Stored("Five").second.size());
+    Set("Empty", 0, "");
+    EXPECT_EQ(Kind(REG_SZ, ""), Stored("Empty"));
     EXPECT_EQ(1, Get("Empty", false, true));
     EXPECT_STREQ("", text);
 }
 
 TEST_F(RegistryTest, BothGivenWritesTheText) {
-    EXPECT_EQ(1, SetRegistry(HKEY_CURRENT_USER, subkey, "Mixed", 77, "abc"));
-    DWORD type = 0;
-    std::string stored;
-    ASSERT_EQ(1, key.Read("Mixed", &type, &stored));
-    EXPECT_EQ(DWORD(REG_SZ), type);
-    EXPECT_EQ("abc", stored);
+    EXPECT_EQ(1, Set("Mixed", 77, "abc"));
+    EXPECT_EQ(Kind(REG_SZ, "abc"), Stored("Mixed"));
     EXPECT_EQ(0, Get("Mixed", true, false));
     EXPECT_EQ(kUntouched, number);
 }
 
 TEST_F(RegistryTest, AValueOfAnotherKindReadsAsAbsent) {
-    SetRegistry(HKEY_CURRENT_USER, subkey, "Morphing", 1, nullptr);
+    Set("Morphing", 1, nullptr);
     EXPECT_EQ(0, Get("Morphing", false, true));
     EXPECT_EQ(Unchanged(), Text());
 
-    SetRegistry(HKEY_CURRENT_USER, subkey, "Adapter", 0, "2");
+    Set("Adapter", 0, "2");
     EXPECT_EQ(0, Get("Adapter", true, false));
     EXPECT_EQ(kUntouched, number);
     EXPECT_EQ(0, Get("Adapter", false, false));
@@ -102,24 +104,22 @@ TEST_F(RegistryTest, AValueOfAnotherKindReadsAsAbsent) {
     const unsigned char blob[4] = {1, 0, 0, 0};
     key.WriteRaw("Target", REG_BINARY, blob, sizeof blob);
     EXPECT_EQ(0, Get("Target", true, true));
-    EXPECT_EQ(kUntouched, number);
-    EXPECT_EQ(Unchanged(), Text());
+    ExpectUntouched();
 }
 
 TEST_F(RegistryTest, MissingKeyOrValueReadsAsAbsentAndCreatesNothing) {
     EXPECT_EQ(0, Get("Adapter", true, true));
     EXPECT_FALSE(key.Exists());
-    EXPECT_EQ(kUntouched, number);
-    EXPECT_EQ(Unchanged(), Text());
+    ExpectUntouched();
 
-    SetRegistry(HKEY_CURRENT_USER, subkey, "X", 10, nullptr);
+    Set("X", 10, nullptr);
     EXPECT_EQ(0, Get("Y", true, true));
     EXPECT_EQ(kUntouched, number);
 }
 
 TEST_F(RegistryTest, TextsThatDoNotFitTheDestinationReadAsAbsent) {
     const std::string longest(127, 'L');
-    SetRegistry(HKEY_CURRENT_USER, subkey, "Longest", 0, longest.c_str());
+    Set("Longest", 0, longest.c_str());
     EXPECT_EQ(1, Get("Longest", false, true));
     EXPECT_EQ(longest + '\0' + std::string(32, '#'), Text());
 
@@ -132,20 +132,15 @@ TEST_F(RegistryTest, TextsThatDoNotFitTheDestinationReadAsAbsent) {
     // 128 characters fill the read buffer with no terminator; more do not fit at all.
     std::memset(text, '#', sizeof text);
     const std::string full(128, 'F');
-    SetRegistry(HKEY_CURRENT_USER, subkey, "Full", 0, full.c_str());
+    Set("Full", 0, full.c_str());
     EXPECT_EQ(0, Get("Full", true, true));
-    EXPECT_EQ(Unchanged(), Text());
-    EXPECT_EQ(kUntouched, number);
+    ExpectUntouched();
 
     const std::string over(300, 'O');
-    SetRegistry(HKEY_CURRENT_USER, subkey, "Over", 0, over.c_str());
+    Set("Over", 0, over.c_str());
     EXPECT_EQ(0, Get("Over", true, true));
-    EXPECT_EQ(Unchanged(), Text());
-
-    DWORD type = 0;
-    std::string stored;
-    ASSERT_EQ(1, key.Read("Over", &type, &stored));
-    EXPECT_EQ(over, stored) << "the write itself is not cut";
+    ExpectUntouched();
+    EXPECT_EQ(over, Stored("Over").second) << "the write itself is not cut";
 }
 
 TEST_F(RegistryTest, AKeyThatCannotBeOpenedAnswersZero) {

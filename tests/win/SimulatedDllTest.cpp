@@ -40,6 +40,25 @@ std::string WriteBank(const char* name, const char* text) {
     return path;
 }
 
+// An INQUIRY for 36 bytes into `data`, announced through `event`.
+SRB_ExecSCSICmd Inquiry(uint8_t adapter, uint8_t target, uint8_t (&data)[36], void* event,
+                        uint8_t senseLength, uint8_t cdbLength) {
+    SRB_ExecSCSICmd srb;
+    ZeroMemory(&srb, sizeof srb);
+    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb.SRB_HaId = adapter;
+    srb.SRB_Target = target;
+    srb.SRB_Flags = SRB_DIR_IN | SRB_EVENT_NOTIFY;
+    srb.SRB_BufLen = sizeof data;
+    srb.SRB_BufPointer = data;
+    srb.SRB_SenseLen = senseLength;
+    srb.SRB_CDBLen = cdbLength;
+    srb.SRB_PostProc = event;
+    srb.CDBByte[0] = 0x12;
+    srb.CDBByte[4] = sizeof data;
+    return srb;
+}
+
 } // namespace
 
 TEST(SimulatedDll, ExportsByOrdinalAndName) {
@@ -61,18 +80,7 @@ TEST(SimulatedDll, InquiryCompletesThroughAWin32Event) {
 
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     uint8_t data[36] = {};
-    SRB_ExecSCSICmd srb;
-    ZeroMemory(&srb, sizeof srb);
-    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-    srb.SRB_HaId = 1;
-    srb.SRB_Flags = SRB_DIR_IN | SRB_EVENT_NOTIFY;
-    srb.SRB_BufLen = sizeof data;
-    srb.SRB_BufPointer = data;
-    srb.SRB_SenseLen = SENSE_LEN;
-    srb.SRB_CDBLen = 12;
-    srb.SRB_PostProc = event;
-    srb.CDBByte[0] = 0x12;
-    srb.CDBByte[4] = sizeof data;
+    SRB_ExecSCSICmd srb = Inquiry(1, 0, data, event, SENSE_LEN, 12);
     EXPECT_EQ(SS_PENDING, dll.send(&srb));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 5000));
     EXPECT_EQ(SS_COMP, LoadStatus(&srb.SRB_Status));
@@ -102,20 +110,9 @@ TEST(SimulatedDll, BankFileAndTheProgramsOwnBinding) {
     EXPECT_EQ(1, HasLayer());
     EXPECT_EQ(MakeSupportInfo(SS_COMP, 3), GetASPI32SupportInfo());
 
-    SRB_ExecSCSICmd srb;
-    ZeroMemory(&srb, sizeof srb);
     uint8_t data[36] = {};
     EventHandle event = CreateCompletionEvent();
-    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-    srb.SRB_HaId = 2;
-    srb.SRB_Target = 5;
-    srb.SRB_Flags = SRB_DIR_IN | SRB_EVENT_NOTIFY;
-    srb.SRB_BufLen = sizeof data;
-    srb.SRB_BufPointer = data;
-    srb.SRB_CDBLen = 6;
-    srb.SRB_PostProc = event;
-    srb.CDBByte[0] = 0x12;
-    srb.CDBByte[4] = sizeof data;
+    SRB_ExecSCSICmd srb = Inquiry(2, 5, data, event, 0, 6);
     SendASPI32Command(&srb);
     ASSERT_EQ(1, WaitCompletionEvent(event, 5000));
     EXPECT_EQ(0, std::memcmp(data + 16, "RESTORED", 8));

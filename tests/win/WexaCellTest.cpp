@@ -2,8 +2,6 @@
 // sent, what the page showed, and whether a restart was requested.
 #include "WexaPageFixture.h"
 
-#include "simulator/DriveBank.h"
-
 #include <cstdio>
 
 using namespace wexatest;
@@ -51,36 +49,7 @@ TEST_P(WexaCell, DownloadsAsThePairAllows) {
     EXPECT_EQ("Notice", StandInHost::boxes[0].caption);
     EXPECT_EQ(cell.notice, StandInHost::boxes[0].text);
     ASSERT_EQ(4u, probes.size());
-    const std::string& transfer = probes[3];
-    EXPECT_NE(std::string::npos, transfer.find("dir=out len=65536"));
-    EXPECT_NE(std::string::npos, transfer.find("status=01"));
-
-    SyntheticImageRecipe recipe;
-    DefaultSyntheticRecipe(recipe);
-    recipe.protocol = cell.image;
-    std::vector<uint8_t> image(65536);
-    ASSERT_EQ(1, MakeSyntheticImage(recipe, image.data()));
-    unsigned half = 0, sum = 0;
-    for (int i = 0; i < 65536; i++)
-        (i < 32768 ? half : sum) += image[i];
-    sum = (sum + half) & 0xFFFF;
-    half &= 0xFFFF;
-    const std::vector<int> cdb = Cdb(transfer);
-    ASSERT_EQ(12u, cdb.size());
-    EXPECT_EQ(int(half), cdb[3] << 8 | cdb[4]);
-    EXPECT_EQ(int(sum), cdb[5] << 8 | cdb[6]);
-    EXPECT_EQ(cell.modeByte, cdb[9]);
-    EXPECT_EQ(image[0], cdb[10]);
-    EXPECT_EQ(image[1], cdb[11]);
-    // The data phase: image bytes 2 on, then the two bytes of our choosing.
-    std::vector<uint8_t> data(image.begin() + 2, image.end());
-    data.push_back(0xFF);
-    data.push_back(0xFF);
-    char digest[32];
-    std::snprintf(digest, sizeof digest, "digest=%08X",
-                  unsigned(simulator::DataDigest(data.data(), uint32_t(data.size()))));
-    EXPECT_NE(std::string::npos, transfer.find(digest));
-
+    const unsigned sum = ExpectTransferOf(probes[3], SyntheticBytes(cell.image), cell.modeByte);
     char checkSum[8];
     std::snprintf(checkSum, sizeof checkSum, "%04X", sum);
     EXPECT_EQ(checkSum, Row(2));
@@ -89,11 +58,7 @@ TEST_P(WexaCell, DownloadsAsThePairAllows) {
     EXPECT_EQ("Done", Row(5));
     EXPECT_EQ("Done", Row(6));
     EXPECT_EQ(kImageIdentity, Row(7)) << "the drive took the identity the image carries";
-    // vendor, product and revision of the image, in hexadecimal
-    EXPECT_NE(std::string::npos,
-              bank.State().find("0 0 434F5256414E4520"               // "CORVANE "
-                                "53494D4452495645203532582020202031" // "SIMDRIVE 52X    1"
-                                "2E3030"));
+    EXPECT_NE(std::string::npos, bank.State().find(std::string("0 0 ") + kImageIdentityHex));
     EXPECT_EQ(1, Icon(7));
     EXPECT_FALSE(Enabled(1));
     EXPECT_FALSE(Enabled(1004));

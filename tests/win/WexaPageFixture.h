@@ -5,7 +5,7 @@
 #include "WexaHost.h"
 #include "WinTestSupport.h"
 
-#include "firmware/SyntheticImage.h"
+#include "../support/LoggedTransfer.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -124,19 +123,6 @@ class WexaPage : public ::testing::Test {
 inline std::string Bank(const char* drive) {
     return std::string("adapter\ndrive 0 vendor=QVSIM product=DRIVE revision=0.10 latency=0 ") +
            drive + "\n";
-}
-
-// Bytes of a logged command block, from "cdb=".
-inline std::vector<int> Cdb(const std::string& line) {
-    std::vector<int> bytes;
-    size_t at = line.find("cdb=");
-    if (at == std::string::npos)
-        return bytes;
-    std::istringstream hex(line.substr(at + 4, 12 * 3));
-    std::string byte;
-    while (hex >> byte && bytes.size() < 12)
-        bytes.push_back(std::stoi(byte, nullptr, 16));
-    return bytes;
 }
 
 } // namespace wexatest

@@ -74,26 +74,30 @@ int TestDialog::Count(UINT message, int id, int code) const {
     return count;
 }
 
-std::string ListText(HWND list, int row, int column) {
+namespace {
+
+// Sends `message` with an item record (LVITEMA, LVCOLUMNA, TCITEMA) whose text
+// points at a local buffer, and returns the text.
+template <typename Item> std::string ItemText(HWND window, UINT message, WPARAM index, Item item) {
     char text[1024] = "";
-    LVITEMA item;
-    std::memset(&item, 0, sizeof item);
-    item.iSubItem = column;
     item.pszText = text;
     item.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
+    SendMessageA(window, message, index, reinterpret_cast<LPARAM>(&item));
     return text;
 }
 
+} // namespace
+
+std::string ListText(HWND list, int row, int column) {
+    LVITEMA item = {};
+    item.iSubItem = column;
+    return ItemText(list, LVM_GETITEMTEXTA, row, item);
+}
+
 std::string ListHeader(HWND list, int column) {
-    char text[1024] = "";
-    LVCOLUMNA header;
-    std::memset(&header, 0, sizeof header);
+    LVCOLUMNA header = {};
     header.mask = LVCF_TEXT;
-    header.pszText = text;
-    header.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&header));
-    return text;
+    return ItemText(list, LVM_GETCOLUMNA, column, header);
 }
 
 int ListColumnCount(HWND list) {
@@ -155,14 +159,9 @@ int TabCount(HWND tab) {
 }
 
 std::string TabCaption(HWND tab, int index) {
-    char text[256] = "";
-    TCITEMA item;
-    std::memset(&item, 0, sizeof item);
+    TCITEMA item = {};
     item.mask = TCIF_TEXT;
-    item.pszText = text;
-    item.cchTextMax = sizeof text;
-    SendMessageA(tab, TCM_GETITEMA, index, reinterpret_cast<LPARAM>(&item));
-    return text;
+    return ItemText(tab, TCM_GETITEMA, index, item);
 }
 
 void ClickTab(HWND tab, int index) {
