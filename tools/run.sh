@@ -53,7 +53,7 @@ done
 cd "$root"
 tools/deps.sh
 echo "run: building the Windows tree (build/win)"
-cmake -S . -B build/win -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B build/win -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake >/dev/null
 cmake --build build/win -j "${CORVANE_JOBS:-2}" --target Corvane Wexa wnaspi32 corvane-image walkthrough |
     grep -v '^\[' || true

@@ -45,7 +45,7 @@ check_format() {
 configure_and_build() { # tree, cmake options...
     local tree=$1
     shift
-    cmake -S . -B "build/$tree" -G Ninja "$@" >/dev/null
+    cmake -S . -B "build/$tree" -G Ninja --no-warn-unused-cli "$@" >/dev/null
     cmake --build "build/$tree" -j "$jobs" | grep -v '^\[' || true
     [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of $tree failed" >&2; exit 1; }
 }
