@@ -156,6 +156,24 @@ const char kTwoDrives[] = "adapter\n"
                           "disk 2 latency=0\n"
                           "drive 3 vendor=\"NR\" product=\"EMPTY\" latency=0 notready\n";
 
+// Compiles a command, with a time-out when one is given, and executes it.
+int CompileAndExecute(DeviceChannel& channel, const char* text, uint32_t timeout = 0) {
+    EXPECT_EQ(1, CompileCommand(channel, text)) << text;
+    if (timeout)
+        channel.timeout = timeout;
+    return channel.Execute();
+}
+
+// The drive at target 3 of kTwoDrives has no medium: the command fails with
+// NOT READY, MEDIUM NOT PRESENT.
+void ExpectNotReadyAtTarget3(DeviceChannel& channel) {
+    channel.SetTarget(3);
+    EXPECT_EQ(0, CompileAndExecute(channel, "0 0 0 0 0 0"));
+    EXPECT_EQ(2, channel.senseKey);
+    EXPECT_EQ(4, channel.asc);
+    EXPECT_EQ(0, channel.ascq);
+}
+
 class DeviceChannelTest : public ::testing::TestWithParam<ChannelUser> {};
 
 } // namespace
@@ -199,8 +217,7 @@ TEST_P(DeviceChannelTest, NoAdapters) {
     EXPECT_EQ(0, channel.GetAdapterCount());
     channel.ScanDevices();
     EXPECT_EQ(0, channel.deviceCount);
-    CompileCommand(channel, "12 0 0 0 24 /R36");
-    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(0, CompileAndExecute(channel, "12 0 0 0 24 /R36"));
     EXPECT_EQ(0, bank.Executed());
 }
 
@@ -272,8 +289,7 @@ TEST_P(DeviceChannelTest, IdentityWithNulBytesShowsSpaces) {
 TEST_P(DeviceChannelTest, InquiryTextCompilesAndExecutes) {
     Bank bank(kTwoDrives);
     DeviceChannel channel(65545, GetParam());
-    EXPECT_EQ(1, CompileCommand(channel, "12 0 0 0 d'46 /R46"));
-    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 d'46 /R46"));
     EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "QV      DVD 22          1.00", 28));
     EXPECT_EQ(0, channel.senseKey);
     std::vector<std::string> journal = bank.bank->Journal();
@@ -295,12 +311,7 @@ TEST_P(DeviceChannelTest, InquiryTextCompilesAndExecutes) {
 TEST_P(DeviceChannelTest, SenseDataMakesTheCommandFail) {
     Bank bank(kTwoDrives);
     DeviceChannel channel(1024, GetParam());
-    channel.SetTarget(3);
-    CompileCommand(channel, "0 0 0 0 0 0");
-    EXPECT_EQ(0, channel.Execute());
-    EXPECT_EQ(2, channel.senseKey);
-    EXPECT_EQ(4, channel.asc);
-    EXPECT_EQ(0, channel.ascq);
+    ExpectNotReadyAtTarget3(channel);
     channel.SetTarget(0);
     EXPECT_EQ(1, channel.Execute());
     EXPECT_EQ(0, channel.senseKey + channel.asc + channel.ascq) << "no sense data: all zero";
@@ -314,8 +325,7 @@ TEST_P(DeviceChannelTest, CompletedWithSenseDataIsAFailure) {
     fake.sense[12] = 0x29;
     fake.sense[13] = 0x01;
     DeviceChannel channel(1024, GetParam());
-    CompileCommand(channel, "12 0 0 0 24 /R36");
-    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(0, CompileAndExecute(channel, "12 0 0 0 24 /R36"));
     EXPECT_EQ(6, channel.senseKey);
     EXPECT_EQ(0x29, channel.asc);
     EXPECT_EQ(0x01, channel.ascq);
@@ -328,10 +338,7 @@ TEST_P(DeviceChannelTest, CompletedWithSenseDataIsAFailure) {
 TEST_P(DeviceChannelTest, TimeOutResetsTheTargetAndReleasesTheRequest) {
     Bank bank(kTwoDrives);
     DeviceChannel channel(1024, GetParam());
-    channel.SetTarget(3);
-    CompileCommand(channel, "0 0 0 0 0 0");
-    EXPECT_EQ(0, channel.Execute());
-    EXPECT_EQ(4, channel.asc);
+    ExpectNotReadyAtTarget3(channel);
 
     channel.SetTarget(1);
     CompileCommand(channel, "1B 0 0 0 2");
@@ -351,8 +358,7 @@ TEST_P(DeviceChannelTest, TimeOutResetsTheTargetAndReleasesTheRequest) {
 
     // The next command on the same channel is unaffected.
     channel.SetTarget(0);
-    CompileCommand(channel, "12 0 0 0 24 /R36");
-    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 24 /R36"));
     EXPECT_EQ(0, TimedOutFlag(channel));
     EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "QV", 2));
 }
@@ -362,9 +368,7 @@ TEST_P(DeviceChannelTest, LateCompletionNeverReachesTheNextCommand) {
     fake.answer.assign(36, 0xEE);
     fake.delayMs = 300; // long after the time-out, and the reset does not stop it
     DeviceChannel channel(1024, GetParam());
-    CompileCommand(channel, "12 0 0 0 24 /R36");
-    channel.timeout = 50;
-    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(0, CompileAndExecute(channel, "12 0 0 0 24 /R36", 50));
     EXPECT_EQ(1, TimedOutFlag(channel));
     EXPECT_EQ(1, fake.resets.load());
     EXPECT_EQ(SS_COMP, LoadStatus(&channel.request->SRB_Status))
@@ -426,9 +430,7 @@ TEST_P(DeviceChannelTest, SignalBeforeTheStatusIsNotCompletion) {
     fake.signalFirst = true;
     fake.delayMs = 100;
     DeviceChannel channel(1024, GetParam());
-    CompileCommand(channel, "12 0 0 0 24 /R36");
-    channel.timeout = 5000;
-    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 24 /R36", 5000));
     EXPECT_EQ(5, channel.buffer[0]);
     EXPECT_EQ(0, TimedOutFlag(channel));
 }
@@ -436,8 +438,7 @@ TEST_P(DeviceChannelTest, SignalBeforeTheStatusIsNotCompletion) {
 TEST_P(DeviceChannelTest, EventIsReleasedAfterTheCommand) {
     Bank bank(kTwoDrives);
     DeviceChannel channel(1024, GetParam());
-    CompileCommand(channel, "12 0 0 0 24 /R36");
-    ASSERT_EQ(1, channel.Execute());
+    ASSERT_EQ(1, CompileAndExecute(channel, "12 0 0 0 24 /R36"));
     EventHandle used = channel.request->SRB_PostProc;
     ASSERT_NE(nullptr, used);
     // An open event would take this signal; a released one cannot.
@@ -448,8 +449,7 @@ TEST_P(DeviceChannelTest, EventIsReleasedAfterTheCommand) {
 TEST_P(DeviceChannelTest, NothingIsSentToAnInvalidAdapterOrPastTheBuffer) {
     Bank bank(kTwoDrives);
     DeviceChannel channel(1024, GetParam());
-    CompileCommand(channel, "0 0 0 0 0 0");
-    channel.Execute();
+    CompileAndExecute(channel, "0 0 0 0 0 0");
     int executed = bank.Executed();
     ASSERT_EQ(1, executed);
     uint8_t key = channel.senseKey;
@@ -465,8 +465,7 @@ TEST_P(DeviceChannelTest, NothingIsSentToAnInvalidAdapterOrPastTheBuffer) {
     EXPECT_EQ(0, channel.Execute()) << "the layer would write past the buffer";
 
     SetEventCreationFails(1);
-    CompileCommand(channel, "0 0 0 0 0 0");
-    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(0, CompileAndExecute(channel, "0 0 0 0 0 0"));
     SetEventCreationFails(0);
     EXPECT_EQ(executed, bank.Executed());
     EXPECT_EQ(0, bank.bank->PendingCount());
@@ -510,15 +509,10 @@ TEST(DeviceChannelPolling, PollsOnWindows95And98) {
     Bank bank(kTwoDrives);
     DeviceChannel channel(65545, ChannelUser::Plugin);
     EXPECT_EQ(1, channel.pollMode);
-    CompileCommand(channel, "12 0 0 0 d'46 /R46");
-    EXPECT_EQ(1, channel.Execute());
+    EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 d'46 /R46"));
     EXPECT_EQ(SRB_DIR_IN, channel.request->SRB_Flags) << "no event notification";
     EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "QV", 2));
-
-    channel.SetTarget(3);
-    CompileCommand(channel, "0 0 0 0 0 0");
-    EXPECT_EQ(0, channel.Execute());
-    EXPECT_EQ(2, channel.senseKey);
+    ExpectNotReadyAtTarget3(channel);
 }
 
 TEST(DeviceChannelPolling, StopsOnSenseDataBeforeTheStatus) {
@@ -529,9 +523,7 @@ TEST(DeviceChannelPolling, StopsOnSenseDataBeforeTheStatus) {
     fake.sense[0] = 0x70;
     fake.sense[2] = 0x05;
     DeviceChannel channel(1024, ChannelUser::Plugin);
-    CompileCommand(channel, "0 0 0 0 0 0");
-    channel.timeout = 100000;
-    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(0, CompileAndExecute(channel, "0 0 0 0 0 0", 100000));
     EXPECT_EQ(0, channel.timedOut) << "the sense data ended the wait, not the clock";
     EXPECT_EQ(5, channel.senseKey);
     EXPECT_EQ(0, fake.resets.load());
@@ -582,8 +574,7 @@ TEST(DeviceChannelPolling, OnlyThePluginPollsAndOnlyOnWindows95And98) {
         PollOverride poll(c.windows9x);
         DeviceChannel channel(1024, c.user);
         EXPECT_EQ(c.polls, channel.pollMode);
-        CompileCommand(channel, "12 0 0 0 24 /R36");
-        EXPECT_EQ(1, channel.Execute());
+        EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 24 /R36"));
         EXPECT_EQ(SRB_EVENT_NOTIFY | SRB_DIR_IN, channel.request->SRB_Flags);
     }
 }
