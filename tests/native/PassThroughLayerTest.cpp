@@ -31,10 +31,10 @@ struct Installed {
 
     void Install() {
         layer.reset(new PassThroughLayer(fakes.Calls()));
-        InstallPassThrough(layer.get());
+        UseLayer(&PassThroughLayer::kOps, layer.get());
     }
     ~Installed() {
-        InstallPassThrough(nullptr);
+        UseLayer(&kNoLayer);
         fakes.Release();
         layer.reset();
     }
