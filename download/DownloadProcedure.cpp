@@ -90,6 +90,12 @@ int DownloadProcedure::AskDrive() {
     driveAnswered = 0;
     if (!channel)
         return 0;
+    // The host found no drive, or a serial port is chosen: nothing is sent.
+    if (channel->GetAdapter() == DeviceChannel::kNoAdapter) {
+        view.Message("No CD/DVD drive is selected!");
+        view.RowState(kRowDriveModel, kRowFailed);
+        return 0;
+    }
     CompileCommand(*channel, kInquiryCommand);
     if (channel->Execute() != 1)
         return 0;
@@ -102,7 +108,7 @@ int DownloadProcedure::AskDrive() {
     view.RowValue(kRowDriveModel, text.data);
     // Whatever else answers there (often the system disk) gets no other
     // command: no probe, no tray command, no image.
-    if (deviceType != kCdDvdDeviceType) {
+    if (deviceType != kCdRomDeviceType) {
         view.Message("The selected device is not a CD/DVD drive!");
         view.RowState(kRowDriveModel, kRowFailed);
         return 0;

@@ -16,9 +16,6 @@
 
 namespace download {
 
-// Peripheral device type (qualifier 0) of a CD/DVD drive.
-const uint8_t kCdDvdDeviceType = 5;
-
 class DownloadProcedure {
   public:
     DeviceChannel* channel; // not owned; null: no drive can be asked
@@ -51,7 +48,7 @@ class DownloadProcedure {
     // The steps, in the order Start runs them. Each returns 1 to go on.
     void ClearRows();
     int ReadImage(const char* path); // rows 0-2
-    int AskDrive();                  // row 3; only a CD/DVD drive goes on
+    int AskDrive();                  // row 3; only a selected CD/DVD drive goes on
     void ProbeProtocol();            // the three probes
     void PrepareTray();              // PREVENT, then the tray opens
     int Decide();                    // the mode; row 4 failed on a mismatch

@@ -122,16 +122,32 @@ TEST_F(WexaPage, FilesThatCannotBeReadStopAtRowZero) {
     EXPECT_EQ("", bank.Log()) << "the drive is not asked";
 }
 
-TEST_F(WexaPage, NoInquiryAnswerBeforeTheTransferStopsAfterTheImage) {
-    TestBank bank(Bank("protocols=2.2"));
-    Start(0, 3); // an empty target
-    Download(Image(FwProtocolType22));
-    EXPECT_EQ("Reading F/W file...", Message());
-    for (int row = 0; row < 3; row++)
-        EXPECT_EQ(1, Icon(row));
-    EXPECT_EQ(0, Icon(3));
-    EXPECT_EQ("", Row(3));
-    EXPECT_TRUE(PadShows(kNg));
+// No answer at an empty target, and no command at all with no drive chosen.
+TEST_F(WexaPage, NoDriveToAskStopsAfterTheImage) {
+    const struct {
+        uint8_t adapter, target;
+        const char* message;
+        int driveRow;
+    } cases[] = {
+        {0, 3, "Reading F/W file...", 0},
+        {HDLL_NO_DRIVE, HDLL_NO_DRIVE, "No CD/DVD drive is selected!", 2},
+        {HDLL_NO_DRIVE, 1, "No CD/DVD drive is selected!", 2}, // a serial port chosen
+    };
+    for (const auto& c : cases) {
+        TestBank bank(Bank("protocols=2.2"));
+        Start(c.adapter, c.target);
+        Download(Image(FwProtocolType22));
+        EXPECT_EQ(c.message, Message());
+        for (int row = 0; row < 3; row++)
+            EXPECT_EQ(1, Icon(row));
+        EXPECT_EQ(c.driveRow, Icon(3));
+        EXPECT_EQ("", Row(3));
+        EXPECT_TRUE(PadShows(kNg));
+        if (c.adapter == HDLL_NO_DRIVE) {
+            EXPECT_EQ("", bank.Log()) << "nothing sent";
+        }
+        host.destroy();
+    }
 }
 
 namespace {
