@@ -274,6 +274,8 @@ int Flash(int argc, char** argv) {
     const int parsed = Parse(argc, argv, options);
     if (parsed >= 0)
         return parsed;
+    if (!options.image || !options.device)
+        return kExitUsage; // said by Parse
     uint8_t adapter = 0, target = 0;
     const bool path = !ParseAddress(options.device, adapter, target);
     if (path && options.device[0] != '/' && options.device[0] != '\\')
