@@ -9,9 +9,14 @@ namespace {
 // that the console tool's verdict predicts the plug-in's.
 const int kEndOfFileMark = 0x1A;
 
+// The mark is put back, so that every later read meets it again: it ends the
+// file even where it ends a record's digits, as a text stream would.
 inline int NextChar(FILE* file) {
     int ch = std::getc(file);
-    return ch == kEndOfFileMark ? EOF : ch;
+    if (ch != kEndOfFileMark)
+        return ch;
+    std::ungetc(ch, file);
+    return EOF;
 }
 
 inline int DigitValue(uint8_t ch) {

@@ -103,6 +103,7 @@ TEST_F(HexReaderTest, Outcomes) {
         // even an end record.
         {"0x1A ends the file", Record(0, 0, {1}) + "\x1A" + end, HexReadResult::Damaged, 1},
         {"0x1A after the end record", Record(0, 0, {1}) + end + "\x1A", HexReadResult::Done, 1},
+        {"0x1A ends a record and the file", ":0100000001FE\x1A" + end, HexReadResult::Damaged, 1},
         {"0x1A inside a record",
          ":01000000\x1A"
          "01FE\r\n" +
