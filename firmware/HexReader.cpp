@@ -152,10 +152,14 @@ int ReadRecord(HexText& text, uint8_t* record, int32_t& TotalReadSize) {
         TotalReadSize = -1;
         return 0;
     }
-    uint32_t sum = 0; // of every byte, the check sum included: 0 when sound
+    if (count == 0 || record[0] + 5 != count) {
+        TotalReadSize = -1;
+        return 0;
+    }
+    uint8_t sum = 0; // of every byte, the check sum included: 0 when sound
     for (int32_t i = 0; i < count; ++i)
-        sum += record[i];
-    if (count == 0 || record[0] + 5 != count || (sum & 0xFF) != 0) {
+        sum = static_cast<uint8_t>(sum + record[i]);
+    if (sum) {
         TotalReadSize = -1;
         return 0;
     }
