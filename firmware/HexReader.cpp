@@ -1,5 +1,6 @@
 #include "firmware/HexReader.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -46,8 +47,12 @@ uint8_t ReadBlock(FILE* file, uint8_t* block, int32_t& TotalReadSize) {
     int ch;
     do {
         ch = NextChar(file);
-        if (ch == EOF)
+        if (ch == EOF) {
+            // Only the end record says the file is whole: a download cut
+            // short must not leave 0xFF where the rest of the image belongs.
+            TotalReadSize = -1;
             return 0;
+        }
         ++consumed;
     } while (ch != ':');
 
@@ -81,14 +86,16 @@ uint8_t ReadBlock(FILE* file, uint8_t* block, int32_t& TotalReadSize) {
         TotalReadSize = -1;
         return 0;
     }
-    if (record[3] == 0x01)
+    // count == record[0] + 5, so record[3] was read (the analyzer loses that).
+    if (record[3] == 0x01) // NOLINT(clang-analyzer-core.UndefinedBinaryOperatorResult)
         return 0;
 
     block[0] = record[1];
     block[1] = record[2];
     block[2] = record[0];
     std::memcpy(block + 3, record + 4, record[0]);
-    TotalReadSize += consumed;
+    // Saturates: past 2 GiB of text the count would wrap and read as damage.
+    TotalReadSize = consumed > INT32_MAX - TotalReadSize ? INT32_MAX : TotalReadSize + consumed;
     return 1;
 }
 
@@ -105,7 +112,10 @@ HexReadResult ReadHexStream(FILE* file, uint8_t* image, HexProgress progress, vo
                 return HexReadResult::AddressOverflow;
             image[address + i] = block[3 + i];
         }
-        totalReadByte += count;
+        // Repeated records can bring far more data bytes than an image
+        // holds; the count stops where the bar is full, so the percentage
+        // never passes 100 nor overflows.
+        totalReadByte = count > kImageSize - totalReadByte ? kImageSize : totalReadByte + count;
         if (progress)
             progress(user, totalReadByte * 100 / 65535);
     }

@@ -26,9 +26,9 @@ enum : int32_t {
 };
 
 enum class HexReadResult : int32_t {
-    Done = 0,        // read to the end record or to the end of the file
+    Done = 0,        // read to the end record
     CannotOpen = 1,  // "Unable to open file!"
-    Damaged = 2,     // "Damaged F/W file!"
+    Damaged = 2,     // "Damaged F/W file!": a bad record, or no end record
     AddressOverflow, // "Damaged F/W file! (Address Overflow)"
 };
 
@@ -40,11 +40,13 @@ const char* HexReadMessage(HexReadResult result);
 uint8_t CharToByte(uint8_t high, uint8_t low);
 
 // One data record into block (kBlockSize bytes): 1, or 0 at an end record,
-// at the end of the file, or at a damaged record, which sets TotalReadSize
-// to -1. A record with more bytes than the record buffer holds is damaged.
+// or 0 with TotalReadSize set to -1 at a damaged record or at the end of the
+// file (before an end record). A record with more bytes than the record
+// buffer holds is damaged.
 uint8_t ReadBlock(FILE* file, uint8_t* block, int32_t& TotalReadSize);
 
-// Told the new percentage (data byte total x 100 / 65535) after each record.
+// Told the new percentage (data byte total x 100 / 65535) after each record;
+// the total stops at 65536, so the percentage at 100.
 typedef void (*HexProgress)(void* user, int32_t percent);
 
 // Fills image (kImageBufferSize bytes) with 0xFF and loads the records of an

@@ -114,7 +114,7 @@ CommandResult VirtualDrive::Inquiry(const uint8_t* cdb, uint8_t* data, uint32_t 
     std::memcpy(answer + 16, config.product.data(), 16);
     std::memcpy(answer + 32, config.revision.data(), 4);
     CommandResult r;
-    r.bytesIn = std::min<uint32_t>({cdb[4], length, INQUIRY_DATA_SIZE});
+    r.bytesIn = std::min<uint32_t>({cdb[4], length, config.inquiryLength});
     if (r.bytesIn)
         std::memcpy(data, answer, r.bytesIn);
     return r;

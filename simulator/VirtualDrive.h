@@ -10,7 +10,6 @@
 namespace simulator {
 
 constexpr uint32_t IMAGE_SIZE = 65536;
-constexpr int INQUIRY_DATA_SIZE = 96;
 
 struct CommandResult {
     uint8_t targetStatus = 0; // GOOD or CHECK CONDITION

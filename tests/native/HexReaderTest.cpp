@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -64,44 +65,51 @@ class HexReaderTest : public ::testing::Test {
 
 TEST_F(HexReaderTest, Outcomes) {
     const std::string end = Record(0, 1, {});
+    std::string cut; // a download cut short: the first third of an image
+    for (int a = 0; a < kLoadLimit / 3 - 15; a += 16)
+        cut += Record(a, 0, Bytes(16));
     struct Case {
         const char* name;
         std::string text;
         HexReadResult result;
         int stored; // bytes that are not 0xFF afterwards
     } cases[] = {
-        {"empty file", "", HexReadResult::Done, 0},
-        {"no colon", "just some text\r\n", HexReadResult::Done, 0},
-        {"no end record", Record(0x10, 0, Bytes(4, 1)), HexReadResult::Done, 4},
+        // Only the end record makes a file whole, however it ends.
+        {"empty file", "", HexReadResult::Damaged, 0},
+        {"no colon", "just some text\r\n", HexReadResult::Damaged, 0},
+        {"no end record", Record(0x10, 0, Bytes(4, 1)), HexReadResult::Damaged, 4},
+        {"cut: a third of the records", cut, HexReadResult::Damaged, kLoadLimit / 3 / 16 * 16},
         {"records after end", Record(0, 0, {1}) + end + Record(2, 0, {2}), HexReadResult::Done, 1},
         {"types 02 and 04 are data", Record(0, 2, {1}) + Record(8, 4, {2}) + end,
          HexReadResult::Done, 2},
-        {"text between records", "x" + Record(0, 0, {1}) + "junk\t" + Record(1, 0, {2}),
+        {"text between records", "x" + Record(0, 0, {1}) + "junk\t" + Record(1, 0, {2}) + end,
          HexReadResult::Done, 2},
         {"FEF0 stored whole", Record(0xFEF0, 0, Bytes(16, 1)) + end, HexReadResult::Done, 16},
         {"FEF8 overflows after 8", Record(0xFEF8, 0, Bytes(16, 1)) + end,
          HexReadResult::AddressOverflow, 8},
-        {"check sum off by one", Record(0, 0, {1, 2}, 1), HexReadResult::Damaged, 0},
+        {"check sum off by one", Record(0, 0, {1, 2}, 1) + end, HexReadResult::Damaged, 0},
         {"count too large", ":0300000001FC\r\n", HexReadResult::Damaged, 0},
         {"lone colon", ":\r\n", HexReadResult::Damaged, 0},
         {"pair cut short", ":0100000001F\r\n", HexReadResult::Damaged, 0},
         {"earlier records stay", Record(0, 0, {1}) + Record(1, 0, {2}, 1), HexReadResult::Damaged,
          1},
-        {"two records on one line", Record(0, 0, {1}).substr(0, 13) + Record(1, 0, {2}),
+        {"two records on one line", Record(0, 0, {1}).substr(0, 13) + Record(1, 0, {2}) + end,
          HexReadResult::Damaged, 0},
         // 251 data bytes fill the record buffer exactly; one more does not fit.
-        {"251 data bytes", Record(0, 0, Bytes(251, 1)), HexReadResult::Done, 251},
-        {"252 data bytes", Record(0, 0, Bytes(252, 1)), HexReadResult::Damaged, 0},
+        {"251 data bytes", Record(0, 0, Bytes(251, 1)) + end, HexReadResult::Done, 251},
+        {"252 data bytes", Record(0, 0, Bytes(252, 1)) + end, HexReadResult::Damaged, 0},
         {"endless digits", ":" + std::string(5000, '0') + "\r\n", HexReadResult::Damaged, 0},
-        // 0x1A ends the file in both builds; nothing after it is read.
-        {"0x1A ends the file", Record(0, 0, {1}) + "\x1A" + Record(1, 0, {2}), HexReadResult::Done,
-         1},
+        // 0x1A ends the file in both builds; nothing after it is read, not
+        // even an end record.
+        {"0x1A ends the file", Record(0, 0, {1}) + "\x1A" + end, HexReadResult::Damaged, 1},
+        {"0x1A after the end record", Record(0, 0, {1}) + end + "\x1A", HexReadResult::Done, 1},
         {"0x1A inside a record",
          ":01000000\x1A"
-         "01FE\r\n",
+         "01FE\r\n" +
+             end,
          HexReadResult::Damaged, 0},
         // Bytes 0x80-0xFF are characters above "0": skipped before a colon.
-        {"high bytes before a colon", "\xE9\xFF" + Record(0, 0, {1}), HexReadResult::Done, 1},
+        {"high bytes before a colon", "\xE9\xFF" + Record(0, 0, {1}) + end, HexReadResult::Done, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -116,7 +124,7 @@ TEST_F(HexReaderTest, StoresBytesAtTheirAddresses) {
     std::string lower = Record(0x1234, 0, {0xAB, 0xCD, 0xEF});
     for (char& ch : lower)
         ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    ASSERT_EQ(HexReadResult::Done, Read(lower + Record(0xFEFF, 0, {0x5A})));
+    ASSERT_EQ(HexReadResult::Done, Read(lower + Record(0xFEFF, 0, {0x5A}) + ":00000001ff"));
     EXPECT_EQ(0xAB, image[0x1234]);
     EXPECT_EQ(0xCD, image[0x1235]);
     EXPECT_EQ(0xEF, image[0x1236]);
@@ -128,7 +136,7 @@ TEST_F(HexReaderTest, HighByteInsideARecordIsADigit) {
     // 0xE9 counts as a digit of value 146: "\xE9" "0" gives 0x20, and this
     // record's check sum is right for that.
     ASSERT_EQ(HexReadResult::Done, Read(":01000000\xE9"
-                                        "0DF\r\n"));
+                                        "0DF\r\n:00000001FF"));
     EXPECT_EQ(0x20, image[0]);
 }
 
@@ -140,6 +148,15 @@ TEST_F(HexReaderTest, ProgressFollowsTheDataByteTotal) {
     ASSERT_EQ(4080u, percents.size());
     EXPECT_EQ(50, percents[32768 / 16 - 1]);
     EXPECT_EQ(99, percents.back());
+
+    // Repeated records bring more data bytes than an image holds: the bar
+    // stays full (a large enough file once overflowed the count).
+    percents.clear();
+    for (int a = 0; a < 4200 * 16; a += 16)
+        text += Record(a % kLoadLimit, 0, Bytes(16));
+    ASSERT_EQ(HexReadResult::Done, Read(text + Record(0, 1, {})));
+    EXPECT_EQ(100, percents[65536 / 16 - 1]);
+    EXPECT_EQ(100, *std::max_element(percents.begin(), percents.end()));
 }
 
 TEST_F(HexReaderTest, UnopenableFileLeavesTheImage) {
@@ -168,6 +185,17 @@ TEST_F(HexReaderTest, ReadBlockCountsConsumedCharacters) {
     EXPECT_EQ(1, block[3]);
     EXPECT_EQ(0, ReadBlock(file, block, total)); // the end record
     EXPECT_EQ(15, total);
+    std::fclose(file);
+
+    // The count saturates instead of wrapping into the damaged mark; the end
+    // of the file before an end record is damage.
+    file = std::fopen(path.c_str(), "rb");
+    total = INT32_MAX - 3;
+    EXPECT_EQ(1, ReadBlock(file, block, total));
+    EXPECT_EQ(INT32_MAX, total);
+    EXPECT_EQ(0, ReadBlock(file, block, total));
+    EXPECT_EQ(0, ReadBlock(file, block, total));
+    EXPECT_EQ(-1, total);
     std::fclose(file);
 }
 

@@ -8,7 +8,7 @@ tool=$1
 runner=${2:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/image-tool-$$-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-cd "$work"
+cd "$work" || exit 1
 # The Wine runner starts a program in its own directory: run a copy from here.
 if [ -n "$runner" ]; then
     cp "$tool" "$work/"
@@ -74,12 +74,22 @@ run info none.hex
 grep -qx 'No drive accepts this image.' out || fail "info none: no refusal line"
 
 # Files that both builds must read alike.
-printf ':0100000001FE\r\n\x1A:garbage\r\n' >eof.hex
-printf '\xE9\xFF:0100000001FE\r\n:01000000\xE90DF\r\n' >high.hex
+printf ':0100000001FE\r\n:00000001FF\r\n\x1A:garbage\r\n' >eof.hex
+printf ':0100000001FE\r\n\x1A:00000001FF\r\n' >eof-cut.hex
+printf '\xE9\xFF:0100000001FE\r\n:01000000\xE90DF\r\n:00000001FF\r\n' >high.hex
 printf ':10FEF800000102030405060708090A0B0C0D0E0F82\r\n' >overflow.hex
 printf ':0100000002FE\r\n' >damaged.hex
 run info eof.hex
 expect_rc 3 "0x1A ends the file"
+run info --json eof-cut.hex
+expect_refusal 1 "0x1A before the end record"
+# A download cut short: a third of the records and no end record.
+head -n $((65280 / 16 / 3)) 2.2.hex >cut.hex
+for f in cut.hex eof-cut.hex; do
+    run info --json "$f"
+    expect_refusal 1 "$f: no end record"
+    [ "$(cat out)" = '{"result":"damaged","message":"Damaged F/W file!"}' ] || fail "$f: $(cat out)"
+done
 run info high.hex
 expect_rc 3 "bytes 0x80-0xFF"
 run info overflow.hex

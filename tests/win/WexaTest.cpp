@@ -2,6 +2,8 @@
 // exports, its page driven with real messages, against the simulated bank.
 #include "WexaPageFixture.h"
 
+#include "firmware/HexReader.h"
+
 #include <cstring>
 
 using namespace wexatest;
@@ -92,6 +94,11 @@ TEST_F(WexaPage, CancelOnEitherNoticeLeavesTheTrayOpenAndThePageIdle) {
 }
 
 TEST_F(WexaPage, FilesThatCannotBeReadStopAtRowZero) {
+    // A download cut short: the first third of an image's records, no end record.
+    std::ifstream whole(Image(FwProtocolType22));
+    std::string line, cut;
+    for (int i = 0; i < kLoadLimit / 16 / 3 && std::getline(whole, line); i++)
+        cut += line + "\n";
     const struct {
         std::string path;
         const char* message;
@@ -100,6 +107,7 @@ TEST_F(WexaPage, FilesThatCannotBeReadStopAtRowZero) {
         {TextFile(":10000000000102030405060708090A0B0C0D0E0F79\r\n"), "Damaged F/W file!"},
         {TextFile(":10FEF800000102030405060708090A0B0C0D0E0F82\r\n"),
          "Damaged F/W file! (Address Overflow)"},
+        {TextFile(cut.c_str()), "Damaged F/W file!"},
     };
     TestBank bank(Bank("protocols=2.2"));
     Start();
