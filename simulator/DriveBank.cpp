@@ -115,7 +115,7 @@ uint32_t DriveBank::DeviceType(aspi::SRB_GDEVBlock* srb) {
     VirtualDrive* drive = srb->SRB_Lun == 0 ? DriveAt(srb->SRB_HaId, srb->SRB_Target) : nullptr;
     if (!drive)
         return aspi::SS_NO_DEVICE;
-    srb->SRB_DeviceType = drive->config.kind == DriveKind::CdDrive ? 0x05 : 0x00;
+    srb->SRB_DeviceType = drive->DeviceType();
     return aspi::SS_COMP;
 }
 
@@ -180,6 +180,8 @@ void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& pos
     Record(head + Hex(srb->CDBByte, srb->SRB_CDBLen, " ") + tail);
     if (srb->SRB_Flags & aspi::SRB_ENABLE_RESIDUAL_COUNT)
         srb->SRB_BufLen = srb->SRB_BufLen > movedLength ? srb->SRB_BufLen - movedLength : 0;
+    // A probe (byte 9 = 01) changes nothing; any other vendor command that
+    // completed took a firmware, which the state file must keep.
     bool flashed = srb->CDBByte[0] == 0xCB && status == aspi::SS_COMP && srb->CDBByte[9] != 0x01;
     if (void* post = aspi::FinishRequest(srb, status))
         posts.emplace_back(post, srb);

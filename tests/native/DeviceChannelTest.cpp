@@ -74,7 +74,7 @@ struct FakeLayer {
     static FakeLayer* current;
 
     uint32_t info = MakeSupportInfo(SS_COMP, 1);
-    std::vector<uint8_t> answer = InquiryAnswer(5); // a CD/DVD drive's identity
+    std::vector<uint8_t> answer = InquiryAnswer(kCdRomDeviceType);
     uint8_t status = SS_COMP;
     uint8_t sense[SENSE_LEN] = {};
     int delayMs = 0;          // completes from another thread after this long
@@ -315,12 +315,12 @@ TEST_P(DeviceChannelTest, ScanListsEightOfNineDrivesInAdapterThenTargetOrder) {
 }
 
 TEST_P(DeviceChannelTest, OnlyFirstByteFiveIsListed) {
-    for (uint8_t first : {uint8_t{0x00}, uint8_t{0x7F}, uint8_t{0x25}, uint8_t{0x05}}) {
+    for (uint8_t first : {uint8_t{0x00}, uint8_t{0x7F}, uint8_t{0x25}, kCdRomDeviceType}) {
         FakeLayer fake;
         fake.answer = InquiryAnswer(first);
         DeviceChannel channel(1024, GetParam());
         channel.ScanDevices();
-        EXPECT_EQ(first == 5 ? 8 : 0, channel.deviceCount) << int(first);
+        EXPECT_EQ(first == kCdRomDeviceType ? 8 : 0, channel.deviceCount) << int(first);
         EXPECT_EQ(8, fake.sent.load()) << "targets 0 to 7 of the one adapter";
     }
 }
@@ -438,7 +438,7 @@ TEST_P(DeviceChannelTest, LateCompletionNeverReachesTheNextCommand) {
         << "Execute returns only once the layer has let go of the request";
 
     fake.delayMs = 0;
-    fake.answer = InquiryAnswer(5);
+    fake.answer = InquiryAnswer(kCdRomDeviceType);
     std::memset(channel.buffer, 0, 36);
     EXPECT_EQ(1, channel.Execute());
     EXPECT_EQ(5, channel.buffer[0]);
