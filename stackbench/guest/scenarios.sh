@@ -33,11 +33,15 @@ scenario() { # name, function
     fi
 }
 
-# The generic SCSI device of the drive whose INQUIRY product is $1.
+# The generic SCSI device of the drive whose INQUIRY product is $1 (and
+# revision $2, when given).
 sg_of() {
     local d
     for d in /sys/class/scsi_generic/sg*; do
-        [ "$(sed 's/ *$//' "$d/device/model")" = "$1" ] && { echo "/dev/${d##*/}"; return 0; }
+        [ "$(sed 's/ *$//' "$d/device/model")" = "$1" ] || continue
+        [ -z "${2:-}" ] || [ "$(sed 's/ *$//' "$d/device/rev")" = "$2" ] || continue
+        echo "/dev/${d##*/}"
+        return 0
     done
     return 1
 }
@@ -62,7 +66,7 @@ make_image() {
 # Sends a firmware image with sg_raw as the download does: opcode and form
 # bytes, sums, function byte; image bytes 0-1 in the block, 2-65535 and
 # FF FF as data. Prints sg_raw's report.
-raw_transfer() { # device, image, "CB xx yy" form, function
+raw_transfer() { # device, image, "CB xx yy" form, function[, time-out in s]
     local dev=$1 hex=$2 form=$3 function=$4 info half sum
     info=$("$image_tool" info --json "$hex")
     half=$(sed -n 's/.*"halfSum":"\(..\)\(..\)".*/\1 \2/p' <<<"$info")
@@ -71,7 +75,7 @@ raw_transfer() { # device, image, "CB xx yy" form, function
     { tail -c +3 "$work/image.bin"; printf '\377\377'; } >"$work/data.bin"
     read -r b0 b1 < <(od -An -tx1 -N2 "$work/image.bin")
     # shellcheck disable=SC2086 # the form, sums: bytes as words
-    sg_raw -s 65536 -i "$work/data.bin" "$dev" $form $half $sum FF FE "$function" "$b0" "$b1" 2>&1
+    sg_raw -t "${5:-60}" -s 65536 -i "$work/data.bin" "$dev" $form $half $sum FF FE "$function" "$b0" "$b1" 2>&1
 }
 
 # The kernel made SCSI devices of our drives: CD/DVD type, an sr block
@@ -80,7 +84,7 @@ raw_transfer() { # device, image, "CB xx yy" form, function
 kernel_drives() {
     local name dev
     for name in SIMDRIVE-20 SIMDRIVE-21 SIMDRIVE-22; do
-        dev=$(sg_of "$name") || fail "no generic device for $name"
+        dev=$(sg_of "$name" 1.00) || fail "no generic device for $name"
         [ "$(cat "/sys/class/scsi_generic/${dev#/dev/}/device/type")" = 5 ] || fail "$name: not type 5"
         compgen -G "/sys/class/scsi_generic/${dev#/dev/}/device/block/sr*" >/dev/null ||
             fail "$name: no sr device"
@@ -101,5 +105,30 @@ kernel_drives() {
     done
 }
 
+# A drive that never answers the transfer: the kernel's time-out ends the
+# command and its abort reaches the handler, which gives the command up; the
+# drive answers INQUIRY after that. A refused transfer comes back with its
+# sense.
+kernel_abort() {
+    local silent refuses hex report start
+    silent=$(sg_of SIMDRIVE-22 1.20) || fail "no silent drive"
+    refuses=$(sg_of SIMDRIVE-22 1.10) || fail "no refusing drive"
+    hex=$(make_image 2.2 SIMDRIVE-22 2.00 5) || fail "no image"
+    report=$(raw_transfer "$refuses" "$hex" "CB 00 22" 84)
+    echo "$report"
+    grep -qi 'hardware error' <<<"$report" || fail "refused transfer: no sense through SG_IO"
+    grep -q 'status=02 sense=4/44/00' "$out/refuses.log" || fail "refused transfer not logged"
+    start=$SECONDS
+    report=$(raw_transfer "$silent" "$hex" "CB 00 22" 84 5)
+    echo "$report"
+    [ $((SECONDS - start)) -lt 60 ] || fail "the time-out took $((SECONDS - start)) s"
+    grep -q '^hold dir=out len=65536 cdb=CB 00 22' "$out/silent.log" || fail "transfer not held"
+    grep -Eq '^(abort-task|lun-reset|target-reset).*released=1' "$out/silent.log" ||
+        fail "the held transfer was never released"
+    sg_inq "$silent" | grep -q 'Product revision level: 1.20' ||
+        fail "no INQUIRY answer after the abort"
+}
+
 scenario kernel-drives kernel_drives
+scenario kernel-abort kernel_abort
 echo end >>"$results"
