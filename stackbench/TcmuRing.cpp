@@ -128,7 +128,8 @@ bool TcmuRing::Complete(uint16_t id, uint8_t status, const uint8_t* sense, size_
     decltype(tcmu_cmd_entry::rsp) rsp{};
     rsp.scsi_status = status;
     rsp.read_len = readLength >= 0 ? static_cast<uint32_t>(readLength) : 0;
-    std::memcpy(rsp.sense_buffer, sense, std::min(senseLength, sizeof rsp.sense_buffer));
+    if (sense)
+        std::memcpy(rsp.sense_buffer, sense, std::min(senseLength, sizeof rsp.sense_buffer));
     std::memcpy(at + RSP_AT, &rsp, sizeof rsp);
     tail = (tail + tcmu_hdr_get_len(hdr.len_op)) % ringSize;
     --unanswered;

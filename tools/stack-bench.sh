@@ -29,7 +29,6 @@ trap 'exit 130' INT TERM
 
 # The programs the guest runs, from the native tree (and the Windows tree
 # for the scenario under Wine, when it is built).
-export CMAKE_C_COMPILER_LAUNCHER=${CMAKE_C_COMPILER_LAUNCHER:-} CMAKE_CXX_COMPILER_LAUNCHER=${CMAKE_CXX_COMPILER_LAUNCHER:-}
 cmake -S . -B build/native -G Ninja --no-warn-unused-cli >/dev/null
 targets=(corvane-tcmu corvane-image)
 ninja -C build/native -t targets all 2>/dev/null | grep -q '^corvane:' && targets+=(corvane)
