@@ -1,6 +1,7 @@
 // The system-independent half of the seam: the test overrides.
 #include "AspiPlatform.h"
 #include "AspiSeam.h"
+#include "AspiSystem.h"
 
 #include <atomic>
 

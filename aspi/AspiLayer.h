@@ -1,33 +1,65 @@
-// The two ASPI entry points, bound to whichever ASPI layer this process uses.
+// The ASPI layer a process talks to, and the two ASPI entry points bound to it.
 //
-// Windows: WNASPI32.DLL, loaded once per process, entry points taken by
-// ordinal 1 and 2. Native: the layer a test bound through aspi/AspiSeam.h
-// (the simulated drive bank). With no layer the support info reads as "no
-// host adapters" and every request fails with SS_NO_ASPI.
+// A layer is a table of operations and the object they work on. The process
+// uses one at a time: one that a program or test put in place with UseLayer,
+// or else the system's choice, made once at the first call:
+//   Windows: a WNASPI32.DLL from the program's folder or the system folder
+//     that is our simulated drive bank, or any other that reports host
+//     adapters; else our own layer over the SCSI pass-through (\\.\CdRomN).
+//   Linux: our own layer over the SCSI generic devices (/dev/sgN).
+// With CORVANE_ASPI_REPORT naming a file, the choice is appended to it.
 #pragma once
 
 #include <cstdint>
 
 namespace aspi {
 
-typedef uint32_t (*GetSupportInfoProc)();
-typedef uint32_t (*SendCommandProc)(void* srb);
+#ifdef _WIN32
+constexpr const char kLineEnd[] = "\r\n";
+#else
+constexpr const char kLineEnd[] = "\n";
+#endif
 
+struct LayerOps {
+    // "WNASPI32.DLL", "simulated drive bank", "SCSI pass-through", "none".
+    const char* name;
+    uint32_t (*getSupportInfo)(void* self);
+    uint32_t (*sendCommand)(void* self, void* srb);
+    // How long the submitter of this record waits for it (ASPI requests
+    // carry no time-out). Null: the layer has no use for it.
+    void (*setRequestTimeout)(void* self, const void* srb, uint32_t milliseconds);
+    // Lines ending in kLineEnd: the layer and what it sees. Null: the name.
+    void (*describe)(void* self, char* text, uint32_t size);
+    // The adapter and target of a device path; 1 when found. Null: none.
+    int (*findDevice)(void* self, const char* path, uint8_t* adapter, uint8_t* target);
+};
+
+// No layer: no host adapters, and every request fails with SS_NO_ASPI.
+extern const LayerOps kNoLayer;
+
+// From now on the process uses this layer on `self` (which must outlive
+// the use); null: the system's choice.
+void UseLayer(const LayerOps* ops, void* self = nullptr);
+
+// The entry points of the layer in use.
 uint32_t GetASPI32SupportInfo();
 uint32_t SendASPI32Command(void* srb);
 
-// 1 when a layer is bound or was loaded, else 0.
+// 1 when the layer in use reports host adapters, else 0.
 int HasLayer();
 
-// Tells our own pass-through layer how long the submitter of this record
-// waits, so the system gives up on the command about when it does (ASPI
-// requests carry no time-out). Other layers never hear of it.
+// Tells the layer in use how long the submitter of this record waits, so
+// that a layer that can (our pass-through) gives up about when it does.
 void SetRequestTimeout(const void* srb, uint32_t milliseconds);
 
-// Which layer answers, for a troubleshooting user: "WNASPI32.DLL",
-// "simulated drive bank", "SCSI pass-through" or "none", and for the
-// pass-through why it sees no drive. Text of at most kLayerTextSize bytes.
+// Which layer answers and, for the pass-through, which drive is where or why
+// it sees none, for a troubleshooting user. At most kLayerTextSize bytes.
 enum : uint32_t { kLayerTextSize = 1024 };
 void DescribeLayer(char* text, uint32_t size);
+
+// The adapter and target under which the layer in use serves a device path
+// (Linux: /dev/sgN or /dev/srN, the same device whichever name; Windows:
+// \\.\CdRomN). 1 when found, else 0.
+int FindDevice(const char* path, uint8_t* adapter, uint8_t* target);
 
 } // namespace aspi

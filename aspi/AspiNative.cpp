@@ -1,23 +1,19 @@
-// The seam on Linux: a layer bound by the test (the simulated bank), small
-// portable events and the steady clock.
-#include "AspiLayer.h"
+// The seam on Linux: the environment, small portable events and the steady
+// clock.
 #include "AspiPlatform.h"
-#include "AspiRecords.h"
-#include "AspiSeam.h"
+#include "AspiSystem.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 
 namespace aspi {
 namespace {
-
-std::atomic<GetSupportInfoProc> boundInfo{nullptr};
-std::atomic<SendCommandProc> boundSend{nullptr};
 
 struct PortableEvent {
     std::mutex mutex;
@@ -48,32 +44,23 @@ std::shared_ptr<PortableEvent> Find(EventHandle event) {
 
 } // namespace
 
-void BindLayer(GetSupportInfoProc getSupportInfo, SendCommandProc sendCommand) {
-    boundInfo.store(getSupportInfo);
-    boundSend.store(sendCommand);
-}
-
-uint32_t GetASPI32SupportInfo() {
-    GetSupportInfoProc proc = boundInfo.load();
-    return proc ? proc() : MakeSupportInfo(SS_NO_ADAPTERS, 0);
-}
-
-uint32_t SendASPI32Command(void* srb) {
-    if (SendCommandProc proc = boundSend.load())
-        return proc(srb);
-    return FailWithoutLayer(srb);
-}
-
-int HasLayer() {
-    return boundSend.load() ? 1 : 0;
-}
-
-void DescribeLayer(char* text, uint32_t size) {
-    if (size)
-        std::snprintf(text, size, "%s", HasLayer() ? "bound by the test" : "none");
-}
-
 namespace detail {
+
+int ReadEnvironment(const char* name, char* value, uint32_t size) {
+    const char* text = std::getenv(name);
+    if (!text || !*text || std::strlen(text) >= size)
+        return 0;
+    std::snprintf(value, size, "%s", text);
+    return 1;
+}
+
+int LoadAspiLibrary(const char*, const LayerOps**, void**) {
+    return 0; // no ASPI libraries here: the pass-through serves
+}
+
+const DeviceCalls* SystemDeviceCalls() {
+    return nullptr;
+}
 
 uint32_t SystemTickCount() {
     using namespace std::chrono;

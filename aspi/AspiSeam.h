@@ -8,6 +8,8 @@
 
 namespace aspi {
 
+struct DeviceCalls;
+
 // A null source restores the system tick count.
 void SetTickCountSource(uint32_t (*source)());
 // -1 restores the system's answer; 0 or 1 forces it.
@@ -15,24 +17,18 @@ void SetWindows95Or98Override(int value);
 // A true flag makes CreateCompletionEvent fail.
 void SetEventCreationFails(int fails);
 
-// Makes these entry points the process's ASPI layer (both null: no layer;
-// on Windows the layer the binding chose answers again).
+typedef uint32_t (*GetSupportInfoProc)();
+typedef uint32_t (*SendCommandProc)(void* srb);
+
+// Makes these two entry points the process's ASPI layer ("bound by the
+// test"); both null: no layer at all (kNoLayer).
 void BindLayer(GetSupportInfoProc getSupportInfo, SendCommandProc sendCommand);
 
-#ifdef _WIN32
-struct DeviceCalls;
-// Forgets the layer Windows chose; the next call chooses again, loading
-// `library` instead of WNASPI32.DLL and, when it falls to the pass-through,
-// using these device calls instead of the system's (null: the system's).
-// The layer chosen before is kept alive: requests may still be in it.
+// Forgets the system's choice and makes it the layer in use again: the next
+// call chooses anew, loading `library` instead of WNASPI32.DLL (Windows) and,
+// when it falls to the pass-through, using these device calls instead of the
+// system's (null: the system's). Layers chosen before are kept alive:
+// requests may still be in them.
 void RebindLayer(const char* library, const DeviceCalls* calls);
-#endif
-
-namespace detail {
-// What the overrides stand in front of: one definition per system.
-uint32_t SystemTickCount();
-int SystemIsWindows95Or98();
-void* SystemCreateEvent();
-} // namespace detail
 
 } // namespace aspi

@@ -1,10 +1,9 @@
 #include "aspi/PassThroughLayer.h"
 
 #include "aspi/AspiPlatform.h"
-#include "aspi/AspiSeam.h"
 
 #include <algorithm>
-#include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <tuple>
@@ -404,73 +403,77 @@ int PassThroughLayer::ResetCount(int adapter, int target) {
 void PassThroughLayer::Describe(char* text, uint32_t size) const {
     if (!size)
         return;
-    int used = std::snprintf(text, size, "SCSI pass-through: %d host adapter(s)%s%s\r\n",
-                             adapterCount, reason[0] ? ". " : "", reason);
+    int used = std::snprintf(text, size, "SCSI pass-through: %d host adapter(s)%s%s%s",
+                             adapterCount, reason[0] ? ". " : "", reason, kLineEnd);
     for (const Drive* drive : drives) {
         if (used < 0 || static_cast<uint32_t>(used) >= size)
             break;
         const ScsiAddress& a = drive->address;
+        const char* prefix = calls.prefix ? calls.prefix : "";
         used += drive->addressed
                     ? std::snprintf(text + used, size - used,
-                                    "  %d:%d = \\\\.\\CdRom%d (port %d, path %d, target %d, "
-                                    "lun %d)\r\n",
-                                    drive->adapter, drive->target, drive->index, a.PortNumber,
-                                    a.PathId, a.TargetId, a.Lun)
-                    : std::snprintf(text + used, size - used,
-                                    "  %d:%d = \\\\.\\CdRom%d (no SCSI address)\r\n",
-                                    drive->adapter, drive->target, drive->index);
+                                    "  %d:%d = %s%d (port %d, path %d, target %d, lun %d)%s",
+                                    drive->adapter, drive->target, prefix, drive->index,
+                                    a.PortNumber, a.PathId, a.TargetId, a.Lun, kLineEnd)
+                    : std::snprintf(text + used, size - used, "  %d:%d = %s%d (no SCSI address)%s",
+                                    drive->adapter, drive->target, prefix, drive->index, kLineEnd);
     }
+}
+
+int PassThroughLayer::FindDevice(const char* path, uint8_t* adapter, uint8_t* target) const {
+    int index = calls.indexOf ? calls.indexOf(calls.context, path) : -1;
+    for (const Drive* drive : drives)
+        if (index >= 0 && drive->index == index) {
+            *adapter = drive->adapter;
+            *target = drive->target;
+            return 1;
+        }
+    return 0;
+}
+
+int DeviceIndex(const char* path, const char* prefix) {
+    size_t n = std::strlen(prefix);
+    for (size_t i = 0; i < n; ++i)
+        if (!path[i] || std::tolower(static_cast<unsigned char>(path[i])) !=
+                            std::tolower(static_cast<unsigned char>(prefix[i])))
+            return -1;
+    const char* digits = path + n;
+    if (!*digits || std::strlen(digits) > 4)
+        return -1;
+    int index = 0;
+    for (const char* d = digits; *d; ++d) {
+        if (*d < '0' || *d > '9')
+            return -1;
+        index = index * 10 + (*d - '0');
+    }
+    return index;
 }
 
 namespace {
 
-std::atomic<PassThroughLayer*> installed{nullptr};
-std::atomic<PassThroughLayer*> systemLayer{nullptr};
-
-uint32_t InfoOf(PassThroughLayer* layer) {
-    return layer ? layer->GetSupportInfo() : MakeSupportInfo(SS_NO_ADAPTERS, 0);
+uint32_t OpsSupportInfo(void* self) {
+    return static_cast<PassThroughLayer*>(self)->GetSupportInfo();
 }
 
-uint32_t SendTo(PassThroughLayer* layer, void* srb) {
-    return layer ? layer->SendCommand(srb) : FailWithoutLayer(srb);
+uint32_t OpsSend(void* self, void* srb) {
+    return static_cast<PassThroughLayer*>(self)->SendCommand(srb);
 }
 
-uint32_t InstalledSupportInfo() {
-    return InfoOf(installed.load());
+void OpsTimeout(void* self, const void* srb, uint32_t milliseconds) {
+    static_cast<PassThroughLayer*>(self)->SetRequestTimeout(srb, milliseconds);
 }
 
-uint32_t InstalledSend(void* srb) {
-    return SendTo(installed.load(), srb);
+void OpsDescribe(void* self, char* text, uint32_t size) {
+    static_cast<PassThroughLayer*>(self)->Describe(text, size);
+}
+
+int OpsFind(void* self, const char* path, uint8_t* adapter, uint8_t* target) {
+    return static_cast<PassThroughLayer*>(self)->FindDevice(path, adapter, target);
 }
 
 } // namespace
 
-void InstallPassThrough(PassThroughLayer* layer) {
-    installed.store(layer);
-    if (layer)
-        BindLayer(&InstalledSupportInfo, &InstalledSend);
-    else
-        BindLayer(nullptr, nullptr);
-}
-
-void SetSystemPassThrough(PassThroughLayer* layer) {
-    systemLayer.store(layer);
-}
-
-uint32_t SystemPassThroughInfo() {
-    return InfoOf(systemLayer.load());
-}
-
-uint32_t SystemPassThroughSend(void* srb) {
-    return SendTo(systemLayer.load(), srb);
-}
-
-void SetRequestTimeout(const void* srb, uint32_t milliseconds) {
-    PassThroughLayer* layer = installed.load();
-    if (!layer)
-        layer = systemLayer.load();
-    if (layer)
-        layer->SetRequestTimeout(srb, milliseconds);
-}
+const LayerOps PassThroughLayer::kOps = {"SCSI pass-through", &OpsSupportInfo, &OpsSend,
+                                         &OpsTimeout,         &OpsDescribe,    &OpsFind};
 
 } // namespace aspi

@@ -17,6 +17,7 @@
 // then signals the event or calls the post routine.
 #pragma once
 
+#include "aspi/AspiLayer.h"
 #include "aspi/AspiRecords.h"
 #include "aspi/PassThroughRecords.h"
 
@@ -42,7 +43,15 @@ struct DeviceCalls {
     // are in the record), 0 when it could not (device gone, refused).
     int (*passThrough)(void* context, void* device, PassThroughRequest* request);
     void (*close)(void* context, void* device);
+    // The index of the device object a path names, or -1.
+    int (*indexOf)(void* context, const char* path);
+    // Device object `index` is named prefix + index ("\\.\CdRom", "/dev/sg").
+    const char* prefix;
 };
+
+// The number after `prefix` in `path` (the prefix's letters in either case),
+// or -1 when the path is not prefix + a decimal number.
+int DeviceIndex(const char* path, const char* prefix);
 
 // Host adapter status values of an execute request.
 enum : uint8_t {
@@ -59,6 +68,9 @@ class PassThroughLayer {
         kTimeoutSlots = 8,
         kTextSize = 1024,
     };
+
+    // The layer's operations, on a PassThroughLayer.
+    static const LayerOps kOps;
 
     explicit PassThroughLayer(const DeviceCalls& calls);
     // The drives' threads must be able to end: no pass-through may block.
@@ -81,6 +93,8 @@ class PassThroughLayer {
     void Describe(char* text, uint32_t size) const;
     // Resets the layer was asked for, on this adapter and target.
     int ResetCount(int adapter, int target);
+    // The adapter and target of the device object a path names; 1 when found.
+    int FindDevice(const char* path, uint8_t* adapter, uint8_t* target) const;
 
   private:
     struct Job {
@@ -132,19 +146,5 @@ uint32_t PassThroughSeconds(uint32_t milliseconds);
 // more sense bytes than the record holds) and answers its status.
 uint8_t MapPassThroughResult(int carriedOut, const PassThroughRequest& request,
                              SRB_ExecSCSICmd& srb);
-
-// Makes this layer the process's ASPI layer (null: none); it must outlive
-// the binding. Tests and the Windows binding use it.
-void InstallPassThrough(PassThroughLayer* layer);
-
-// The layer the Windows binding chose (null: none), and its entry points.
-void SetSystemPassThrough(PassThroughLayer* layer);
-uint32_t SystemPassThroughInfo();
-uint32_t SystemPassThroughSend(void* srb);
-
-// The Windows device calls: \\.\CdRomN and DeviceIoControl.
-#ifdef _WIN32
-const DeviceCalls& SystemDeviceCalls();
-#endif
 
 } // namespace aspi

@@ -1,6 +1,7 @@
 // The pass-through layer's device calls on Windows: the CD-ROM device objects
 // and DeviceIoControl. Opening them for the pass-through needs administrator
 // rights; Wine maps the ioctls to the Linux SCSI generic devices.
+#include "AspiSystem.h"
 #include "PassThroughLayer.h"
 
 #include <windows.h>
@@ -42,9 +43,11 @@ static_assert(PT_DATA_IN == SCSI_IOCTL_DATA_IN && PT_DATA_OUT == SCSI_IOCTL_DATA
 
 namespace {
 
+const char kCdRom[] = "\\\\.\\CdRom";
+
 void* OpenCdRom(void*, int index, int* result) {
     char name[32];
-    std::snprintf(name, sizeof name, "\\\\.\\CdRom%d", index);
+    std::snprintf(name, sizeof name, "%s%d", kCdRom, index);
     HANDLE device =
         CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_EXISTING, 0, nullptr);
@@ -84,12 +87,17 @@ void CloseCdRom(void*, void* device) {
     CloseHandle(static_cast<HANDLE>(device));
 }
 
-const DeviceCalls kSystemCalls = {nullptr, &OpenCdRom, &GetAddress, &PassThrough, &CloseCdRom};
+int IndexOf(void*, const char* path) {
+    return DeviceIndex(path, kCdRom);
+}
+
+const DeviceCalls kSystemCalls = {nullptr,     &OpenCdRom, &GetAddress, &PassThrough,
+                                  &CloseCdRom, &IndexOf,   kCdRom};
 
 } // namespace
 
-const DeviceCalls& SystemDeviceCalls() {
-    return kSystemCalls;
+const DeviceCalls* detail::SystemDeviceCalls() {
+    return &kSystemCalls;
 }
 
 } // namespace aspi

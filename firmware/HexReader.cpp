@@ -163,7 +163,8 @@ int ReadRecord(HexText& text, uint8_t* record, int32_t& TotalReadSize) {
         TotalReadSize = -1;
         return 0;
     }
-    if (record[3] == 0x01)
+    // count == record[0] + 5, so record[3] was read (the analyzer loses that).
+    if (record[3] == 0x01) // NOLINT(clang-analyzer-core.UndefinedBinaryOperatorResult)
         return 0;
     // Saturates: past 2 GiB of text the count would wrap and read as damage.
     const int64_t total = static_cast<int64_t>(TotalReadSize) + static_cast<int64_t>(skipped) +

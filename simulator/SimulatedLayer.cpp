@@ -1,35 +1,27 @@
 #include "SimulatedLayer.h"
 
 #include "aspi/AspiLayer.h"
-#include "aspi/AspiSeam.h"
-
-#include <atomic>
 
 namespace simulator {
 
 #ifndef _WIN32
 namespace {
 
-std::atomic<DriveBank*> installed{nullptr};
-
-uint32_t InstalledSupportInfo() {
-    DriveBank* bank = installed.load();
-    return bank ? bank->GetSupportInfo() : aspi::MakeSupportInfo(aspi::SS_NO_ADAPTERS, 0);
+uint32_t BankSupportInfo(void* bank) {
+    return static_cast<DriveBank*>(bank)->GetSupportInfo();
 }
 
-uint32_t InstalledSend(void* srb) {
-    DriveBank* bank = installed.load();
-    return bank ? bank->SendCommand(srb) : uint32_t{aspi::SS_NO_ASPI};
+uint32_t BankSend(void* bank, void* srb) {
+    return static_cast<DriveBank*>(bank)->SendCommand(srb);
 }
+
+const aspi::LayerOps kBankOps = {
+    "simulated drive bank", &BankSupportInfo, &BankSend, nullptr, nullptr, nullptr};
 
 } // namespace
 
 void InstallLayer(DriveBank* bank) {
-    installed.store(bank);
-    if (bank)
-        aspi::BindLayer(&InstalledSupportInfo, &InstalledSend);
-    else
-        aspi::BindLayer(nullptr, nullptr);
+    aspi::UseLayer(bank ? &kBankOps : &aspi::kNoLayer, bank);
 }
 #endif
 

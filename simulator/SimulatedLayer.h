@@ -6,7 +6,7 @@
 namespace simulator {
 
 #ifndef _WIN32
-// Binds the ASPI entry points of aspi/AspiLayer.h to this bank; null unbinds.
+// Makes this bank the ASPI layer in use (aspi/AspiLayer.h); null: no layer.
 // The bank must outlive the binding. (Windows programs load WNASPI32.DLL.)
 void InstallLayer(DriveBank* bank);
 #endif

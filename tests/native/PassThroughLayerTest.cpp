@@ -31,10 +31,10 @@ struct Installed {
 
     void Install() {
         layer.reset(new PassThroughLayer(fakes.Calls()));
-        InstallPassThrough(layer.get());
+        UseLayer(&PassThroughLayer::kOps, layer.get());
     }
     ~Installed() {
-        InstallPassThrough(nullptr);
+        UseLayer(&kNoLayer);
         fakes.Release();
         layer.reset();
     }
@@ -146,7 +146,7 @@ TEST(PassThroughLayer, NoDeviceReadsAsNoHostAdaptersWithAReason) {
         EXPECT_EQ(MakeSupportInfo(SS_NO_ADAPTERS, 0), GetASPI32SupportInfo());
         EXPECT_STREQ(c.reason, in.layer->Reason());
         DeviceChannel channel(1024, ChannelUser::Host);
-        EXPECT_EQ(0, channel.adapterCount);
+        EXPECT_EQ(0, channel.GetAdapterCount());
         char text[kLayerTextSize];
         in.layer->Describe(text, sizeof text);
         EXPECT_NE(nullptr, std::strstr(text, c.reason));

@@ -40,7 +40,7 @@ void FakeCdRoms::AddDenied(int index) {
 }
 
 DeviceCalls FakeCdRoms::Calls() {
-    return DeviceCalls{this, &Open, &GetAddress, &PassThrough, &Close};
+    return DeviceCalls{this, &Open, &GetAddress, &PassThrough, &Close, &IndexOf, kCdRomPrefix};
 }
 
 FakeCdRoms::Device* FakeCdRoms::At(int index) {
@@ -135,6 +135,10 @@ int FakeCdRoms::PassThrough(void* context, void* handle, PassThroughRequest* req
 }
 
 void FakeCdRoms::Close(void*, void*) {}
+
+int FakeCdRoms::IndexOf(void*, const char* path) {
+    return DeviceIndex(path, kCdRomPrefix);
+}
 
 simulator::DriveConfig FakeDrive(const char* product, unsigned protocols) {
     simulator::DriveConfig config;

@@ -12,6 +12,9 @@
 #include <mutex>
 #include <vector>
 
+// Named as the system names them, so that reports read alike.
+constexpr const char kCdRomPrefix[] = "\\\\.\\CdRom";
+
 class FakeCdRoms {
   public:
     struct Seen {
@@ -61,6 +64,7 @@ class FakeCdRoms {
     static int GetAddress(void* context, void* device, aspi::ScsiAddress* address);
     static int PassThrough(void* context, void* device, aspi::PassThroughRequest* request);
     static void Close(void* context, void* device);
+    static int IndexOf(void* context, const char* path);
 
     std::vector<std::unique_ptr<Device>> devices;
     std::mutex mutex;
