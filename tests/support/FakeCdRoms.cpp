@@ -40,7 +40,8 @@ void FakeCdRoms::AddDenied(int index) {
 }
 
 DeviceCalls FakeCdRoms::Calls() {
-    return DeviceCalls{this, &Open, &GetAddress, &PassThrough, &Close, &IndexOf, kCdRomPrefix};
+    return DeviceCalls{this,   &Count,   &Probe,  &Open,       &PassThrough,
+                       &Close, &IndexOf, nullptr, kCdRomPrefix};
 }
 
 FakeCdRoms::Device* FakeCdRoms::At(int index) {
@@ -48,6 +49,12 @@ FakeCdRoms::Device* FakeCdRoms::At(int index) {
         if (device->index == index)
             return device.get();
     return nullptr;
+}
+
+void FakeCdRoms::Refuse(int index) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (Device* device = At(index))
+        device->openResult = kOpenDenied;
 }
 
 void FakeCdRoms::Vanish(int index) {
@@ -87,14 +94,20 @@ void* FakeCdRoms::Open(void* context, int index, int* result) {
     return device && device->openResult == kOpenDone ? device : nullptr;
 }
 
-int FakeCdRoms::GetAddress(void* context, void* handle, ScsiAddress* address) {
+int FakeCdRoms::Count(void*) {
+    return 32;
+}
+
+int FakeCdRoms::Probe(void* context, int index, ScsiAddress* address) {
     FakeCdRoms& self = *static_cast<FakeCdRoms*>(context);
     std::lock_guard<std::mutex> lock(self.mutex);
-    Device* device = static_cast<Device*>(handle);
+    Device* device = self.At(index);
+    if (!device)
+        return kProbeMissing;
     if (!device->addressed)
-        return 0;
+        return kProbeNoAddress;
     *address = device->address;
-    return 1;
+    return kProbeAddressed;
 }
 
 int FakeCdRoms::PassThrough(void* context, void* handle, PassThroughRequest* request) {

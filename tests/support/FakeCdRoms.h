@@ -36,6 +36,9 @@ class FakeCdRoms {
     void AddUnaddressed(int index, const simulator::DriveConfig& config);
     // One that only an administrator may open.
     void AddDenied(int index);
+    // From now on opening device object `index` is denied; it still tells
+    // its address (a layer made before keeps its handle).
+    void Refuse(int index);
 
     aspi::DeviceCalls Calls();
 
@@ -61,7 +64,8 @@ class FakeCdRoms {
     };
     Device* At(int index);
     static void* Open(void* context, int index, int* result);
-    static int GetAddress(void* context, void* device, aspi::ScsiAddress* address);
+    static int Count(void* context);
+    static int Probe(void* context, int index, aspi::ScsiAddress* address);
     static int PassThrough(void* context, void* device, aspi::PassThroughRequest* request);
     static void Close(void* context, void* device);
     static int IndexOf(void* context, const char* path);
