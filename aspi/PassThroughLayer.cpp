@@ -402,9 +402,10 @@ int PassThroughLayer::DescribeDrive(const Drive& drive, char* text, uint32_t siz
     if (!p.addressed)
         return std::snprintf(text, size, "  %d:%d = %s%d (no SCSI address%s)%s", p.adapter,
                              p.target, prefix, p.index, state, kLineEnd);
-    return std::snprintf(text, size, "  %d:%d = %s%d (port %d, path %d, target %d, lun %d%s)%s",
-                         p.adapter, p.target, prefix, p.index, a.PortNumber, a.PathId, a.TargetId,
-                         a.Lun, state, kLineEnd);
+    return std::snprintf(
+        text, size, "  %d:%d = %s%d (%s %d, %s %d, target %d, lun %d%s)%s", p.adapter, p.target,
+        prefix, p.index, calls.portName ? calls.portName : "port", a.PortNumber,
+        calls.pathName ? calls.pathName : "path", a.PathId, a.TargetId, a.Lun, state, kLineEnd);
 }
 
 int PassThroughLayer::FindDevice(const char* path, uint8_t* adapter, uint8_t* target) const {

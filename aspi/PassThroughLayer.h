@@ -55,6 +55,10 @@ struct DeviceCalls {
     void (*deniedReason)(void* context, int index, char* text, uint32_t size);
     // Device object `index` is named prefix + index ("\\\\.\\CdRom", "/dev/sg").
     const char* prefix;
+    // The system's words for the two parts of an adapter's address (null:
+    // "port", "path").
+    const char* portName;
+    const char* pathName;
 };
 
 // The number after `prefix` in `path` (the prefix's letters in either case),

@@ -107,8 +107,8 @@ int IndexOf(void*, const char* path) {
     return DeviceIndex(path, kCdRom);
 }
 
-const DeviceCalls kSystemCalls = {nullptr,     &Count,   &Probe,  &OpenCdRom, &PassThrough,
-                                  &CloseCdRom, &IndexOf, nullptr, kCdRom};
+const DeviceCalls kSystemCalls = {nullptr,  &Count,  &Probe, &OpenCdRom, &PassThrough, &CloseCdRom,
+                                  &IndexOf, nullptr, kCdRom, "port",     "path"};
 
 } // namespace
 
