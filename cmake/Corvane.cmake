@@ -35,12 +35,30 @@ if(NOT TARGET gtest)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endif()
 
+# clang-tidy over every target defined from here on (the googletest targets
+# above keep their own code unchecked); its findings fail the build.
+if(CORVANE_TIDY)
+  find_program(CORVANE_CLANG_TIDY NAMES clang-tidy-14 clang-tidy REQUIRED)
+  set(CMAKE_CXX_CLANG_TIDY ${CORVANE_CLANG_TIDY})
+endif()
+
+# CTest labels of a test: its tree's (native or wine) and the given ones
+# (e2e, serial, ...), so that ctest -L picks a kind of test.
+function(corvane_test_labels name)
+  if(WIN32)
+    set(tree wine)
+  else()
+    set(tree native)
+  endif()
+  set_property(TEST ${name} APPEND PROPERTY LABELS ${tree} ${ARGN})
+endfunction()
+
 # A test program: GoogleTest main, our warnings, registered with CTest. Each
 # run leaves its cases' results in test-reports/<name>.xml of the tree, so a
 # failure names its case without one Wine start per case. Under the Windows
 # tree CTest runs it through the Wine runner, after the prefix is made.
 function(corvane_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   corvane_warnings(${name})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gmock gtest_main)
@@ -49,6 +67,7 @@ function(corvane_test name)
     set(report Z:${report}) # Wine's drive for the Linux root
   endif()
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1 --gtest_output=xml:${report})
+  corvane_test_labels(${name} ${T_LABELS})
   if(WIN32)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix)
   endif()

@@ -102,6 +102,74 @@ int TakesArgument(char letter) {
     return letter == 'D' || letter == 'X' || letter == 'S';
 }
 
+// The command as it is being compiled; the channel gets it whole at the end.
+struct Compiled {
+    uint8_t cdb[kCdbBytes] = {};
+    uint8_t direction = aspi::SRB_DIR_IN;
+    uint32_t dataLength = 0;
+    uint32_t timeout = DeviceChannel::kDefaultTimeout;
+};
+
+// The arguments the placeholders take, one after the other.
+struct ArgumentList {
+    const CommandArgument* items;
+    int count;
+    int next;
+};
+
+// Puts the next argument in place of the token's placeholder. 0 drops the
+// token: an unknown placeholder, or no argument of the kind it wants.
+int Substitute(FixedStringEx<kTokenCapacity>& token, ArgumentList& arguments) {
+    FixedStringEx<kPartCapacity> prefix, letter, rest;
+    if (!Match(token, "*%?*", &prefix, &letter, &rest))
+        return 1;
+    char placeholder = letter.data[0];
+    if (!TakesArgument(placeholder))
+        return 0;
+    const CommandArgument* argument =
+        arguments.next < arguments.count ? &arguments.items[arguments.next] : nullptr;
+    ++arguments.next;
+    char scratch[16];
+    const char* inserted = FormatArgument(placeholder, argument, scratch, sizeof scratch);
+    if (!inserted)
+        return 0;
+    token = prefix;
+    token += inserted;
+    token += rest;
+    return 1;
+}
+
+// 1 when the token is an option (/R, /W, /T or an unknown one).
+int ApplyOption(StringEx& token, Compiled& command) {
+    FixedStringEx<kPartCapacity> letter, rest;
+    if (!Match(token, "/?*", &letter, &rest))
+        return 0;
+    switch (letter.data[0]) {
+    case 'R':
+        command.direction = aspi::SRB_DIR_IN;
+        command.dataLength = ToNumber(rest, 'D');
+        break;
+    case 'W':
+        command.direction = aspi::SRB_DIR_OUT;
+        command.dataLength = ToNumber(rest, 'D');
+        break;
+    case 'T':
+        command.timeout = ToNumber(rest, 'D') * 1000u;
+        break;
+    default:
+        break;
+    }
+    return 1;
+}
+
+void EmitValue(StringEx& token, Emitter& emit) {
+    FixedStringEx<kPartCapacity> letter, rest;
+    if (Match(token, "?(*)", &letter, &rest))
+        emit.Value(letter.data[0], ToNumber(rest, 'H'));
+    else
+        emit.Value('B', ToNumber(token, 'H'));
+}
+
 } // namespace
 
 int CompileCommandList(DeviceChannel& channel, const char* text, const CommandArgument* arguments,
@@ -113,59 +181,17 @@ int CompileCommandList(DeviceChannel& channel, const char* text, const CommandAr
     for (StringEx& token : tokens.items)
         token.MakeUpper();
 
-    std::memset(channel.cdb, 0, sizeof channel.cdb);
-    channel.direction = aspi::SRB_DIR_IN;
-    channel.dataLength = 0;
-    channel.timeout = DeviceChannel::kDefaultTimeout;
-    Emitter emit(channel.cdb);
-
-    FixedStringEx<kPartCapacity> prefix, letter, rest;
-    int nextArgument = 0;
+    Compiled command;
+    Emitter emit(command.cdb);
+    ArgumentList list = {arguments, argumentCount, 0};
     for (FixedStringEx<kTokenCapacity>& token : tokens.items) {
-        if (token.GetLength() == 0)
+        if (token.GetLength() == 0 || !Substitute(token, list))
             continue;
-
-        if (Match(token, "*%?*", &prefix, &letter, &rest)) {
-            char placeholder = letter.data[0];
-            if (!TakesArgument(placeholder))
-                continue;
-            const CommandArgument* argument =
-                nextArgument < argumentCount ? &arguments[nextArgument] : nullptr;
-            ++nextArgument;
-            char scratch[16];
-            const char* inserted = FormatArgument(placeholder, argument, scratch, sizeof scratch);
-            if (!inserted)
-                continue;
-            token = prefix;
-            token += inserted;
-            token += rest;
-        }
-
-        if (Match(token, "/?*", &letter, &rest)) {
-            switch (letter.data[0]) {
-            case 'R':
-                channel.direction = aspi::SRB_DIR_IN;
-                channel.dataLength = ToNumber(rest, 'D');
-                break;
-            case 'W':
-                channel.direction = aspi::SRB_DIR_OUT;
-                channel.dataLength = ToNumber(rest, 'D');
-                break;
-            case 'T':
-                channel.timeout = ToNumber(rest, 'D') * 1000u;
-                break;
-            default:
-                break;
-            }
-            continue;
-        }
-
-        if (Match(token, "?(*)", &letter, &rest))
-            emit.Value(letter.data[0], ToNumber(rest, 'H'));
-        else
-            emit.Value('B', ToNumber(token, 'H'));
+        if (!ApplyOption(token, command))
+            EmitValue(token, emit);
     }
 
-    channel.SetCommand(channel.cdb, channel.direction, channel.dataLength);
+    channel.timeout = command.timeout;
+    channel.SetCommand(command.cdb, command.direction, command.dataLength);
     return 1;
 }

@@ -12,7 +12,7 @@ using namespace aspi;
 
 namespace {
 
-const uint8_t kInquiry[12] = {0x12, 0, 0, 0, 36, 0, 0, 0, 0, 0, 0, 0};
+const uint8_t kInquiry[12] = {0x12, 0, 0, 0, kInquiryIdentityBytes, 0, 0, 0, 0, 0, 0, 0};
 
 constexpr int kSenseBytes = 14;
 
@@ -34,20 +34,20 @@ int AwaitRelease(const uint8_t* status) {
 
 // What the layer still holds of a request it never gave back. The list keeps
 // every part reachable for as long as the process lives; nothing is freed.
-struct SetAsideRequest {
+struct HeldRequest {
     void* record;
     uint8_t* buffer;
     EventHandle event;
-    SetAsideRequest* next;
+    HeldRequest* next;
 };
-std::atomic<SetAsideRequest*> setAsideList{nullptr};
+std::atomic<HeldRequest*> heldRequests{nullptr};
 
 void KeepForTheLayer(void* record, uint8_t* buffer, EventHandle event) {
-    SetAsideRequest* entry = new (std::nothrow) SetAsideRequest{record, buffer, event, nullptr};
+    HeldRequest* entry = new (std::nothrow) HeldRequest{record, buffer, event, nullptr};
     if (!entry)
         return; // lost track of, but still never freed
-    entry->next = setAsideList.load();
-    while (!setAsideList.compare_exchange_weak(entry->next, entry)) {
+    entry->next = heldRequests.load();
+    while (!heldRequests.compare_exchange_weak(entry->next, entry)) {
     }
 }
 
@@ -65,6 +65,11 @@ SRB_BusDeviceReset* NewResetRequest() {
     return record;
 }
 
+// A buffer of `bytes` bytes, all 0, or null.
+uint8_t* NewBuffer(uint32_t bytes) {
+    return bytes ? new (std::nothrow) uint8_t[bytes]() : nullptr;
+}
+
 void CopyIdentity(char* out, int size, const uint8_t* in, int count) {
     if (size < 1)
         return;
@@ -77,12 +82,11 @@ void CopyIdentity(char* out, int size, const uint8_t* in, int count) {
 } // namespace
 
 DeviceChannel::DeviceChannel(int32_t size, ChannelUser channelUser)
-    : adapterCount(0), adapter(0), target(0), request(NewRequest()), direction(SRB_DIR_IN),
-      dataLength(0), buffer(nullptr), cdbLength(0), senseKey(0), asc(0), ascq(0),
-      timeout(kDefaultTimeout), timedOut(0),
-      pollMode(channelUser == ChannelUser::Plugin ? IsWindows95Or98() : 0), deviceCount(0),
-      bufferSize(0), user(channelUser), setAside(0), lingeringEvent(nullptr),
-      resetRequest(NewResetRequest()) {
+    : cdbLength(0), direction(SRB_DIR_IN), dataLength(0), timeout(kDefaultTimeout), buffer(nullptr),
+      bytesReceived(0), senseKey(0), asc(0), ascq(0), timedOut(0), deviceCount(0),
+      user(channelUser), pollMode(channelUser == ChannelUser::Plugin ? IsWindows95Or98() : 0),
+      bufferSize(0), request(NewRequest()), setAside(0), adapterCount(0), adapter(0), target(0),
+      lingeringEvent(nullptr), resetRequest(NewResetRequest()) {
     if (size > kMaxBuffer)
         size = kMaxBuffer;
     if (size < kMinBuffer)
@@ -90,11 +94,9 @@ DeviceChannel::DeviceChannel(int32_t size, ChannelUser channelUser)
     uint32_t bytes = static_cast<uint32_t>(size);
     if (user == ChannelUser::Plugin)
         bytes *= 2;
-    buffer = new (std::nothrow) uint8_t[bytes];
-    if (buffer) {
+    buffer = NewBuffer(bytes);
+    if (buffer)
         bufferSize = bytes;
-        buffer[0] = 0;
-    }
     std::memset(cdb, 0, sizeof cdb);
     std::memset(devices, 0, sizeof devices);
 
@@ -120,6 +122,13 @@ DeviceChannel::~DeviceChannel() {
 void DeviceChannel::SelectEntry(uint8_t index) {
     if (index >= kMaxDevices)
         return;
+    if (index >= deviceCount) {
+        // Entry 0 of an empty table describes no drive: never 0:0, where a
+        // system disk may sit.
+        adapter = kNoAdapter;
+        target = kNoTarget;
+        return;
+    }
     adapter = devices[index].adapter;
     target = devices[index].target;
 }
@@ -137,8 +146,10 @@ void DeviceChannel::ScanDevices() {
         SetAdapter(static_cast<uint8_t>(a));
         for (int t = 0; t < 8; ++t) {
             SetTarget(static_cast<uint8_t>(t));
-            SetCommand(kInquiry, SRB_DIR_IN, 36);
-            if (Execute() != 1 || buffer[0] != 5 || deviceCount >= kMaxDevices)
+            SetCommand(kInquiry, SRB_DIR_IN, kInquiryIdentityBytes);
+            // A short answer, even one of 0 bytes with good status, is no drive.
+            if (Execute() != 1 || bytesReceived < kInquiryIdentityBytes ||
+                buffer[0] != kCdRomDeviceType || deviceCount >= kMaxDevices)
                 continue;
             DeviceEntry& entry = devices[deviceCount];
             ReadInquiryText(entry.model, entry.version);
@@ -152,8 +163,8 @@ void DeviceChannel::ScanDevices() {
 
 void DeviceChannel::ReadInquiryText(char* model, int modelSize, char* version,
                                     int versionSize) const {
-    static const uint8_t kNoIdentity[36] = {};
-    const uint8_t* data = buffer && bufferSize >= 36 ? buffer : kNoIdentity;
+    static const uint8_t kNoIdentity[kInquiryIdentityBytes] = {};
+    const uint8_t* data = buffer && bytesReceived >= kInquiryIdentityBytes ? buffer : kNoIdentity;
     CopyIdentity(model, modelSize, data + 8, 24);
     CopyIdentity(version, versionSize, data + 32, 4);
 }
@@ -181,11 +192,31 @@ int32_t DeviceChannel::Execute() {
     if (!event)
         return 0;
 
+    FillRequest(event);
+    SRB_ExecSCSICmd& srb = *request;
+    SetRequestTimeout(&srb, timeout);
+    SendASPI32Command(&srb);
+
+    senseKey = 0;
+    timedOut = 0;
+    if (!WaitForCompletion(event))
+        return FinishTimedOut(event);
+    if (IsPending(&srb.SRB_Status))
+        lingeringEvent = event; // stopped on sense data before the status
+    else
+        CloseCompletionEvent(event);
+    TakeResidual();
+    ReadSense();
+    return LoadStatus(&srb.SRB_Status) == SS_COMP && srb.SenseArea[0] == 0;
+}
+
+void DeviceChannel::FillRequest(EventHandle event) {
     SRB_ExecSCSICmd& srb = *request;
     std::memset(&srb, 0, sizeof srb);
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
     srb.SRB_HaId = adapter;
-    srb.SRB_Flags = direction;
+    // The residual count tells a short answer from a whole one.
+    srb.SRB_Flags = direction | SRB_ENABLE_RESIDUAL_COUNT;
     if (!pollMode)
         srb.SRB_Flags |= SRB_EVENT_NOTIFY;
     srb.SRB_Target = target;
@@ -196,31 +227,39 @@ int32_t DeviceChannel::Execute() {
     srb.SRB_CDBLen = cdbLength;
     srb.SRB_PostProc = event;
     std::memcpy(srb.CDBByte, cdb, cdbLength < sizeof cdb ? cdbLength : sizeof cdb);
+    // A layer that moves fewer bytes than asked leaves zeros, never what an
+    // earlier command received. Data out is the caller's and stays.
+    if (buffer && (direction & SRB_DIR_IN))
+        std::memset(buffer, 0, dataLength);
+    bytesReceived = 0;
+}
 
-    SetRequestTimeout(&srb, timeout);
-    SendASPI32Command(&srb);
-
-    senseKey = 0;
-    timedOut = 0;
-    if (!WaitForCompletion(event)) {
-        // The reset makes the layer give the request back, and it must have
-        // done so before the record, the event or the buffer serve again: a
-        // late completion would land in the next command.
-        ResetDevice();
-        lingeringEvent = event;
-        if (AwaitRelease(&srb.SRB_Status))
-            TakeBackRequest();
-        else
-            SetAsideRequest();
-        MarkTimedOut();
-        return 0;
-    }
-    if (IsPending(&srb.SRB_Status))
-        lingeringEvent = event; // stopped on sense data before the status
+int32_t DeviceChannel::FinishTimedOut(EventHandle event) {
+    // The reset makes the layer give the request back, and it must have
+    // done so before the record, the event or the buffer serve again: a
+    // late completion would land in the next command.
+    ResetDevice();
+    lingeringEvent = event;
+    if (AwaitRelease(&request->SRB_Status))
+        TakeBackRequest();
     else
-        CloseCompletionEvent(event);
-    ReadSense();
-    return LoadStatus(&srb.SRB_Status) == SS_COMP && srb.SenseArea[0] == 0;
+        SetAsideRequest();
+    MarkTimedOut();
+    return 0;
+}
+
+// The layer wrote the residual count over the data length. One that ignores
+// the flag leaves the length as it was, which reads as everything received;
+// so does an answer of no bytes at all, harmless because the buffer was
+// cleared. A count above the length is no count: nothing is trusted.
+void DeviceChannel::TakeResidual() {
+    if (!(direction & SRB_DIR_IN))
+        return;
+    const uint32_t left = request->SRB_BufLen;
+    if (left == dataLength)
+        bytesReceived = dataLength;
+    else
+        bytesReceived = left < dataLength ? dataLength - left : 0;
 }
 
 void DeviceChannel::MarkTimedOut() {
@@ -262,6 +301,8 @@ int DeviceChannel::WaitForCompletion(EventHandle event) {
 int DeviceChannel::TakeBackRequest() {
     if (request && !AwaitRelease(&request->SRB_Status))
         SetAsideRequest();
+    if (!request)
+        request = NewRequest(); // an allocation that failed before may succeed now
     if (lingeringEvent) {
         CloseCompletionEvent(lingeringEvent);
         lingeringEvent = nullptr;
@@ -275,13 +316,14 @@ void DeviceChannel::SetAsideRequest() {
     ++setAside;
     request = NewRequest();
     uint32_t bytes = bufferSize;
-    buffer = bytes ? new (std::nothrow) uint8_t[bytes] : nullptr;
+    buffer = NewBuffer(bytes);
     bufferSize = buffer ? bytes : 0;
-    if (buffer)
-        buffer[0] = 0;
+    bytesReceived = 0;
 }
 
 void DeviceChannel::ReadSense() {
+    if (!request)
+        return;
     senseKey = request->SenseArea[2] & 0x0F;
     asc = request->SenseArea[12];
     ascq = request->SenseArea[13];

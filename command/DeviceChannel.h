@@ -25,8 +25,16 @@
 
 enum class ChannelUser : uint8_t { Host, Plugin };
 
+// Peripheral device type of a CD/DVD device, the low five bits of INQUIRY
+// byte 0; a scan lists a device only when the whole byte is this value
+// (qualifier 0: the device is connected).
+constexpr uint8_t kCdRomDeviceType = 5;
+// Bytes of an INQUIRY answer up to the end of the product revision: a shorter
+// answer carries no identity.
+constexpr uint32_t kInquiryIdentityBytes = 36;
+
 struct DeviceEntry {
-    uint8_t adapter; // 255 marks a serial-port entry
+    uint8_t adapter; // DeviceChannel::kNoAdapter marks a serial-port entry
     uint8_t target;
     char model[40];  // vendor (8) and product (16), NUL bytes shown as spaces
     char version[8]; // product revision (4)
@@ -39,33 +47,48 @@ class DeviceChannel {
         kMaxDevices = 8,
         kDefaultTimeout = 7200,
         // Every buffer holds an INQUIRY identity, whatever size was asked for.
-        kMinBuffer = 36,
+        kMinBuffer = static_cast<int>(kInquiryIdentityBytes),
         // How long a request the layer still owns is waited for before its
         // record, event or buffer is used again.
         kReleaseWait = 1000,
     };
+    // Never a host adapter number (the adapter count is a byte, so the last
+    // adapter is at most 254): serial-port entries carry it, and the
+    // selection holds it, with kNoTarget, when there is no drive.
+    static constexpr uint8_t kNoAdapter = 255;
+    static constexpr uint8_t kNoTarget = 255;
 
-    uint8_t adapterCount;
-    uint8_t adapter;
-    uint8_t target;
-    // The record every command reuses; replaced only when the layer never
-    // gives it back.
-    aspi::SRB_ExecSCSICmd* request;
-    uint8_t direction;
-    uint32_t dataLength;
-    uint8_t* buffer;
+    // The pending command: written by the command compiler (or SetCommand),
+    // sent by Execute, kept until it is replaced.
     uint8_t cdb[12];
     uint8_t cdbLength;
-    uint8_t senseKey, asc, ascq;
+    uint8_t direction;
+    uint32_t dataLength;
     uint32_t timeout;
+
+    // What the last command left, for the caller to read: data in lands in
+    // `buffer` (cleared first, so bytes the drive did not send read 0),
+    // `bytesReceived` of them arrived; the sense fields come from its sense
+    // data, and a time-out shows in `timedOut` (plug-in) or `senseKey` 255
+    // (host).
+    uint8_t* buffer;
+    uint32_t bytesReceived;
+    uint8_t senseKey, asc, ascq;
     int32_t timedOut; // plug-in only; the host's stays 0
-    int32_t pollMode; // plug-in only; the host's stays 0
+
+    // Filled by ScanDevices; the host appends its serial-port entries.
     DeviceEntry devices[kMaxDevices];
     uint8_t deviceCount;
 
+    // The channel's own; callers and tests only read them.
+    const ChannelUser user;
+    const int32_t pollMode; // plug-in on Windows 95 and 98 only
     // Bytes allocated for `buffer`; a command never moves more.
     uint32_t bufferSize;
-    const ChannelUser user;
+    // The record every command reuses; replaced only when the layer never
+    // gives it back. May be null after a failed allocation: Execute then
+    // tries to make a new one and fails when it cannot.
+    aspi::SRB_ExecSCSICmd* request;
     // Requests the layer never gave back, left to it with their buffers.
     uint32_t setAside;
 
@@ -75,16 +98,19 @@ class DeviceChannel {
     DeviceChannel& operator=(const DeviceChannel&) = delete;
 
     uint8_t GetAdapterCount() const { return adapterCount; }
+    // The selection; stored without any check.
     uint8_t GetAdapter() const { return adapter; }
     uint8_t GetTarget() const { return target; }
     void SetAdapter(uint8_t value) { adapter = value; }
     void SetTarget(uint8_t value) { target = value; }
-    // An index of 8 or more leaves the selection as it is.
+    // An index of 8 or more leaves the selection as it is; an index past the
+    // table's end leaves no selection (kNoAdapter, kNoTarget).
     void SelectEntry(uint8_t index);
     int8_t FindSelectedDevice() const;
 
     void ScanDevices();
     // model gets 24 characters, version 4; each is cut to the room it has.
+    // Spaces only when the last command received no whole identity.
     void ReadInquiryText(char* model, int modelSize, char* version, int versionSize) const;
     void ReadInquiryText(StringEx& model, StringEx& version) const;
     template <int M, int V> void ReadInquiryText(char (&model)[M], char (&version)[V]) const {
@@ -93,15 +119,22 @@ class DeviceChannel {
 
     void SetCommand(const uint8_t* block, uint8_t dir, uint32_t length);
     int32_t Execute();
+    // Keeps the sense fields when there is no request record to read.
     void ReadSense();
     int32_t ResetDevice();
 
   private:
+    void FillRequest(aspi::EventHandle event);
     int WaitForCompletion(aspi::EventHandle event);
+    int32_t FinishTimedOut(aspi::EventHandle event);
+    void TakeResidual();
     int TakeBackRequest();
     void SetAsideRequest();
     void MarkTimedOut();
 
+    uint8_t adapterCount; // reported by ASPI at construction
+    uint8_t adapter;
+    uint8_t target;
     // A polled command may stop on sense data before the layer stores the
     // status; its event stays open until the layer has given the request back.
     aspi::EventHandle lingeringEvent;

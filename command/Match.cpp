@@ -23,43 +23,8 @@ class CaptureList {
     int next_ = 0;
 };
 
-} // namespace
-
-bool MatchList(const StringEx& subject, const char* pattern, StringEx* const* captures,
-               int captureCount) {
-    return MatchList(subject.data, pattern, captures, captureCount);
-}
-
-bool MatchList(const char* subject, const char* pattern, StringEx* const* captures,
-               int captureCount) {
-    if (!pattern)
-        pattern = "";
-    if (!subject)
-        subject = "";
-    // A capture may write into the subject itself: then the match runs on a
-    // private copy.
-    int length = static_cast<int>(std::strlen(subject));
-    bool shared = false;
-    for (int i = 0; i < captureCount; ++i)
-        if (captures[i] && captures[i]->data < subject + length + 1 &&
-            subject < captures[i]->data + captures[i]->capacity)
-            shared = true;
-    char local[128];
-    std::unique_ptr<char[]> heap;
-    const char* text = subject;
-    if (shared) {
-        char* copy = local;
-        if (length >= static_cast<int>(sizeof local)) {
-            heap.reset(new (std::nothrow) char[length + 1]);
-            if (!heap)
-                return false;
-            copy = heap.get();
-        }
-        std::memcpy(copy, subject, static_cast<size_t>(length) + 1);
-        text = copy;
-    }
-
-    CaptureList out(captures, captureCount);
+// Walks the pattern along the text, writing each wildcard's part.
+bool Walk(const char* text, const char* pattern, CaptureList& out) {
     const char* rest = text;
     for (;;) {
         if (!*rest) {
@@ -93,4 +58,47 @@ bool MatchList(const char* subject, const char* pattern, StringEx* const* captur
             break;
         }
     }
+}
+
+bool OverlapsACapture(const char* subject, int length, StringEx* const* captures,
+                      int captureCount) {
+    for (int i = 0; i < captureCount; ++i)
+        if (captures[i] && captures[i]->data < subject + length + 1 &&
+            subject < captures[i]->data + captures[i]->capacity)
+            return true;
+    return false;
+}
+
+} // namespace
+
+bool MatchList(const StringEx& subject, const char* pattern, StringEx* const* captures,
+               int captureCount) {
+    return MatchList(subject.data, pattern, captures, captureCount);
+}
+
+bool MatchList(const char* subject, const char* pattern, StringEx* const* captures,
+               int captureCount) {
+    if (!pattern)
+        pattern = "";
+    if (!subject)
+        subject = "";
+    // A capture may write into the subject itself: then the match runs on a
+    // private copy.
+    int length = static_cast<int>(std::strlen(subject));
+    char local[128];
+    std::unique_ptr<char[]> heap;
+    const char* text = subject;
+    if (OverlapsACapture(subject, length, captures, captureCount)) {
+        char* copy = local;
+        if (length >= static_cast<int>(sizeof local)) {
+            heap.reset(new (std::nothrow) char[length + 1]);
+            if (!heap)
+                return false;
+            copy = heap.get();
+        }
+        std::memcpy(copy, subject, static_cast<size_t>(length) + 1);
+        text = copy;
+    }
+    CaptureList out(captures, captureCount);
+    return Walk(text, pattern, out);
 }

@@ -86,7 +86,8 @@ uint8_t ReadBlock(FILE* file, uint8_t* block, int32_t& TotalReadSize) {
         TotalReadSize = -1;
         return 0;
     }
-    if (record[3] == 0x01)
+    // count == record[0] + 5, so record[3] was read (the analyzer loses that).
+    if (record[3] == 0x01) // NOLINT(clang-analyzer-core.UndefinedBinaryOperatorResult)
         return 0;
 
     block[0] = record[1];

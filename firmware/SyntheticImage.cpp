@@ -56,6 +56,8 @@ int32_t MakeSyntheticImage(const SyntheticImageRecipe& recipe, uint8_t* image) {
 
     uint8_t marker[14];
     int32_t markerLength = 0;
+    // The marker is bytes in the image, not a string: no terminator is copied.
+    // NOLINTBEGIN(bugprone-not-null-terminated-result)
     switch (recipe.protocol) {
     case FwProtocolType20:
         std::memcpy(marker, kMarker1, sizeof kMarker1);
@@ -72,6 +74,7 @@ int32_t MakeSyntheticImage(const SyntheticImageRecipe& recipe, uint8_t* image) {
     default:
         break;
     }
+    // NOLINTEND(bugprone-not-null-terminated-result)
     if (markerLength && kSyntheticMarkerAddress + markerLength <= recipe.length) {
         image[kSyntheticMarkerAddress - 1] = kSeparator;
         std::memcpy(image + kSyntheticMarkerAddress, marker, static_cast<size_t>(markerLength));

@@ -8,6 +8,10 @@
 
 class ComPort {
   public:
+    // Only COM1 and COM2 are probed: the two ports a PC has built in, while
+    // COM3 and COM4 share their interrupts and may belong to a modem.
+    static constexpr uint32_t kProbedPorts = 2;
+
     HANDLE handle; // 0 while closed
     uint8_t index; // 0 to 3 for COM1 to COM4
 

@@ -13,6 +13,10 @@
 #include <cstring>
 #include <new>
 
+// No drive selected reads the same on both sides of the plug-in interface.
+static_assert(DeviceChannel::kNoAdapter == HDLL_NO_DRIVE, "");
+static_assert(DeviceChannel::kNoTarget == HDLL_NO_DRIVE, "");
+
 namespace {
 
 const char* const kSettingsKey = "SOFTWARE\\Corvane";
@@ -33,6 +37,23 @@ RECT RectInClient(HWND parent, HWND child) {
     GetWindowRect(child, &rect);
     MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
     return rect;
+}
+
+// The folder the program was loaded from (or thePluginFolder), ending in a
+// backslash; 0 when its name does not fit.
+int PluginFolder(char (&folder)[MAX_PATH]) {
+    if (thePluginFolder) {
+        const int written = std::snprintf(folder, sizeof folder, "%s\\", thePluginFolder);
+        return written > 0 && static_cast<size_t>(written) < sizeof folder;
+    }
+    const DWORD length = GetModuleFileNameA(nullptr, folder, sizeof folder);
+    if (length == 0 || length >= sizeof folder)
+        return 0;
+    char* slash = std::strrchr(folder, '\\');
+    if (!slash)
+        return 0;
+    slash[1] = '\0';
+    return 1;
 }
 
 } // namespace
@@ -102,13 +123,13 @@ int MainDlg::InitDialog() {
     channel->ScanDevices();
 
     if (!plainMode) {
-        for (uint32_t index = 0; index < 2; ++index) {
+        for (uint32_t index = 0; index < ComPort::kProbedPorts; ++index) {
             ComPort port;
             if (!port.Open(index))
                 continue;
             if (channel->deviceCount < DeviceChannel::kMaxDevices) {
                 DeviceEntry& entry = channel->devices[channel->deviceCount++];
-                entry.adapter = 255;
+                entry.adapter = DeviceChannel::kNoAdapter;
                 entry.target = static_cast<uint8_t>(index);
                 std::snprintf(entry.model, sizeof entry.model, "%s", ComPort::Name(index));
                 entry.version[0] = '\0';
@@ -179,27 +200,28 @@ int MainDlg::MessageLoop() {
 
 void MainDlg::LoadPlugins() {
     pluginCount = 0;
+    // A program started as administrator from a folder of downloads must not
+    // run the libraries that lie there.
+    char folder[MAX_PATH];
+    if (!PluginFolder(folder))
+        return;
+    char pattern[MAX_PATH + 8];
+    std::snprintf(pattern, sizeof pattern, "%s*.dll", folder);
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA("*.dll", &found);
+    HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
         return;
-
-    // Loaded from the file the scan found, never by a bare name that the
-    // loader might resolve to a library of the same name elsewhere.
-    char directory[MAX_PATH];
-    const DWORD length = GetCurrentDirectoryA(sizeof directory, directory);
-    const bool haveDirectory = length > 0 && length < sizeof directory;
 
     do {
         // The table is full: further libraries are not even loaded.
         if (pluginCount >= kMaxPlugins)
             break;
-        if (!haveDirectory || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
+        // Loaded from the file the scan found, never by a bare name that the
+        // loader might resolve to a library of the same name elsewhere.
         char path[MAX_PATH * 2];
-        const int written =
-            std::snprintf(path, sizeof path, "%s%s%s", directory,
-                          directory[length - 1] == '\\' ? "" : "\\", found.cFileName);
+        const int written = std::snprintf(path, sizeof path, "%s%s", folder, found.cFileName);
         if (written < 0 || static_cast<size_t>(written) >= sizeof path)
             continue;
 
@@ -236,8 +258,9 @@ void MainDlg::LoadPlugins() {
 
 void MainDlg::FillContext(int index) {
     const RECT tabRect = RectInClient(window, tab->GetHwnd());
-    const int32_t left = tabRect.left + 5, top = tabRect.top + 25;
-    const int32_t right = tabRect.right - 5, bottom = tabRect.bottom - 5;
+    const int32_t left = tabRect.left + kPageInsetLeft, top = tabRect.top + kPageInsetTop;
+    const int32_t right = tabRect.right - kPageInsetRight;
+    const int32_t bottom = tabRect.bottom - kPageInsetBottom;
     pageRect = {left, top, right - left, bottom - top};
 
     theContext.module =
@@ -395,7 +418,7 @@ INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
                 SendMessageA(page, WM_COMMAND, wParam, lParam);
         }
         return TRUE;
-    case WM_USER + 1: {
+    case WM_SELECT_DEVICE: {
         const int result =
             self ? self->SelectDevice(HIWORD(wParam) & 0xFF, LOWORD(wParam) & 0xFF) : 0;
         // A dialog's sender gets the stored result, not the procedure's return value.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "command/DeviceChannel.h"
+#include "host/MainWindow.h"
 #include "plugin/PluginInterface.h"
 #include "toolkit/ModelessDlg.h"
 #include "toolkit/StaticCtrl.h"
@@ -55,6 +56,8 @@ class MainDlg {
     void SaveSettings();
     int MessageLoop();
 
+    // Plug-ins are the libraries in the program's own folder, never in the
+    // working directory, whatever directory the program was started in.
     void LoadPlugins();
     // `index` is a slot, or -1 for a page of the host.
     void FillContext(int index);
@@ -79,5 +82,8 @@ class MainDlg {
 INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 inline MainDlg* theMainDlg = nullptr;
+// The folder plug-ins are looked for in: null for the program's own. Tests
+// name an empty folder of their own.
+inline const char* thePluginFolder = nullptr;
 // The record handed to plug-ins, refreshed by FillContext before each call.
 inline HDLL_Context theContext = {};

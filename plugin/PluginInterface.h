@@ -16,11 +16,16 @@ struct HDLL_Context {
     HWND statusLine;   // the host's status line
     int32_t left, top; // page rectangle, main window client coordinates
     int32_t width, height;
-    uint8_t adapter; // current drive
+    uint8_t adapter; // current drive; HDLL_NO_DRIVE: none (see below)
     uint8_t target;
     uint8_t reserved[2]; // always 0
 };
 #pragma pack(pop)
+
+// Never a host adapter number. In `adapter` it says that no CD/DVD drive is
+// selected: `target` is HDLL_NO_DRIVE too when the host found none, or the
+// index of the serial port chosen instead. A plug-in sends no command then.
+constexpr uint8_t HDLL_NO_DRIVE = 0xFF;
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(sizeof(HDLL_Context) == 36, "nine 32-bit words");

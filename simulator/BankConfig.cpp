@@ -196,6 +196,8 @@ int ParseDevice(Parser& p, const std::vector<std::string>& words, BankConfig& co
             ok = ParseText(p, key, value, drive.revision);
         else if (key == "latency")
             ok = ParseNumber(p, key, value, 600000, drive.latencyMs);
+        else if (key == "inquiry-length")
+            ok = ParseNumber(p, key, value, INQUIRY_DATA_SIZE, drive.inquiryLength);
         else if (key == "hang")
             ok = ParseHang(p, value, drive.hang);
         else if (cd && key == "protocols")

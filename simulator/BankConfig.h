@@ -21,6 +21,8 @@ enum : unsigned {
 
 constexpr int TARGETS_PER_ADAPTER = 8;
 constexpr int MAX_ADAPTERS = 16;
+// Bytes of the standard INQUIRY answer a device gives.
+constexpr int INQUIRY_DATA_SIZE = 96;
 
 struct DriveConfig {
     DriveKind kind = DriveKind::None;
@@ -30,6 +32,8 @@ struct DriveConfig {
     std::array<uint8_t, 4> revision{};
     unsigned protocols = 0;
     uint32_t latencyMs = 1;
+    // INQUIRY answers at most this many bytes, whatever was asked for.
+    uint32_t inquiryLength = INQUIRY_DATA_SIZE;
     uint32_t flashMs = 0;      // extra time a firmware transfer takes
     int unitAttentions = 0;    // START STOP UNIT answers before the first success
     bool notReady = false;     // TEST UNIT READY answers NOT READY

@@ -1,5 +1,7 @@
 #include "DriveBank.h"
 
+#include "BankState.h"
+
 #include "aspi/AspiPlatform.h"
 
 #include <algorithm>
@@ -23,18 +25,6 @@ std::string Hex(const uint8_t* bytes, size_t count, const char* separator) {
         out += two;
     }
     return out;
-}
-
-int Unhex(const std::string& text, uint8_t* out, size_t count) {
-    if (text.size() != count * 2)
-        return 0;
-    for (size_t i = 0; i < count; ++i) {
-        unsigned value;
-        if (std::sscanf(text.c_str() + 2 * i, "%2x", &value) != 1)
-            return 0;
-        out[i] = static_cast<uint8_t>(value);
-    }
-    return 1;
 }
 
 } // namespace
@@ -125,7 +115,7 @@ uint32_t DriveBank::DeviceType(aspi::SRB_GDEVBlock* srb) {
     VirtualDrive* drive = srb->SRB_Lun == 0 ? DriveAt(srb->SRB_HaId, srb->SRB_Target) : nullptr;
     if (!drive)
         return aspi::SS_NO_DEVICE;
-    srb->SRB_DeviceType = drive->config.kind == DriveKind::CdDrive ? 0x05 : 0x00;
+    srb->SRB_DeviceType = drive->DeviceType();
     return aspi::SS_COMP;
 }
 
@@ -188,6 +178,10 @@ void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& pos
     std::snprintf(head, sizeof head, "exec ha=%d target=%d dir=%s len=%u cdb=", p.adapter, p.target,
                   dir, static_cast<unsigned>(srb->SRB_BufLen));
     Record(head + Hex(srb->CDBByte, srb->SRB_CDBLen, " ") + tail);
+    if (srb->SRB_Flags & aspi::SRB_ENABLE_RESIDUAL_COUNT)
+        srb->SRB_BufLen = srb->SRB_BufLen > movedLength ? srb->SRB_BufLen - movedLength : 0;
+    // A probe (byte 9 = 01) changes nothing; any other vendor command that
+    // completed took a firmware, which the state file must keep.
     bool flashed = srb->CDBByte[0] == 0xCB && status == aspi::SS_COMP && srb->CDBByte[9] != 0x01;
     if (void* post = aspi::FinishRequest(srb, status))
         posts.emplace_back(post, srb);
@@ -316,25 +310,14 @@ void DriveBank::SetStatePath(const std::string& path) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         statePath = path;
-        std::ifstream file(path);
-        std::string line;
-        int number = 0;
-        while (std::getline(file, line)) {
-            ++number;
-            std::istringstream words(line);
-            int adapter = -1, target = -1;
-            std::string identity;
-            uint8_t bytes[28];
-            if (line.empty() || line[0] == '#')
-                continue;
-            if (!(words >> adapter >> target >> identity) || !Unhex(identity, bytes, 28)) {
-                problems.push_back("state file " + path + " line " + std::to_string(number) +
-                                   ": expected 'adapter target identity-hex'");
-                continue;
-            }
-            VirtualDrive* drive = DriveAt(adapter, target);
+        std::ifstream file(path, std::ios::binary);
+        std::stringstream text;
+        text << file.rdbuf();
+        for (const FlashedIdentity& record : ParseBankState(text.str(), path, problems)) {
+            VirtualDrive* drive = DriveAt(record.adapter, record.target);
             if (!drive || drive->config.kind != DriveKind::CdDrive)
                 continue; // the bank changed since; nothing to restore there
+            const uint8_t* bytes = record.identity.data();
             std::memcpy(drive->config.vendor.data(), bytes, 8);
             std::memcpy(drive->config.product.data(), bytes + 8, 16);
             std::memcpy(drive->config.revision.data(), bytes + 24, 4);
@@ -348,19 +331,23 @@ void DriveBank::SetStatePath(const std::string& path) {
 void DriveBank::SaveState() {
     if (statePath.empty())
         return;
-    std::string text = "# adapter target vendor+product+revision (hex), flashed identities\n";
+    std::vector<FlashedIdentity> records;
     for (int a = 0; a < adapterCount; ++a) {
         for (int t = 0; t < TARGETS_PER_ADAPTER; ++t) {
             VirtualDrive* drive = DriveAt(a, t);
             if (!drive || !drive->flashCount)
                 continue;
-            uint8_t bytes[28];
+            FlashedIdentity record;
+            record.adapter = a;
+            record.target = t;
+            uint8_t* bytes = record.identity.data();
             std::memcpy(bytes, drive->config.vendor.data(), 8);
             std::memcpy(bytes + 8, drive->config.product.data(), 16);
             std::memcpy(bytes + 24, drive->config.revision.data(), 4);
-            text += std::to_string(a) + " " + std::to_string(t) + " " + Hex(bytes, 28, "") + "\n";
+            records.push_back(record);
         }
     }
+    const std::string text = FormatBankState(records);
     // Written beside and renamed, so a crash never leaves half a file.
     std::string temporary = statePath + ".new";
     if (FILE* file = std::fopen(temporary.c_str(), "wb")) {

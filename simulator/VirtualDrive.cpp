@@ -68,6 +68,10 @@ bool IsTransfer(const uint8_t* cdb) {
 VirtualDrive::VirtualDrive(const DriveConfig& driveConfig)
     : config(driveConfig), unitAttentionsLeft(driveConfig.unitAttentions) {}
 
+uint8_t VirtualDrive::DeviceType() const {
+    return config.kind == DriveKind::CdDrive ? kCdRomDeviceType : DISK_DEVICE_TYPE;
+}
+
 bool VirtualDrive::Hangs(const uint8_t* cdb) const {
     return config.hang.test(cdb[0]) || (config.hangTransfer && IsTransfer(cdb)) ||
            (flashCount > 0 && config.hangAfterFlash.test(cdb[0]));
@@ -106,7 +110,7 @@ CommandResult VirtualDrive::Inquiry(const uint8_t* cdb, uint8_t* data, uint32_t 
         return WrongDirection();
     uint8_t answer[INQUIRY_DATA_SIZE] = {};
     bool cd = config.kind == DriveKind::CdDrive;
-    answer[0] = cd ? 0x05 : 0x00;
+    answer[0] = DeviceType();
     answer[1] = cd ? 0x80 : 0x00;
     answer[3] = 0x21;
     answer[4] = INQUIRY_DATA_SIZE - 5;
@@ -114,7 +118,7 @@ CommandResult VirtualDrive::Inquiry(const uint8_t* cdb, uint8_t* data, uint32_t 
     std::memcpy(answer + 16, config.product.data(), 16);
     std::memcpy(answer + 32, config.revision.data(), 4);
     CommandResult r;
-    r.bytesIn = std::min<uint32_t>({cdb[4], length, INQUIRY_DATA_SIZE});
+    r.bytesIn = std::min<uint32_t>({cdb[4], length, config.inquiryLength});
     if (r.bytesIn)
         std::memcpy(data, answer, r.bytesIn);
     return r;
@@ -166,6 +170,8 @@ CommandResult VirtualDrive::TakeFirmware(const uint8_t* cdb, const uint8_t* data
     image[0] = cdb[10];
     image[1] = cdb[11];
     std::memcpy(image + 2, data, IMAGE_SIZE - 2);
+    // Both sums are checked as a drive checks them, so that an image the
+    // plug-in sent wrong, or sums made from a cut image, fail here too.
     uint16_t halfSum = static_cast<uint16_t>(cdb[3] << 8 | cdb[4]);
     uint16_t checkSum = static_cast<uint16_t>(cdb[5] << 8 | cdb[6]);
     if (Sum16(image, IMAGE_SIZE / 2) != halfSum || Sum16(image, IMAGE_SIZE) != checkSum) {

@@ -4,13 +4,17 @@
 
 #include "BankConfig.h"
 
+#include "command/DeviceChannel.h"
+
 #include <array>
 #include <cstdint>
 
 namespace simulator {
 
 constexpr uint32_t IMAGE_SIZE = 65536;
-constexpr int INQUIRY_DATA_SIZE = 96;
+// Peripheral device type of a disk (direct access); a CD/DVD drive answers
+// kCdRomDeviceType.
+constexpr uint8_t DISK_DEVICE_TYPE = 0x00;
 
 struct CommandResult {
     uint8_t targetStatus = 0; // GOOD or CHECK CONDITION
@@ -22,6 +26,9 @@ struct CommandResult {
 
 class VirtualDrive {
   public:
+    // The device type its INQUIRY answer and the ASPI device-type request give.
+    uint8_t DeviceType() const;
+
     explicit VirtualDrive(const DriveConfig& config);
 
     // Commands that never complete, until a reset or abort.

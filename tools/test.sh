@@ -1,11 +1,65 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds both trees and runs every test: native
-# (plain, under AddressSanitizer + UBSan and under ThreadSanitizer) and
-# Windows (under Wine).
+# Installs what is missing, builds the trees and runs every test, stage by
+# stage: the format, native (plain, under AddressSanitizer + UBSan and under
+# ThreadSanitizer), fuzzing, Windows (under Wine), clang-tidy and shellcheck.
+# Prints the time of each stage; the last line is "N passed, N failed".
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
+
+# A stage is a function stage_<name> and its name in one of these lists:
+# the default run, or run only when named in --only.
+stages=(format shellcheck tidy native asan tsan fuzz win)
+extra_stages=()
+
+usage() {
+    cat <<EOF
+usage: bash tools/test.sh [--only STAGE[,STAGE]] [--skip STAGE[,STAGE]]
+
+Stages, in order: ${stages[*]}${extra_stages[*]:+ (and on request: ${extra_stages[*]})}.
+  --only LIST   run just these stages
+  --skip LIST   run every default stage but these
+CORVANE_JOBS (default 2) sets build and test parallelism; CORVANE_FUZZ_SECONDS
+the time of each fuzz target (default 8).
+EOF
+}
+
+known_stage() {
+    local s
+    for s in "${stages[@]}" "${extra_stages[@]}"; do [ "$s" = "$1" ] && return 0; done
+    return 1
+}
+
+in_list() { # name, comma-separated names
+    [[ ",$2," == *",$1,"* ]]
+}
+
+only=
+skip=
+while [ $# -gt 0 ]; do
+    case $1 in
+    --help | -h) usage; exit 0 ;;
+    --only | --skip) [ $# -ge 2 ] || { usage >&2; exit 2; }; declare "${1#--}=$2"; shift 2 ;;
+    --only=* | --skip=*) name=${1%%=*}; declare "${name#--}=${1#*=}"; shift ;;
+    *) usage >&2; exit 2 ;;
+    esac
+done
+for s in ${only//,/ } ${skip//,/ }; do
+    known_stage "$s" || { echo "test.sh: no stage '$s' (stages: ${stages[*]}${extra_stages[*]:+ ${extra_stages[*]}})" >&2; exit 2; }
+done
+
+selected=()
+for s in "${stages[@]}" "${extra_stages[@]}"; do
+    if [ -n "$only" ]; then
+        in_list "$s" "$only" || continue
+    else
+        in_list "$s" "$(IFS=,; echo "${extra_stages[*]}")" && continue
+    fi
+    in_list "$s" "$skip" && continue
+    selected+=("$s")
+done
+
 tools/deps.sh
 
 jobs=${CORVANE_JOBS:-2}
@@ -13,41 +67,40 @@ summary=()
 passed=0
 failed=0
 
+record() { # passed, failed, summary line
+    passed=$((passed + $1))
+    failed=$((failed + $2))
+    summary+=("$3")
+}
+
 cleanup() {
-    WINEPREFIX="$root/build/win/wineprefix" wineserver -k 2>/dev/null || true
-    [ -n "${corvane_xvfb_pid:-}" ] && kill "$corvane_xvfb_pid" 2>/dev/null || true
+    if [ -d "$root/build/win/wineprefix" ]; then
+        WINEPREFIX="$root/build/win/wineprefix" wineserver -k 2>/dev/null || true
+    fi
+    if [ -n "${corvane_xvfb_pid:-}" ]; then kill "$corvane_xvfb_pid" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
 
-# One virtual display for every Windows test of this run, ours alone unless
-# CORVANE_XVFB_DISPLAY names one.
-if [ -z "${DISPLAY:-}" ]; then
-    # shellcheck source=tools/xvfb.sh
-    source tools/xvfb.sh
-    corvane_start_xvfb
-fi
-
-# Every C++ source in the committed format.
-check_format() {
-    local bad
-    echo "== format (clang-format 14)"
-    bad=$(git ls-files '*.cpp' '*.h' | xargs clang-format-14 --dry-run 2>&1 | grep -Eo '^[^:]+\.(cpp|h)' | sort -u || true)
-    if [ -z "$bad" ]; then
-        passed=$((passed + 1))
-        summary+=("format: clean")
-    else
-        printf 'not formatted: %s\n' $bad
-        failed=$((failed + 1))
-        summary+=("format: $(wc -w <<<"$bad") files not formatted (clang-format-14 -i)")
-    fi
-}
-
+# A tree is configured when its options change (or it has none yet); the
+# build itself reconfigures when a CMakeLists changes. ccache, when there,
+# compiles every tree.
 configure_and_build() { # tree, cmake options...
-    local tree=$1
+    local tree=$1 dir=build/$1 stamp wanted status
     shift
-    cmake -S . -B "build/$tree" -G Ninja --no-warn-unused-cli "$@" >/dev/null
-    cmake --build "build/$tree" -j "$jobs" | grep -v '^\[' || true
-    [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "build of $tree failed" >&2; exit 1; }
+    if command -v ccache >/dev/null; then
+        set -- "$@" -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+    fi
+    stamp=$dir/.corvane-options
+    wanted=$(printf '%s\n' "$@")
+    if [ ! -f "$dir/build.ninja" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
+        cmake -S . -B "$dir" -G Ninja --no-warn-unused-cli "$@" >/dev/null
+        echo "$wanted" >"$stamp"
+    fi
+    set +e
+    cmake --build "$dir" -j "$jobs" | grep -v -e '^\[' -e '^ninja: no work to do'
+    status=${PIPESTATUS[0]}
+    set -e
+    [ "$status" -eq 0 ] || { echo "build of $tree failed" >&2; return 1; }
 }
 
 # Counts come from CTest's JUnit file, not from its text; a failing program
@@ -56,7 +109,6 @@ run_tests() { # tree
     local tree=$1 dir status p f
     dir="$root/build/$tree"
     rm -rf "$dir/test-reports" "$dir/junit.xml"
-    echo "== tests: $tree"
     set +e
     ctest --test-dir "$dir" -j "$jobs" --output-junit "$dir/junit.xml" >"$dir/ctest.log" 2>&1
     status=$?
@@ -68,54 +120,141 @@ run_tests() { # tree
         tail -20 "$dir/ctest.log"
         f=1
     fi
-    passed=$((passed + p))
-    failed=$((failed + f))
-    summary+=("$tree: $p of $((p + f)) test programs passed")
+    record "$p" "$f" "$tree: $p of $((p + f)) test programs passed"
 }
 
-# Every fuzz_<name> target of the fuzz tree, its corpus in tests/fuzz/corpus/<name>.
-run_fuzz() {
-    local seconds=${CORVANE_FUZZ_SECONDS:-20} work target name ok=0 total=0
+# A tree that does not build counts as one failure and its tests are not run.
+build_and_test() { # tree, cmake options...
+    local tree=$1
+    if configure_and_build "$@"; then
+        run_tests "$tree"
+    else
+        record 0 1 "$tree: the build failed"
+    fi
+}
+
+# Every C++ source in the committed format.
+stage_format() {
+    local bad
+    bad=$(git ls-files '*.cpp' '*.h' | xargs clang-format-14 --dry-run 2>&1 | grep -Eo '^[^:]+\.(cpp|h)' | sort -u || true)
+    if [ -z "$bad" ]; then
+        record 1 0 "format: clean"
+    else
+        mapfile -t bad_files <<<"$bad"
+        printf 'not formatted: %s\n' "${bad_files[@]}"
+        record 0 1 "format: $(wc -w <<<"$bad") files not formatted (clang-format-14 -i)"
+    fi
+}
+
+# Every committed shell script: *.sh and any other file with a bash or sh #! line.
+stage_shellcheck() {
+    local scripts
+    mapfile -t scripts < <({ git ls-files '*.sh'; git grep -lIE '^#!.*\b(ba)?sh$' -- ':!*.sh'; } | sort -u)
+    if shellcheck -x "${scripts[@]}"; then
+        record 1 0 "shellcheck: ${#scripts[@]} scripts clean"
+    else
+        record 0 1 "shellcheck: findings in the scripts above"
+    fi
+}
+
+# clang-tidy on the portable code (.clang-tidy): a tree that compiles it with
+# the checks, so a second run looks again only at what changed.
+stage_tidy() {
+    # A change of the checks is no change ninja sees: look at everything again.
+    if ! cmp -s .clang-tidy build/tidy/.clang-tidy.used && [ -f build/tidy/build.ninja ]; then
+        cmake --build build/tidy --target clean >/dev/null
+    fi
+    if configure_and_build tidy -DCMAKE_BUILD_TYPE=Debug -DCORVANE_TIDY=ON; then
+        cp .clang-tidy build/tidy/.clang-tidy.used
+        record 1 0 "tidy: clean"
+    else
+        record 0 1 "tidy: findings above (.clang-tidy)"
+    fi
+}
+
+stage_native() {
+    build_and_test native -DCMAKE_BUILD_TYPE=Debug
+}
+
+stage_asan() {
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        build_and_test native-asan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON
+}
+
+stage_tsan() {
+    TSAN_OPTIONS=halt_on_error=1 build_and_test native-tsan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_TSAN=ON
+}
+
+# Every fuzz_<name> target of the fuzz tree, its corpus in
+# tests/fuzz/corpus/<name>, CORVANE_JOBS of them at a time.
+fuzz_one() { # target, seconds, work folder
+    local target=$1 seconds=$2 work=$3 name corpus=()
+    name=${target##*/fuzz_}
+    mkdir -p "$work/$name"
+    [ -d "tests/fuzz/corpus/$name" ] && corpus=("tests/fuzz/corpus/$name")
+    if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        "$target" -max_total_time="$seconds" -timeout=10 \
+        -artifact_prefix="$work/$name-" -print_final_stats=0 \
+        "$work/$name" "${corpus[@]}" \
+        >"$work/$name.log" 2>&1; then
+        echo "fuzz_$name: $(grep -Eo 'Done [0-9]+ runs' "$work/$name.log" | tail -1), clean"
+    else
+        tail -40 "$work/$name.log"
+        echo "fuzz_$name FAILED" >&2
+        return 1
+    fi
+}
+
+stage_fuzz() {
+    local seconds=${CORVANE_FUZZ_SECONDS:-8} work target ok=0 total=0 pids=() pid
+    configure_and_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+        -DCMAKE_CXX_COMPILER=clang++ -DCORVANE_FUZZ=ON || { record 0 1 "fuzz: the build failed"; return; }
     work=$(mktemp -d)
-    echo "== fuzz (${seconds} s each)"
+    echo "(${seconds} s each, $jobs at a time)"
     for target in build/fuzz/tests/fuzz/fuzz_*; do
-        [ -f "$target" ] && [ -x "$target" ] || continue
-        name=${target##*/fuzz_}
+        { [ -f "$target" ] && [ -x "$target" ]; } || continue
         total=$((total + 1))
-        mkdir -p "$work/$name"
-        if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-            "$target" -max_total_time="$seconds" -timeout=10 \
-            -artifact_prefix="$work/" -print_final_stats=0 \
-            "$work/$name" $([ -d "tests/fuzz/corpus/$name" ] && echo "tests/fuzz/corpus/$name") \
-            >"$work/$name.log" 2>&1; then
-            ok=$((ok + 1))
-            echo "fuzz_$name: $(grep -Eo 'Done [0-9]+ runs' "$work/$name.log" | tail -1), clean"
-        else
-            tail -40 "$work/$name.log"
-            echo "fuzz_$name FAILED" >&2
+        fuzz_one "$target" "$seconds" "$work" &
+        pids+=($!)
+        if [ ${#pids[@]} -ge "$jobs" ]; then
+            for pid in "${pids[@]}"; do wait "$pid" && ok=$((ok + 1)); done
+            pids=()
         fi
     done
+    for pid in "${pids[@]}"; do wait "$pid" && ok=$((ok + 1)); done
     rm -rf "$work"
     [ "$total" -gt 0 ] || { echo "no fuzz targets built" >&2; total=1; }
-    passed=$((passed + ok))
-    failed=$((failed + total - ok))
-    summary+=("fuzz: $ok of $total fuzz targets ran clean")
+    record "$ok" $((total - ok)) "fuzz: $ok of $total fuzz targets ran clean"
 }
 
-check_format
-configure_and_build native -DCMAKE_BUILD_TYPE=Debug
-run_tests native
-configure_and_build native-asan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_tests native-asan
-configure_and_build native-tsan -DCMAKE_BUILD_TYPE=Debug -DCORVANE_TSAN=ON
-TSAN_OPTIONS=halt_on_error=1 run_tests native-tsan
-configure_and_build fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-    -DCMAKE_CXX_COMPILER=clang++ -DCORVANE_FUZZ=ON
-run_fuzz
-configure_and_build win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
-run_tests win
+stage_win() {
+    # One virtual display for every Windows test of this run, ours alone
+    # unless CORVANE_XVFB_DISPLAY names one.
+    if [ -z "${DISPLAY:-}" ]; then
+        # shellcheck source=tools/xvfb.sh
+        source tools/xvfb.sh
+        corvane_start_xvfb
+    fi
+    build_and_test win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
+}
+
+now() { date +%s.%N; }
+seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
+
+start=$(now)
+for s in "${selected[@]}"; do
+    echo "== $s"
+    begun=$(now)
+    before=${#summary[@]}
+    "stage_$s"
+    took=$(seconds_since "$begun")
+    echo "-- $s: $took s"
+    # The stage's own summary lines get its time.
+    for ((i = before; i < ${#summary[@]}; i++)); do summary[i]="${summary[i]} ($took s)"; done
+done
 
 echo "== summary"
 printf '%s\n' "${summary[@]}"
+echo "total: $(seconds_since "$start") s"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

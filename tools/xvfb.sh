@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced: starts a virtual X display and exports DISPLAY. With
 # CORVANE_XVFB_DISPLAY the display has that number (an Xvfb already answering
 # there is used as it is); without it, Xvfb picks a free number, so that two

@@ -3,6 +3,9 @@
 // its windows, the calls its plug-ins received and the settings it wrote.
 #include "HostProcess.h"
 
+#include "host/MainWindow.h"
+#include "plugin/PluginInterface.h"
+
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
@@ -139,10 +142,10 @@ TEST_F(HostTest, FullModeSession) {
         EXPECT_EQ(call.main, reinterpret_cast<uintptr_t>(host.window));
         EXPECT_EQ(call.tab, reinterpret_cast<uintptr_t>(tabs));
         EXPECT_EQ(call.status, reinterpret_cast<uintptr_t>(host.Child(kStatus)));
-        EXPECT_EQ(call.left, tabRect.left + 5);
-        EXPECT_EQ(call.top, tabRect.top + 25);
-        EXPECT_EQ(call.width, tabRect.right - tabRect.left - 10);
-        EXPECT_EQ(call.height, tabRect.bottom - tabRect.top - 30);
+        EXPECT_EQ(call.left, tabRect.left + kPageInsetLeft);
+        EXPECT_EQ(call.top, tabRect.top + kPageInsetTop);
+        EXPECT_EQ(call.width, tabRect.right - tabRect.left - kPageInsetLeft - kPageInsetRight);
+        EXPECT_EQ(call.height, tabRect.bottom - tabRect.top - kPageInsetTop - kPageInsetBottom);
         EXPECT_EQ(call.adapter * 256 + call.target, 0u); // entry 0 of the default bank
         EXPECT_EQ(call.reserved0 + call.reserved1, 0u);
         EXPECT_EQ(call.icon, 108);
@@ -179,8 +182,8 @@ TEST_F(HostTest, FullModeSession) {
     EXPECT_EQ(SendMessageA(list, LVM_GETCOLUMNWIDTH, 2, 0), 150);
 
     // The drive from outside: the sender hears whether it is in the table.
-    EXPECT_EQ(SendMessageA(host.window, WM_USER + 1, MAKEWPARAM(7, 3), 0), 0);
-    EXPECT_EQ(SendMessageA(host.window, WM_USER + 1, MAKEWPARAM(0, 1), 0),
+    EXPECT_EQ(SendMessageA(host.window, WM_SELECT_DEVICE, MAKEWPARAM(7, 3), 0), 0);
+    EXPECT_EQ(SendMessageA(host.window, WM_SELECT_DEVICE, MAKEWPARAM(0, 1), 0),
               1); // adapter high, target low
 
     // Taller by 40: tab control and page grow, the status line moves down.
@@ -363,15 +366,15 @@ TEST_F(HostTest, ComPortsAndThirtyPlugins) {
     }
 }
 
-// A plug-in is loaded from the file the scan found in the working directory,
-// even when a library of that name sits beside the program, where the loader
-// would look first for a bare name.
-TEST_F(HostTest, PluginLoadedFromTheWorkingDirectory) {
-    HostProcess host("Flasher.exe", {{"Alpha.dll", "Alpha.dll"}}, "",
-                     {{"NotAPlugin.dll", "Alpha.dll"}});
+// Plug-ins come from the program's own folder: a library in the directory
+// the program was started in is never loaded, nor one of the same name as a
+// plug-in beside the program.
+TEST_F(HostTest, PluginsComeFromTheProgramsFolderOnly) {
+    HostProcess host("Flasher.exe", {{"Alpha.dll", "Alpha.dll"}, {"Alpha.dll", "Beta.dll"}}, "",
+                     {{"Beta.dll", "Beta.dll"}});
     ASSERT_TRUE(host.Start());
-    EXPECT_EQ(Tabs(host), (std::vector<std::string>{"Alpha", "Infomation"}));
-    EXPECT_EQ(Sequence(Parse(host.Calls())), "Alpha.dll:create Alpha.dll:open");
+    EXPECT_EQ(Tabs(host), (std::vector<std::string>{"Beta", "Infomation"}));
+    EXPECT_EQ(Sequence(Parse(host.Calls())), "Beta.dll:create Beta.dll:open");
     EXPECT_EQ(host.Close(true), 0u);
 }
 
@@ -384,10 +387,30 @@ TEST_F(HostTest, EmptyDeviceTable) {
     EXPECT_EQ(e2e::Text(host.Child(kStatus)), "Select Device...");
     EXPECT_EQ(host.ListRows(host.PageItem(kList)), 0);
     EXPECT_EQ(e2e::Text(host.PageItem(kLine)), "No device found");
-    EXPECT_EQ(SendMessageA(host.window, WM_USER + 1, 0, 0), 0);
+    EXPECT_EQ(SendMessageA(host.window, WM_SELECT_DEVICE, 0, 0), 0);
     EXPECT_EQ(host.Close(true), 0u);
-    DWORD value = 9;
-    EXPECT_TRUE(settings::GetDword("Adapter", &value) && value == 0);
+    DWORD adapter = 9, target = 9;
+    EXPECT_TRUE(settings::GetDword("Adapter", &adapter) && adapter == HDLL_NO_DRIVE);
+    EXPECT_TRUE(settings::GetDword("Target", &target) && target == HDLL_NO_DRIVE);
+}
+
+// A disk alone at 0:0: no drive is selected, and every plug-in call says so,
+// never naming the disk.
+TEST_F(HostTest, NoDriveIsNamedToPlugins) {
+    HostProcess host("Flasher.exe", {{"Alpha.dll", "Alpha.dll"}}, "adapter\ndisk 0\n");
+    ASSERT_TRUE(host.Start());
+    host.ClickTab(1);
+    EXPECT_EQ(host.ListRows(host.PageItem(kList)), 0);
+    host.ClickTab(0);
+    const std::vector<Call> calls = Parse(host.Calls());
+    EXPECT_EQ(Sequence(calls), "Alpha.dll:create Alpha.dll:open Alpha.dll:close Alpha.dll:open");
+    for (const Call& call : calls) {
+        if (call.what != "close") {
+            EXPECT_EQ(call.adapter * 256 + call.target, HDLL_NO_DRIVE * 256u + HDLL_NO_DRIVE)
+                << call.what;
+        }
+    }
+    EXPECT_EQ(host.Close(true), 0u);
 }
 
 } // namespace

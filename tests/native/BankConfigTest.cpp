@@ -1,4 +1,5 @@
 #include "simulator/BankConfig.h"
+#include "simulator/BankState.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -31,7 +32,7 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
                      "fail-transfer=3/0C/00 hang=12,cb hang-after-flash=12   # trailing comment\n"
                      "\n"
                      "adapter\n"
-                     "disk 7 product=\"BIG # DISK\"\n"
+                     "disk 7 product=\"BIG # DISK\" inquiry-length=5\n"
                      "drive 6 hang-transfer\n",
                      config, error))
         << error;
@@ -59,6 +60,8 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
     EXPECT_EQ(DriveKind::None, config.adapters[0][1].kind);
     EXPECT_EQ(DriveKind::Disk, config.adapters[1][7].kind);
     EXPECT_EQ("BIG # DISK      ", Text(config.adapters[1][7].product));
+    EXPECT_EQ(5u, config.adapters[1][7].inquiryLength);
+    EXPECT_EQ(96u, d.inquiryLength) << "the whole answer unless told";
 }
 
 TEST(BankConfig, ErrorsNameTheLineAndLeaveNoHalfBank) {
@@ -78,6 +81,7 @@ TEST(BankConfig, ErrorsNameTheLineAndLeaveNoHalfBank) {
         {"adapter\ndrive 0 fail-transfer=13/00/00\n", "line 2: fail-transfer needs sense"},
         {"adapter\ndisk 0 protocols=2.0\n", "line 2: unknown key 'protocols' for disk"},
         {"adapter\ndrive 0 hang=XYZ\n", "line 2: hang needs hexadecimal opcodes"},
+        {"adapter\ndrive 0 inquiry-length=97\n", "line 2: inquiry-length is at most 96"},
         {"adapter\ndisk 0 hang-transfer\n", "line 2: expected key=value, not 'hang-transfer'"},
         {"adapter x\n", "line 1: 'adapter' takes nothing after it"},
         {"bogus\n", "line 1: unknown statement 'bogus'"},
@@ -129,4 +133,31 @@ TEST(BankConfig, DefaultBankShowsEveryKindOfDevice) {
     EXPECT_EQ(PROTOCOL_20 | PROTOCOL_21 | PROTOCOL_22, protocols);
     EXPECT_EQ(1, noProbe);
     EXPECT_EQ(1, disks);
+}
+
+TEST(BankState, ReadsRecordsNamesTheOtherLinesAndWritesThemBack) {
+    const std::string identity = "QV      NEW PRODUCT     9.99";
+    std::string hex;
+    for (char c : identity) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", static_cast<unsigned char>(c));
+        hex += two;
+    }
+    std::vector<std::string> problems;
+    const std::vector<FlashedIdentity> records = ParseBankState(
+        "# flashed\n\n0 1 " + hex + "\nx y z\n2 3 ABC\n1 7 " + hex + "\r\n", "s.txt", problems);
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ(1, records[1].adapter);
+    EXPECT_EQ(7, records[1].target);
+    EXPECT_EQ(identity, std::string(records[0].identity.begin(), records[0].identity.end()));
+    ASSERT_EQ(2u, problems.size());
+    EXPECT_EQ(0u, problems[0].find("state file s.txt line 4: ")) << problems[0];
+    EXPECT_EQ(0u, problems[1].find("state file s.txt line 5: ")) << problems[1];
+
+    std::vector<std::string> none;
+    const std::vector<FlashedIdentity> again =
+        ParseBankState(FormatBankState(records), "s.txt", none);
+    EXPECT_TRUE(none.empty());
+    ASSERT_EQ(2u, again.size());
+    EXPECT_EQ(records[1].identity, again[1].identity);
 }

@@ -16,11 +16,25 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 using namespace aspi;
+
+// Allocations without exceptions of this size fail while it is not 0: the
+// channel's request record is the one object of its size it makes so.
+std::atomic<size_t> failingAllocationSize{0};
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    if (size == failingAllocationSize.load())
+        return nullptr;
+    try {
+        return ::operator new(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 namespace {
 
@@ -60,7 +74,7 @@ struct FakeLayer {
     static FakeLayer* current;
 
     uint32_t info = MakeSupportInfo(SS_COMP, 1);
-    std::vector<uint8_t> answer = InquiryAnswer(5); // a CD/DVD drive's identity
+    std::vector<uint8_t> answer = InquiryAnswer(kCdRomDeviceType);
     uint8_t status = SS_COMP;
     uint8_t sense[SENSE_LEN] = {};
     int delayMs = 0;          // completes from another thread after this long
@@ -221,6 +235,53 @@ TEST_P(DeviceChannelTest, NoAdapters) {
     EXPECT_EQ(0, bank.Executed());
 }
 
+TEST_P(DeviceChannelTest, NoDriveFoundLeavesNoSelection) {
+    Bank bank("adapter\ndisk 0 latency=0\n");
+    DeviceChannel channel(1024, GetParam());
+    channel.ScanDevices();
+    EXPECT_EQ(0, channel.deviceCount);
+    EXPECT_EQ(DeviceChannel::kNoAdapter, channel.GetAdapter()) << "never 0:0, the disk";
+    EXPECT_EQ(DeviceChannel::kNoTarget, channel.GetTarget());
+    EXPECT_EQ(-1, channel.FindSelectedDevice());
+    EXPECT_EQ(0, CompileAndExecute(channel, "0 0 0 0 0 0"));
+    EXPECT_EQ(1, bank.Executed()) << "the scan's INQUIRY of the disk, nothing after";
+}
+
+TEST_P(DeviceChannelTest, ShortInquiryAnswerIsNoIdentity) {
+    Bank bank("adapter\n"
+              "drive 0 vendor=WHOLE latency=0\n"
+              "drive 1 vendor=FIVE inquiry-length=5 latency=0\n"
+              "drive 2 vendor=NONE inquiry-length=0 latency=0\n"
+              "drive 3 vendor=LAST inquiry-length=36 latency=0\n");
+    DeviceChannel channel(1024, GetParam());
+    char model[25], version[5];
+    channel.ReadInquiryText(model, version);
+    EXPECT_STREQ("                        ", model) << "a fresh channel has no identity";
+
+    channel.ScanDevices();
+    ASSERT_EQ(2, channel.deviceCount) << "neither the short nor the empty answer";
+    EXPECT_EQ(0, channel.devices[0].target);
+    EXPECT_EQ(3, channel.devices[1].target);
+    EXPECT_EQ("LAST", Model(channel.devices[1]).substr(0, 4));
+
+    const struct {
+        uint8_t target;
+        uint32_t received;
+        const char* model;
+    } cases[] = {{0, 46, "WHOLE   CD-ROM          "},
+                 {1, 5, "                        "},
+                 {0, 46, "WHOLE   CD-ROM          "},
+                 {2, 46, "                        "}}; // no count from an empty answer
+    for (const auto& c : cases) {
+        channel.SetTarget(c.target);
+        EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 d'46 /R46"));
+        EXPECT_EQ(c.received, channel.bytesReceived) << int(c.target);
+        channel.ReadInquiryText(model, version);
+        EXPECT_STREQ(c.model, model) << "nothing of the answer before, " << int(c.target);
+    }
+    EXPECT_EQ(0, channel.buffer[0]) << "the empty answer left the buffer cleared";
+}
+
 TEST_P(DeviceChannelTest, ScanListsEightOfNineDrivesInAdapterThenTargetOrder) {
     Bank bank("adapter\n"
               "drive 0 product=\"A0\" latency=0\n"
@@ -254,12 +315,12 @@ TEST_P(DeviceChannelTest, ScanListsEightOfNineDrivesInAdapterThenTargetOrder) {
 }
 
 TEST_P(DeviceChannelTest, OnlyFirstByteFiveIsListed) {
-    for (uint8_t first : {uint8_t{0x00}, uint8_t{0x7F}, uint8_t{0x25}, uint8_t{0x05}}) {
+    for (uint8_t first : {uint8_t{0x00}, uint8_t{0x7F}, uint8_t{0x25}, kCdRomDeviceType}) {
         FakeLayer fake;
         fake.answer = InquiryAnswer(first);
         DeviceChannel channel(1024, GetParam());
         channel.ScanDevices();
-        EXPECT_EQ(first == 5 ? 8 : 0, channel.deviceCount) << int(first);
+        EXPECT_EQ(first == kCdRomDeviceType ? 8 : 0, channel.deviceCount) << int(first);
         EXPECT_EQ(8, fake.sent.load()) << "targets 0 to 7 of the one adapter";
     }
 }
@@ -276,6 +337,7 @@ TEST_P(DeviceChannelTest, IdentityWithNulBytesShowsSpaces) {
     EXPECT_STREQ("1  2", channel.devices[0].version);
     EXPECT_EQ(4, channel.GetTarget());
 
+    ASSERT_EQ(1, channel.Execute()) << "the scan's INQUIRY, again";
     char model[10], version[3];
     channel.ReadInquiryText(model, version);
     EXPECT_STREQ("AB      D", model) << "cut to the room the caller has";
@@ -301,7 +363,8 @@ TEST_P(DeviceChannelTest, InquiryTextCompilesAndExecutes) {
     // A compiled command runs again without compiling.
     EXPECT_EQ(1, channel.Execute());
     EXPECT_EQ(2, bank.Executed());
-    EXPECT_EQ(SRB_EVENT_NOTIFY | SRB_DIR_IN, channel.request->SRB_Flags);
+    EXPECT_EQ(SRB_EVENT_NOTIFY | SRB_ENABLE_RESIDUAL_COUNT | SRB_DIR_IN,
+              channel.request->SRB_Flags);
     EXPECT_EQ(14, channel.request->SRB_SenseLen);
     EXPECT_EQ(12, channel.request->SRB_CDBLen);
     uint8_t* data = channel.request->SRB_BufPointer; // a packed field: no reference to it
@@ -375,7 +438,7 @@ TEST_P(DeviceChannelTest, LateCompletionNeverReachesTheNextCommand) {
         << "Execute returns only once the layer has let go of the request";
 
     fake.delayMs = 0;
-    fake.answer = InquiryAnswer(5);
+    fake.answer = InquiryAnswer(kCdRomDeviceType);
     std::memset(channel.buffer, 0, 36);
     EXPECT_EQ(1, channel.Execute());
     EXPECT_EQ(5, channel.buffer[0]);
@@ -408,6 +471,27 @@ TEST_P(DeviceChannelTest, RequestNeverGivenBackIsSetAsideAndTheChannelGoesOn) {
     channel.reset();
     fake.Complete(fake.held);
     EXPECT_EQ(0, std::memcmp(firstBuffer + 8, "FAKE", 4));
+}
+
+TEST_P(DeviceChannelTest, NoRecordAfterAFailedAllocationIsNeverRead) {
+    FastTicks fast;
+    FakeLayer fake;
+    fake.never = true;
+    DeviceChannel channel(1024, GetParam());
+    CompileCommand(channel, "0 0 0 0 0 0");
+    channel.timeout = 20;
+    failingAllocationSize = sizeof(SRB_ExecSCSICmd);
+    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(0, channel.Execute()) << "still no record to send";
+    failingAllocationSize = 0;
+    ASSERT_EQ(nullptr, channel.request);
+    const uint8_t key = channel.senseKey;
+    channel.ReadSense();
+    EXPECT_EQ(key, channel.senseKey);
+
+    fake.never = false;
+    EXPECT_EQ(1, channel.Execute()) << "a record made again once memory is there";
+    EXPECT_NE(nullptr, channel.request);
 }
 
 TEST_P(DeviceChannelTest, ScanWithAHungTargetListsEveryOtherDrive) {
@@ -510,7 +594,8 @@ TEST(DeviceChannelPolling, PollsOnWindows95And98) {
     DeviceChannel channel(65545, ChannelUser::Plugin);
     EXPECT_EQ(1, channel.pollMode);
     EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 d'46 /R46"));
-    EXPECT_EQ(SRB_DIR_IN, channel.request->SRB_Flags) << "no event notification";
+    EXPECT_EQ(SRB_ENABLE_RESIDUAL_COUNT | SRB_DIR_IN, channel.request->SRB_Flags)
+        << "no event notification";
     EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "QV", 2));
     ExpectNotReadyAtTarget3(channel);
 }
@@ -575,6 +660,7 @@ TEST(DeviceChannelPolling, OnlyThePluginPollsAndOnlyOnWindows95And98) {
         DeviceChannel channel(1024, c.user);
         EXPECT_EQ(c.polls, channel.pollMode);
         EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 24 /R36"));
-        EXPECT_EQ(SRB_EVENT_NOTIFY | SRB_DIR_IN, channel.request->SRB_Flags);
+        EXPECT_EQ(SRB_EVENT_NOTIFY | SRB_ENABLE_RESIDUAL_COUNT | SRB_DIR_IN,
+                  channel.request->SRB_Flags);
     }
 }

@@ -85,6 +85,27 @@ TEST(DriveBank, ExecuteCompletesLaterWithDataStatusAndEvent) {
     EXPECT_EQ(0, bank->PendingCount());
 }
 
+TEST(DriveBank, ResidualCountIsTheBytesNotMovedWhenAskedFor) {
+    std::unique_ptr<DriveBank> bank(NewBank("adapter\n"
+                                            "drive 0 latency=0\n"
+                                            "drive 1 latency=0 inquiry-length=5\n"));
+    const struct {
+        int target;
+        uint8_t flags;
+        uint32_t bufLen; // after completion, of the 128 the request gives
+    } cases[] = {{0, SRB_DIR_IN | SRB_ENABLE_RESIDUAL_COUNT, 128 - 36},
+                 {1, SRB_DIR_IN | SRB_ENABLE_RESIDUAL_COUNT, 128 - 5},
+                 {1, SRB_DIR_IN, 128}};
+    for (const auto& c : cases) {
+        Request r(0, c.target, {0x12, 0, 0, 0, 36}, c.flags);
+        bank->SendCommand(&r.srb);
+        ASSERT_EQ(1, WaitCompletionEvent(r.event, 5000));
+        EXPECT_EQ(SS_COMP, r.Status());
+        EXPECT_EQ(c.bufLen, r.srb.SRB_BufLen) << c.target << " " << int(c.flags);
+        EXPECT_EQ(0, r.data[c.target ? 5 : 36]) << "nothing past the answer";
+    }
+}
+
 TEST(DriveBank, CheckConditionCarriesSenseAndNoEventUnlessAsked) {
     std::unique_ptr<DriveBank> bank(NewBank(TwoDrives));
     Request r(0, 1, {0x1B, 0, 0, 0, 2}, 0, false);

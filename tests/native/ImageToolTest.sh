@@ -8,7 +8,7 @@ tool=$1
 runner=${2:-}
 work=$(mktemp -d "${TMPDIR:-/tmp}/image-tool-$$-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-cd "$work"
+cd "$work" || exit 1
 # The Wine runner starts a program in its own directory: run a copy from here.
 if [ -n "$runner" ]; then
     cp "$tool" "$work/"

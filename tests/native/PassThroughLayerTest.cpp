@@ -198,7 +198,7 @@ TEST(PassThroughLayer, NoDeviceReadsAsNoHostAdaptersWithAReason) {
         EXPECT_EQ(MakeSupportInfo(SS_NO_ADAPTERS, 0), GetASPI32SupportInfo());
         EXPECT_STREQ(c.reason, in.layer->Reason());
         DeviceChannel channel(1024, ChannelUser::Host);
-        EXPECT_EQ(0, channel.adapterCount);
+        EXPECT_EQ(0, channel.GetAdapterCount());
         char text[kLayerTextSize];
         in.layer->Describe(text, sizeof text);
         EXPECT_NE(nullptr, std::strstr(text, c.reason));

@@ -78,7 +78,7 @@ TEST(VirtualDrive, InquiryHonoursAllocationAndBufferLength) {
     CommandResult r = drive.Execute(Cdb{0x12, 0, 0, 0, 46}.b, data, sizeof data, aspi::SRB_DIR_IN);
     EXPECT_EQ("good", Sense(r));
     EXPECT_EQ(46u, r.bytesIn);
-    EXPECT_EQ(0x05, data[0]);
+    EXPECT_EQ(kCdRomDeviceType, data[0]);
     EXPECT_EQ(0x80, data[1]);
     EXPECT_EQ(0, std::memcmp(data + 8, "QV\0\0    OLD MODEL       1.00", 28));
     EXPECT_EQ(0xEE, data[46]) << "nothing past the allocation length";

@@ -75,7 +75,8 @@ TEST_P(DeviceChannelWin, WaitsAsTheSystemRequires) {
     ASSERT_EQ(1, channel.Execute());
     int polls = GetParam() == ChannelUser::Plugin && aspi::IsWindows95Or98();
     EXPECT_EQ(polls, channel.pollMode);
-    EXPECT_EQ(polls ? aspi::SRB_DIR_IN : aspi::SRB_EVENT_NOTIFY | aspi::SRB_DIR_IN,
+    EXPECT_EQ(aspi::SRB_ENABLE_RESIDUAL_COUNT | aspi::SRB_DIR_IN |
+                  (polls ? 0 : aspi::SRB_EVENT_NOTIFY),
               channel.request->SRB_Flags);
 }
 

@@ -89,12 +89,12 @@ TEST(MainDlgStartUp, NoWindowEndsBeforeTheLoop) {
 // What the next test changes in the process, all undone at its end: the ASPI
 // layer (none answers, so the pass-through over these device calls),
 // HKEY_CURRENT_USER (a key of the test's own stands in for it), and the
-// current directory (an empty one, so the host finds no plug-in).
+// plug-in folder (an empty one, so the host finds no plug-in).
 struct HostSurroundings {
     const std::string own = "SOFTWARE\\CorvaneTest\\" + std::to_string(GetCurrentProcessId());
     std::string empty;
     HKEY root = nullptr;
-    char before[MAX_PATH] = "";
+    bool ready = false;
 
     explicit HostSurroundings(const aspi::DeviceCalls* calls) {
         aspi::RebindLayer("CORVANE-NO-SUCH-ASPI.DLL", calls);
@@ -106,14 +106,13 @@ struct HostSurroundings {
         GetTempPathA(sizeof temp, temp);
         empty = temp + own.substr(own.rfind('\\') + 1) + "-no-plugins";
         CreateDirectoryA(empty.c_str(), nullptr);
-        GetCurrentDirectoryA(sizeof before, before);
-        SetCurrentDirectoryA(empty.c_str());
+        thePluginFolder = empty.c_str();
+        ready = true;
     }
     ~HostSurroundings() {
         MSG quit; // the main window's end posts one
         PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-        if (before[0])
-            SetCurrentDirectoryA(before);
+        thePluginFolder = nullptr;
         RemoveDirectoryA(empty.c_str());
         RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
         if (root) {
@@ -138,10 +137,9 @@ TEST(MainDlgDevices, ListsAndCommandsFakeDrivesThroughThePassThrough) {
     fakes.Add(2, 2, 0, 3, 0, third);
     const aspi::DeviceCalls calls = fakes.Calls();
     HostSurroundings host(&calls);
-    ASSERT_TRUE(host.before[0]) << "no key of the test's own";
+    ASSERT_TRUE(host.ready) << "no key of the test's own";
     {
         MainDlg main(GetModuleHandleA(nullptr), IDD_MAIN, MainDlgProc, SW_HIDE);
-        SetCurrentDirectoryA(host.before);
         char codeName[32] = "";
         DWORD size = sizeof codeName;
         EXPECT_EQ(ERROR_SUCCESS, RegGetValueA(host.root, "SOFTWARE\\Corvane", "CodeName",
@@ -171,9 +169,9 @@ TEST(MainDlgDevices, ListsAndCommandsFakeDrivesThroughThePassThrough) {
         EXPECT_EQ("FAKE    THIRD             2.07",
                   wintest::WindowText(GetDlgItem(page, IDC_CURRENT_DEVICE)));
         inquiry(2, "FAKE    THIRD           2.07");
-        EXPECT_EQ(1, SendMessageA(main.window, WM_USER + 1, MAKEWPARAM(0, 1), 0));
+        EXPECT_EQ(1, SendMessageA(main.window, WM_SELECT_DEVICE, MAKEWPARAM(0, 1), 0));
         inquiry(1, "FAKE    FLASHABLE       1.00");
-        EXPECT_EQ(0, SendMessageA(main.window, WM_USER + 1, MAKEWPARAM(3, 0), 0));
+        EXPECT_EQ(0, SendMessageA(main.window, WM_SELECT_DEVICE, MAKEWPARAM(3, 0), 0));
         inquiry(1, "FAKE    FLASHABLE       1.00");
     }
 }

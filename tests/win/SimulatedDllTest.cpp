@@ -3,6 +3,7 @@
 #include "aspi/AspiLayer.h"
 #include "aspi/AspiPlatform.h"
 #include "aspi/AspiRecords.h"
+#include "command/DeviceChannel.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -84,7 +85,7 @@ TEST(SimulatedDll, InquiryCompletesThroughAWin32Event) {
     EXPECT_EQ(SS_PENDING, dll.send(&srb));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 5000));
     EXPECT_EQ(SS_COMP, LoadStatus(&srb.SRB_Status));
-    EXPECT_EQ(0x05, data[0]);
+    EXPECT_EQ(kCdRomDeviceType, data[0]);
     EXPECT_EQ(0, std::memcmp(data + 16, "DVD+RW QV-2200", 14));
     CloseHandle(event);
 }
