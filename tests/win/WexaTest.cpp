@@ -185,15 +185,16 @@ TEST_F(WexaPage, FailedJudgementsShowWhatWentWrong) {
         const char* message;
         int failedRow;
         bool warned;
+        int restarts; // every round ends before the next download starts
     } cases[] = {
         // First: restart requests reach the session late, so none may come
         // before the case that wants none.
         {"protocols=2.2", FwProtocolType22, false,
-         "New F/W is something wrong. Model or version not changed !", 7, false},
+         "New F/W is something wrong. Model or version not changed !", 7, false, 0},
         {"protocols=2.2 fail-transfer=3/0C/00", FwProtocolType22, true,
-         "Invalid check sum Fail to Download, Restart Now!", 6, true},
+         "Invalid check sum Fail to Download, Restart Now!", 6, true, 1},
         {"protocols=2.0 fail-transfer=5/26/00", FwProtocolType20, true,
-         "Invalid check sum Fail to Download, Restart Now!", 6, true},
+         "Invalid check sum Fail to Download, Restart Now!", 6, true, 2},
     };
     EXPECT_FALSE(ShutdownPrivilegeEnabled());
     for (const auto& c : cases) {
