@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the trees and runs every test, stage by
 # stage: the format, native (plain, under AddressSanitizer + UBSan and under
-# ThreadSanitizer), fuzzing, Windows (under Wine), clang-tidy and shellcheck.
+# ThreadSanitizer), fuzzing, Windows (under Wine), clang-tidy, shellcheck, and
+# the stack bench (a Linux kernel's SCSI stack in a virtual machine).
 # Prints the time of each stage; the last line is "N passed, N failed".
 set -euo pipefail
 
@@ -10,7 +11,7 @@ cd "$root"
 
 # A stage is a function stage_<name> and its name in one of these lists:
 # the default run, or run only when named in --only.
-stages=(format shellcheck tidy native asan tsan fuzz win)
+stages=(format shellcheck tidy native asan tsan fuzz win stack)
 extra_stages=()
 
 usage() {
@@ -236,6 +237,17 @@ stage_win() {
         corvane_start_xvfb
     fi
     build_and_test win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
+}
+
+# The programs against a real kernel's SCSI stack in a virtual machine: its
+# scenarios count as tests.
+stage_stack() {
+    local log p f
+    log=$(mktemp)
+    bash tools/stack-bench.sh 2>&1 | tee "$log" | grep -v '^\['
+    read -r p _ f _ < <(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -1 || echo "0 passed, 1 failed")
+    rm -f "$log"
+    record "$p" "$f" "stack: $p of $((p + f)) scenarios passed"
 }
 
 now() { date +%s.%N; }

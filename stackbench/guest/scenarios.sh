@@ -1,0 +1,134 @@
+#!/bin/bash
+# The bench's scenarios, run inside the guest on the host's root (read-only,
+# with a writable layer): RESULTS_DIR/results.txt gets one line a scenario,
+# "ok NAME (N s)", "FAIL NAME (N s): reason" or "wait NAME: reason", then
+# "end". Each scenario's output goes to RESULTS_DIR/NAME.txt, each drive's
+# command log is RESULTS_DIR/<drive>.log.
+#   scenarios.sh RESULTS_DIR
+set -uo pipefail
+
+out=$1
+results=$out/results.txt
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+native=$root/build/native
+image_tool=$native/cli/corvane-image
+work=/tmp/scenarios
+mkdir -p "$work"
+: >"$results"
+
+# Ends the scenario (each runs in a subshell) with its reason.
+fail() {
+    echo "$*"
+    exit 1
+}
+
+scenario() { # name, function
+    local name=$1 start=$SECONDS reason
+    shift
+    if ("$@") >"$out/$name.txt" 2>&1; then
+        echo "ok $name ($((SECONDS - start)) s)" >>"$results"
+    else
+        reason=$(tail -1 "$out/$name.txt")
+        echo "FAIL $name ($((SECONDS - start)) s): $reason" >>"$results"
+    fi
+}
+
+# The generic SCSI device of the drive whose INQUIRY product is $1 (and
+# revision $2, when given).
+sg_of() {
+    local d
+    for d in /sys/class/scsi_generic/sg*; do
+        [ "$(sed 's/ *$//' "$d/device/model")" = "$1" ] || continue
+        [ -z "${2:-}" ] || [ "$(sed 's/ *$//' "$d/device/rev")" = "$2" ] || continue
+        echo "/dev/${d##*/}"
+        return 0
+    done
+    return 1
+}
+
+# The command is answered CHECK CONDITION, ILLEGAL REQUEST.
+refused() {
+    local report
+    report=$(sg_raw "$@" 2>&1)
+    echo "$report"
+    grep -qi 'check condition' <<<"$report" && grep -qi 'illegal request' <<<"$report"
+}
+
+# drive log name for a product
+log_of() { echo "$out/$1.log"; }
+
+# Image file, made by our own tool: protocol, product, revision, seed.
+make_image() {
+    "$image_tool" make --protocol "$1" --vendor CORVANE --product "$2" --revision "$3" \
+        --seed "$4" -o "$work/$2-$3.hex" >/dev/null && echo "$work/$2-$3.hex"
+}
+
+# Sends a firmware image with sg_raw as the download does: opcode and form
+# bytes, sums, function byte; image bytes 0-1 in the block, 2-65535 and
+# FF FF as data. Prints sg_raw's report.
+raw_transfer() { # device, image, "CB xx yy" form, function[, time-out in s]
+    local dev=$1 hex=$2 form=$3 function=$4 info half sum
+    info=$("$image_tool" info --json "$hex")
+    half=$(sed -n 's/.*"halfSum":"\(..\)\(..\)".*/\1 \2/p' <<<"$info")
+    sum=$(sed -n 's/.*"checkSum":"\(..\)\(..\)".*/\1 \2/p' <<<"$info")
+    "$image_tool" dump "$hex" -o "$work/image.bin" >/dev/null
+    { tail -c +3 "$work/image.bin"; printf '\377\377'; } >"$work/data.bin"
+    read -r b0 b1 < <(od -An -tx1 -N2 "$work/image.bin")
+    # shellcheck disable=SC2086 # the form, sums: bytes as words
+    sg_raw -t "${5:-60}" -s 65536 -i "$work/data.bin" "$dev" $form $half $sum FF FE "$function" "$b0" "$b1" 2>&1
+}
+
+# The kernel made SCSI devices of our drives: CD/DVD type, an sr block
+# device, their identities; the probes and a transfer sent with SG_IO reach
+# the drive's handler.
+kernel_drives() {
+    local name dev
+    for name in SIMDRIVE-20 SIMDRIVE-21 SIMDRIVE-22; do
+        dev=$(sg_of "$name" 1.00) || fail "no generic device for $name"
+        [ "$(cat "/sys/class/scsi_generic/${dev#/dev/}/device/type")" = 5 ] || fail "$name: not type 5"
+        compgen -G "/sys/class/scsi_generic/${dev#/dev/}/device/block/sr*" >/dev/null ||
+            fail "$name: no sr device"
+        sg_inq "$dev" | grep -q "Product identification: $name" || fail "$name: INQUIRY through $dev"
+    done
+    dev=$(sg_of SIMDRIVE-21)
+    sg_raw "$dev" CB 21 00 00 00 00 00 FF FE 01 00 00 || fail "2.1 probe refused"
+    refused "$dev" CB 00 22 00 00 00 00 FF FE 01 00 00 || fail "2.2 probe taken by a 2.1 drive"
+    local hex
+    hex=$(make_image 2.1 SIMDRIVE-21 2.00 3) || fail "no image"
+    raw_transfer "$dev" "$hex" "CB 21 00" 04 || fail "transfer refused"
+    sg_inq "$dev" | grep -q 'Product revision level: 2.00' || fail "new revision not answered"
+    grep -q '^exec dir=out len=65536 cdb=CB 21 00' "$(log_of type21)" || fail "transfer not logged"
+    # QEMU's drives answer the vendor command as an unknown one.
+    for name in "QEMU DVD-ROM" "QEMU CD-ROM"; do
+        dev=$(sg_of "$name") || fail "no generic device for $name"
+        refused "$dev" CB 00 22 00 00 00 00 FF FE 01 00 00 || fail "$name took the probe"
+    done
+}
+
+# A drive that never answers the transfer: the kernel's time-out ends the
+# command and its abort reaches the handler, which gives the command up; the
+# drive answers INQUIRY after that. A refused transfer comes back with its
+# sense.
+kernel_abort() {
+    local silent refuses hex report start
+    silent=$(sg_of SIMDRIVE-22 1.20) || fail "no silent drive"
+    refuses=$(sg_of SIMDRIVE-22 1.10) || fail "no refusing drive"
+    hex=$(make_image 2.2 SIMDRIVE-22 2.00 5) || fail "no image"
+    report=$(raw_transfer "$refuses" "$hex" "CB 00 22" 84)
+    echo "$report"
+    grep -qi 'hardware error' <<<"$report" || fail "refused transfer: no sense through SG_IO"
+    grep -q 'status=02 sense=4/44/00' "$out/refuses.log" || fail "refused transfer not logged"
+    start=$SECONDS
+    report=$(raw_transfer "$silent" "$hex" "CB 00 22" 84 5)
+    echo "$report"
+    [ $((SECONDS - start)) -lt 60 ] || fail "the time-out took $((SECONDS - start)) s"
+    grep -q '^hold dir=out len=65536 cdb=CB 00 22' "$out/silent.log" || fail "transfer not held"
+    grep -Eq '^(abort-task|lun-reset|target-reset).*released=1' "$out/silent.log" ||
+        fail "the held transfer was never released"
+    sg_inq "$silent" | grep -q 'Product revision level: 1.20' ||
+        fail "no INQUIRY answer after the abort"
+}
+
+scenario kernel-drives kernel_drives
+scenario kernel-abort kernel_abort
+echo end >>"$results"

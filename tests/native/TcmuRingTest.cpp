@@ -1,0 +1,145 @@
+// The stack bench's command ring, on a mapping laid out as the kernel lays
+// it out: mailbox, ring, data area.
+#include "stackbench/TcmuRing.h"
+
+#include <linux/target_core_user.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t RING_AT = 64 * 2, RING_SIZE = 1024, DATA_AT = RING_AT + RING_SIZE;
+
+struct FakeKernel {
+    std::vector<uint8_t> map = std::vector<uint8_t>(DATA_AT + 4096);
+    uint32_t head = 0;
+
+    explicit FakeKernel(uint32_t start = 0) : head(start) {
+        tcmu_mailbox mb{};
+        mb.cmd_head = mb.cmd_tail = start;
+        mb.version = TCMU_MAILBOX_VERSION;
+        mb.cmdr_off = RING_AT;
+        mb.cmdr_size = RING_SIZE;
+        std::memcpy(map.data(), &mb, sizeof mb);
+    }
+    uint8_t* Slot(uint32_t at) { return map.data() + RING_AT + at; }
+    void Publish() { std::memcpy(map.data() + offsetof(tcmu_mailbox, cmd_head), &head, 4); }
+    uint32_t Tail() {
+        uint32_t tail;
+        std::memcpy(&tail, map.data() + offsetof(tcmu_mailbox, cmd_tail), 4);
+        return tail;
+    }
+    void Header(uint32_t at, tcmu_opcode op, uint32_t length, uint16_t id) {
+        tcmu_cmd_entry_hdr hdr{};
+        hdr.len_op = length | op;
+        hdr.cmd_id = id;
+        std::memcpy(Slot(at), &hdr, sizeof hdr);
+    }
+    // A command entry with its CDB after one iovec into the data area.
+    void Command(uint16_t id, std::vector<uint8_t> cdb, uint64_t dataAt, size_t dataLength) {
+        uint32_t length = 128;
+        tcmu_cmd_entry entry{};
+        entry.hdr.len_op = length | TCMU_OP_CMD;
+        entry.hdr.cmd_id = id;
+        entry.req.iov_cnt = dataLength ? 1 : 0;
+        entry.req.cdb_off = RING_AT + head + 96;
+        std::memcpy(Slot(head), &entry, sizeof entry);
+        iovec v{reinterpret_cast<void*>(dataAt), dataLength};
+        std::memcpy(Slot(head) + offsetof(tcmu_cmd_entry, req.iov), &v, sizeof v);
+        std::memcpy(Slot(head) + 96, cdb.data(), cdb.size());
+        head += length;
+    }
+    uint16_t AnsweredId(uint32_t at) {
+        tcmu_cmd_entry_hdr hdr;
+        std::memcpy(&hdr, Slot(at), sizeof hdr);
+        return hdr.cmd_id;
+    }
+};
+
+TEST(TcmuRing, TakesCommandsAndNoticesAnswersOutOfOrderAndPassesPadding) {
+    FakeKernel k(256); // the kernel's tail where the handler starts
+    k.Command(1, {0x12, 0, 0, 0, 36, 0}, DATA_AT, 36);
+    k.Command(2, {0xCB, 0, 0x22, 1, 2, 3, 4, 0xFF, 0xFE, 0x84, 0xAA, 0xBB}, DATA_AT + 64, 100);
+    k.Header(k.head, TCMU_OP_TMR, 64, 0);
+    tcmu_tmr_entry tmr{};
+    std::memcpy(&tmr, k.Slot(k.head), sizeof tmr);
+    tmr.tmr_type = TCMU_TMR_ABORT_TASK;
+    tmr.cmd_cnt = 1;
+    std::memcpy(k.Slot(k.head), &tmr, sizeof tmr);
+    uint16_t aborted = 2;
+    std::memcpy(k.Slot(k.head) + offsetof(tcmu_tmr_entry, cmd_ids), &aborted, 2);
+    k.head += 64;
+    k.Header(k.head, TCMU_OP_PAD, RING_SIZE - k.head, 0); // the rest of the ring, then wrap
+    k.head = 0;
+    k.Publish();
+
+    stackbench::TcmuRing ring(k.map.data(), k.map.size());
+    ASSERT_TRUE(ring.Valid());
+    stackbench::RingCommand c;
+    stackbench::RingTaskNotice n;
+    ASSERT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::Command);
+    EXPECT_EQ(c.id, 1);
+    EXPECT_EQ(c.cdbLength, 6u);
+    ASSERT_EQ(c.data.size(), 1u);
+    EXPECT_EQ(c.data[0].base, k.map.data() + DATA_AT);
+    ASSERT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::Command);
+    EXPECT_EQ(c.id, 2);
+    EXPECT_EQ(c.cdbLength, 10u) << "the kernel sizes a vendor command block as 10 bytes";
+    EXPECT_EQ(c.cdb[10], 0);
+    ASSERT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::TaskNotice);
+    EXPECT_EQ(n.type, TCMU_TMR_ABORT_TASK);
+    EXPECT_EQ(n.ids, std::vector<uint16_t>{2});
+    EXPECT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::None) << "padding is skipped";
+
+    // Command 2 answered first lands in the first slot; the tail stops at
+    // the second command slot, still owed an answer.
+    const uint8_t sense[18] = {0x70, 0, 0x05};
+    ASSERT_TRUE(ring.Complete(2, 0x02, sense, sizeof sense, -1));
+    EXPECT_EQ(k.AnsweredId(256), 2);
+    EXPECT_EQ(k.Tail(), 384u);
+    tcmu_cmd_entry answer;
+    std::memcpy(&answer, k.Slot(256), sizeof answer);
+    EXPECT_EQ(answer.rsp.scsi_status, 0x02);
+    EXPECT_EQ(answer.rsp.sense_buffer[2], 0x05);
+    ASSERT_TRUE(ring.Complete(1, 0x00, nullptr, 0, 36));
+    std::memcpy(&answer, k.Slot(384), sizeof answer);
+    EXPECT_EQ(answer.hdr.cmd_id, 1);
+    EXPECT_TRUE(answer.hdr.uflags & TCMU_UFLAG_READ_LEN);
+    EXPECT_EQ(answer.rsp.read_len, 36u);
+    EXPECT_EQ(k.Tail(), 0u) << "the notice and the padding are passed, up to the wrap";
+    EXPECT_FALSE(ring.Complete(3, 0, nullptr, 0, -1)) << "no command is owed an answer";
+}
+
+TEST(TcmuRing, RefusesEntriesThatLeaveTheMapping) {
+    struct Case {
+        const char* what;
+        uint64_t dataAt;
+        size_t length;
+    } cases[] = {
+        {"data inside the ring", RING_AT, 16},
+        {"data past the mapping", DATA_AT + 4000, 200},
+        {"data length wrapping", DATA_AT, ~size_t(0)},
+    };
+    for (const Case& t : cases) {
+        FakeKernel k;
+        k.Command(7, {0x12, 0, 0, 0, 36, 0}, t.dataAt, t.length);
+        k.Publish();
+        stackbench::TcmuRing ring(k.map.data(), k.map.size());
+        stackbench::RingCommand c;
+        stackbench::RingTaskNotice n;
+        EXPECT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::Broken) << t.what;
+    }
+    FakeKernel k;
+    k.Header(0, TCMU_OP_CMD, 4, 1); // shorter than its own header
+    k.head = 8;
+    k.Publish();
+    stackbench::TcmuRing ring(k.map.data(), k.map.size());
+    stackbench::RingCommand c;
+    stackbench::RingTaskNotice n;
+    EXPECT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::Broken);
+}
+
+} // namespace

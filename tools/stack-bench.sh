@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# The stack bench: Corvane against drives served by a real Linux kernel in a
+# virtual machine (QEMU): QEMU's own emulated CD/DVD drives, and simulated
+# drives behind the kernel's SCSI target (LIO user backstores on a loopback
+# host). Builds the guest from the distribution's kernel and busybox, runs
+# the scenarios of stackbench/guest/scenarios.sh inside it, prints one line
+# a scenario and "N passed, N failed"; exit status 0 when all passed.
+#
+#   bash tools/stack-bench.sh [--keep]     # --keep: leave build/stack as it is for a look
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+tools/deps.sh
+
+jobs=${CORVANE_JOBS:-2}
+limit=${CORVANE_STACK_SECONDS:-900} # the whole guest run, then it is killed
+work=$root/build/stack
+guest=$root/stackbench/guest
+started=$SECONDS
+
+qemu_pid=
+cleanup() {
+    [ -n "$qemu_pid" ] && kill "$qemu_pid" 2>/dev/null && wait "$qemu_pid" 2>/dev/null
+    return 0
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# The programs the guest runs, from the native tree (and the Windows tree
+# for the scenario under Wine, when it is built).
+cmake -S . -B build/native -G Ninja --no-warn-unused-cli >/dev/null
+targets=(corvane-tcmu corvane-image)
+ninja -C build/native -t targets all 2>/dev/null | grep -q '^corvane:' && targets+=(corvane)
+cmake --build build/native -j "$jobs" --target "${targets[@]}" | grep -v '^\[' || true
+[ "${PIPESTATUS[0]}" -eq 0 ] || { echo "stack-bench: build failed" >&2; exit 1; }
+
+# The guest: the newest installed kernel of the distribution, busybox, the
+# modules the bench needs with everything they depend on (modules.dep), our
+# handler and the drive list.
+kver=$(find /lib/modules -mindepth 1 -maxdepth 1 -printf '%f\n' | sort -V | tail -1)
+kernel=/boot/vmlinuz-$kver
+moddir=/lib/modules/$kver
+rm -rf "$work"
+mkdir -p "$work/initramfs/bin" "$work/initramfs/proc" "$work/initramfs/sys" "$work/initramfs/dev" "$work/out"
+ramfs=$work/initramfs
+modules=(ata_piix sr_mod sg virtio_pci virtio_scsi 9p 9pnet_virtio overlay configfs
+         target_core_mod target_core_user tcm_loop)
+for m in "${modules[@]}"; do
+    # A module's line lists all it depends on; they load in reverse order.
+    line=$(grep -E "(^|/)${m//_/[_-]}\.ko[^:]*:" "$moddir/modules.dep" | head -1) ||
+        { echo "stack-bench: module $m not in $moddir" >&2; exit 1; }
+    read -ra deps <<<"${line#*:}"
+    [ ${#deps[@]} -eq 0 ] || printf '%s\n' "${deps[@]}" | tac
+    echo "${line%%:*}"
+done | awk 'NF && !seen[$0]++' >"$ramfs/modules.order"
+while read -r m; do
+    mkdir -p "$ramfs/lib/modules/$(dirname "$m")"
+    case $m in
+        *.xz) xz -dc "$moddir/$m" >"$ramfs/lib/modules/${m%.xz}" ;;
+        *) cp "$moddir/$m" "$ramfs/lib/modules/$m" ;;
+    esac
+done <"$ramfs/modules.order"
+sed -i 's/\.xz$//' "$ramfs/modules.order"
+cp /bin/busybox "$ramfs/bin/"
+for applet in $("$ramfs/bin/busybox" --list); do
+    [ -e "$ramfs/bin/$applet" ] || ln -s busybox "$ramfs/bin/$applet"
+done
+cp build/native/stackbench/corvane-tcmu "$ramfs/bin/"
+cp "$guest/init" "$ramfs/init"
+cp "$guest/drives.txt" "$ramfs/drives.txt"
+(cd "$ramfs" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initramfs.gz"
+
+ours=$(grep -cEv '^(#|$)' "$guest/drives.txt")
+devices=$((ours + 2)) # and QEMU's drives on IDE and on virtio SCSI
+console=$work/console.log
+
+start_guest() { # accelerator
+    rm -f "$console"
+    timeout --kill-after=10 "$limit" qemu-system-x86_64 -accel "$1" -M pc -smp 2 -m 1536 \
+        -kernel "$kernel" -initrd "$work/initramfs.gz" \
+        -append "console=ttyS0 panic=-1 quiet loglevel=4 stackbench.devices=$devices stackbench.run=$guest/scenarios.sh" \
+        -display none -monitor none -serial "file:$console" -no-reboot \
+        -drive if=none,id=idecd,media=cdrom,readonly=on -device ide-cd,drive=idecd,bus=ide.1 \
+        -device virtio-scsi-pci,id=vscsi -drive if=none,id=scsicd,media=cdrom,readonly=on \
+        -device scsi-cd,drive=scsicd,bus=vscsi.0 \
+        -virtfs "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap" \
+        -virtfs "local,path=$work/out,mount_tag=out,security_model=none" 2>"$work/qemu.err" &
+    qemu_pid=$!
+}
+
+# KVM where it boots the guest (its first line within seconds), else
+# software emulation.
+accel=tcg
+if [ -w /dev/kvm ]; then
+    start_guest kvm
+    for _ in $(seq 40); do
+        grep -q '^stackbench: init' "$console" 2>/dev/null && { accel=kvm; break; }
+        kill -0 "$qemu_pid" 2>/dev/null || break
+        sleep 0.5
+    done
+    if [ "$accel" = tcg ]; then
+        kill "$qemu_pid" 2>/dev/null || true
+        wait "$qemu_pid" 2>/dev/null || true
+        rm -rf "$work/out" && mkdir -p "$work/out"
+    fi
+fi
+[ "$accel" = tcg ] && start_guest tcg
+echo "stack-bench: kernel $kver, $accel, $ours simulated drives and 2 of QEMU's"
+set +e
+wait "$qemu_pid"
+status=$?
+set -e
+qemu_pid=
+
+results=$work/out/results.txt
+[ -f "$results" ] && cat "$results"
+touch "$results"
+passed=$(grep -c '^ok ' "$results" || true)
+failed=$(grep -c '^FAIL ' "$results" || true)
+if ! grep -q '^end$' "$results" 2>/dev/null; then
+    echo "stack-bench: the guest did not finish (status $status); see $console"
+    tail -30 "$console" "$work/qemu.err"
+    failed=$((failed + 1))
+fi
+echo "stack-bench: $((SECONDS - started)) s; guest console in $console, drive logs in $work/out"
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ "$passed" -gt 0 ]
