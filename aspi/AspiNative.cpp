@@ -58,10 +58,6 @@ int LoadAspiLibrary(const char*, const LayerOps**, void**) {
     return 0; // no ASPI libraries here: the pass-through serves
 }
 
-const DeviceCalls* SystemDeviceCalls() {
-    return nullptr;
-}
-
 uint32_t SystemTickCount() {
     using namespace std::chrono;
     return static_cast<uint32_t>(

@@ -48,6 +48,11 @@ enum : uint8_t {
     SRB_EVENT_NOTIFY = 0x40,
 };
 
+// Peripheral device types (SRB_DeviceType, byte 0 of an INQUIRY answer).
+enum : uint8_t {
+    DTYPE_CDROM = 0x05, // CD/DVD drive
+};
+
 // Target status of an execute request.
 enum : uint8_t {
     STATUS_GOOD = 0x00,

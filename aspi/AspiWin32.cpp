@@ -3,6 +3,7 @@
 #include "AspiPlatform.h"
 #include "AspiRecords.h"
 #include "AspiSystem.h"
+#include "LibraryPath.h"
 
 #include <windows.h>
 
@@ -28,17 +29,9 @@ const LayerOps kInstalled = {"WNASPI32.DLL", &LibrarySupportInfo, &LibrarySend, 
 const LayerOps kSimulated = {
     "simulated drive bank", &LibrarySupportInfo, &LibrarySend, nullptr, nullptr, nullptr};
 
-} // namespace
-
-namespace detail {
-
-int ReadEnvironment(const char* name, char* value, uint32_t size) {
-    DWORD length = GetEnvironmentVariableA(name, value, size);
-    return length && length < size ? 1 : 0;
-}
-
-int LoadAspiLibrary(const char* fileName, const LayerOps** ops, void** self) {
-    HMODULE module = LoadLibraryA(fileName);
+// The library at this full path, when it is one this process should use.
+int TryLibrary(const char* path, const LayerOps** ops, void** self) {
+    HMODULE module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!module)
         return 0;
     FARPROC info = GetProcAddress(module, MAKEINTRESOURCEA(1));
@@ -57,6 +50,30 @@ int LoadAspiLibrary(const char* fileName, const LayerOps** ops, void** self) {
     *ops = simulated ? &kSimulated : &kInstalled;
     *self = new AspiLibrary(library); // never freed: requests may be in it at exit
     return 1;
+}
+
+} // namespace
+
+namespace detail {
+
+int ReadEnvironment(const char* name, char* value, uint32_t size) {
+    DWORD length = GetEnvironmentVariableA(name, value, size);
+    return length && length < size ? 1 : 0;
+}
+
+// By full path: the program's folder (the host's, also for its plug-in),
+// then the system folder; never the current directory.
+int LoadAspiLibrary(const char* fileName, const LayerOps** ops, void** self) {
+    char program[MAX_PATH], system[MAX_PATH], path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, program, sizeof program);
+    if (length && length < sizeof program && BesideFile(program, fileName, path, sizeof path) &&
+        TryLibrary(path, ops, self))
+        return 1;
+    length = GetSystemDirectoryA(system, sizeof system);
+    return length && length < sizeof system && InFolder(system, fileName, path, sizeof path) &&
+                   TryLibrary(path, ops, self)
+               ? 1
+               : 0;
 }
 
 uint32_t SystemTickCount() {

@@ -6,13 +6,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <tuple>
 
 namespace aspi {
 namespace {
-
-constexpr uint8_t kTargets = 8;
-constexpr uint8_t kCdDevice = 0x05;
 
 void CopyText(uint8_t* field, size_t size, const char* text) {
     size_t n = std::strlen(text);
@@ -26,11 +22,44 @@ void CallPosts(const std::vector<SRB_ExecSCSICmd*>& done, const std::vector<void
             reinterpret_cast<PostRoutine>(posts[i])(done[i]);
 }
 
+uint8_t PassThroughDirection(uint8_t flags) {
+    uint8_t dir = flags & (SRB_DIR_IN | SRB_DIR_OUT);
+    return dir == SRB_DIR_IN ? PT_DATA_IN : dir == SRB_DIR_OUT ? PT_DATA_OUT : PT_DATA_UNSPECIFIED;
+}
+
 } // namespace
 
 uint32_t PassThroughSeconds(uint32_t milliseconds) {
     uint32_t seconds = milliseconds / 1000 + (milliseconds % 1000 ? 1 : 0);
     return seconds ? seconds : 1;
+}
+
+uint32_t BuildPassThrough(const SRB_ExecSCSICmd& srb, const ScsiAddress& address,
+                          uint32_t timeoutSeconds, std::vector<uint8_t>& bounce,
+                          PassThroughRequest& request) {
+    std::memset(&request, 0, sizeof request);
+    PassThroughDirect& spt = request.spt;
+    spt.Length = sizeof spt;
+    spt.PathId = address.PathId;
+    spt.TargetId = address.TargetId;
+    spt.Lun = address.Lun;
+    spt.CdbLength = srb.SRB_CDBLen;
+    spt.SenseInfoLength = PT_SENSE_BYTES;
+    spt.DataIn = PassThroughDirection(srb.SRB_Flags);
+    bool both = (srb.SRB_Flags & (SRB_DIR_IN | SRB_DIR_OUT)) == (SRB_DIR_IN | SRB_DIR_OUT);
+    uint32_t length = both ? 0 : srb.SRB_BufLen; // both bits: no data phase
+    spt.DataTransferLength = length;
+    spt.TimeOutValue = timeoutSeconds;
+    if (bounce.size() < length)
+        bounce.resize(length);
+    spt.DataBuffer = length ? bounce.data() : nullptr;
+    spt.SenseInfoOffset = offsetof(PassThroughRequest, sense);
+    std::memcpy(spt.Cdb, srb.CDBByte, std::min<size_t>(srb.SRB_CDBLen, sizeof spt.Cdb));
+    if (length && spt.DataIn == PT_DATA_OUT)
+        std::memcpy(bounce.data(), srb.SRB_BufPointer, length);
+    else if (length)
+        std::memset(bounce.data(), 0, length);
+    return length;
 }
 
 uint8_t MapPassThroughResult(int carriedOut, const PassThroughRequest& request,
@@ -50,8 +79,19 @@ uint8_t MapPassThroughResult(int carriedOut, const PassThroughRequest& request,
     return SS_ERR;
 }
 
+uint8_t AnswerFromPassThrough(int carriedOut, const PassThroughRequest& request,
+                              const std::vector<uint8_t>& bounce, uint32_t length,
+                              SRB_ExecSCSICmd& srb) {
+    uint32_t moved = carriedOut ? std::min(request.spt.DataTransferLength, length) : 0;
+    if (moved && request.spt.DataIn != PT_DATA_OUT)
+        std::memcpy(srb.SRB_BufPointer, bounce.data(), moved);
+    if (srb.SRB_Flags & SRB_ENABLE_RESIDUAL_COUNT)
+        srb.SRB_BufLen -= moved; // what was asked for and not moved
+    return MapPassThroughResult(carriedOut, request, srb);
+}
+
 PassThroughLayer::PassThroughLayer(const DeviceCalls& deviceCalls)
-    : calls(deviceCalls), adapterCount(0), stopping(false), timeouts(), nextSlot(0) {
+    : calls(deviceCalls), adapterCount(0), opened(0), stopping(false), timeouts(), nextSlot(0) {
     reason[0] = 0;
     Enumerate();
 }
@@ -70,104 +110,70 @@ PassThroughLayer::~PassThroughLayer() {
     for (Drive* drive : drives) {
         if (drive->worker.joinable())
             drive->worker.join();
-        calls.close(calls.context, drive->handle);
+        if (drive->handle)
+            calls.close(calls.context, drive->handle);
         delete drive;
     }
 }
 
 void PassThroughLayer::Enumerate() {
-    int denied = 0;
-    std::vector<Drive*> found;
-    for (uint32_t i = 0; i < kMaxDeviceObjects; ++i) {
-        int result = kOpenMissing;
-        void* handle = calls.open(calls.context, static_cast<int>(i), &result);
-        if (!handle) {
-            denied += result == kOpenDenied;
+    std::vector<DevicePlace> places;
+    int count = calls.count(calls.context);
+    for (int i = 0; i < count; ++i) {
+        DevicePlace place{};
+        place.index = i;
+        int probed = calls.probe(calls.context, i, &place.address);
+        if (probed == kProbeMissing)
             continue; // numbers may have gaps where a drive was removed
-        }
+        place.addressed = probed == kProbeAddressed;
+        places.push_back(place);
+    }
+    adapterCount = NumberDevices(places);
+    Open(places);
+}
+
+// Every device object keeps its place; only those that open take commands.
+void PassThroughLayer::Open(std::vector<DevicePlace>& places) {
+    int deniedIndex = -1;
+    for (const DevicePlace& place : places) {
+        if (!place.placed)
+            continue; // out of reach: no free target
         Drive* drive = new Drive();
-        drive->handle = handle;
-        drive->index = static_cast<int>(i);
-        drive->addressed = calls.getAddress(calls.context, handle, &drive->address);
+        drive->place = place;
+        int result = kOpenMissing;
+        drive->handle = calls.open(calls.context, place.index, &result);
+        drive->denied = !drive->handle && result == kOpenDenied;
+        if (drive->denied && deniedIndex < 0)
+            deniedIndex = place.index;
+        opened += drive->handle != nullptr;
         drive->running = nullptr;
         drive->resets = 0;
-        found.push_back(drive);
+        drives.push_back(drive);
     }
-    // Addressed drives by address, then the others in device order.
-    std::stable_sort(found.begin(), found.end(), [](const Drive* a, const Drive* b) {
-        if (a->addressed != b->addressed)
-            return a->addressed > b->addressed;
-        if (!a->addressed)
-            return false;
-        const ScsiAddress &x = a->address, &y = b->address;
-        return std::tie(x.PortNumber, x.PathId, x.TargetId, x.Lun) <
-               std::tie(y.PortNumber, y.PathId, y.TargetId, y.Lun);
-    });
+    if (!opened)
+        WordReason(deniedIndex);
+}
 
-    int adapter = -1;
-    int lastPort = -1, lastPath = -1, lastAddressed = -1;
-    std::vector<Drive*> pending; // target ids that need a free slot
-    auto placeOverflow = [this, &pending]() {
-        for (Drive* drive : pending) {
-            uint8_t t = 0;
-            while (t < kTargets && Find(drive->adapter, t, drive->lun))
-                ++t;
-            if (t == kTargets) {
-                calls.close(calls.context, drive->handle); // no room: out of reach
-                delete drive;
-                continue;
-            }
-            drive->target = t;
-            drives.push_back(drive);
-        }
-        pending.clear();
-    };
-    for (Drive* drive : found) {
-        bool addressed = drive->addressed != 0;
-        int port = addressed ? drive->address.PortNumber : -1;
-        int path = addressed ? drive->address.PathId : -1;
-        if (adapter < 0 || port != lastPort || path != lastPath ||
-            drive->addressed != lastAddressed) {
-            placeOverflow();
-            ++adapter;
-            lastPort = port;
-            lastPath = path;
-            lastAddressed = drive->addressed;
-        }
-        drive->adapter = static_cast<uint8_t>(adapter);
-        drive->lun = addressed ? drive->address.Lun : 0;
-        if (addressed && drive->address.TargetId < kTargets &&
-            !Find(drive->adapter, drive->address.TargetId, drive->lun)) {
-            drive->target = drive->address.TargetId;
-            drives.push_back(drive);
-        } else {
-            pending.push_back(drive);
-        }
-    }
-    placeOverflow();
-    adapterCount = adapter + 1;
-    if (adapterCount > 0) {
-        std::sort(drives.begin(), drives.end(), [](const Drive* a, const Drive* b) {
-            return std::tie(a->adapter, a->target, a->lun) <
-                   std::tie(b->adapter, b->target, b->lun);
-        });
-    } else {
+void PassThroughLayer::WordReason(int deniedIndex) {
+    if (deniedIndex >= 0 && calls.deniedReason)
+        calls.deniedReason(calls.context, deniedIndex, reason, sizeof reason);
+    else
         std::snprintf(reason, sizeof reason, "%s",
-                      denied ? "The SCSI pass-through needs administrator rights."
-                             : "No CD/DVD drive was found.");
-    }
+                      deniedIndex >= 0 ? "The SCSI pass-through needs administrator rights."
+                                       : "No CD/DVD drive was found.");
 }
 
 PassThroughLayer::Drive* PassThroughLayer::Find(uint8_t adapter, uint8_t target, uint8_t lun) {
     for (Drive* drive : drives)
-        if (drive->adapter == adapter && drive->target == target && drive->lun == lun)
+        if (drive->handle && drive->place.adapter == adapter && drive->place.target == target &&
+            drive->place.lun == lun)
             return drive;
     return nullptr;
 }
 
 uint32_t PassThroughLayer::GetSupportInfo() {
-    return adapterCount ? MakeSupportInfo(SS_COMP, static_cast<uint8_t>(adapterCount))
-                        : MakeSupportInfo(SS_NO_ADAPTERS, 0);
+    uint8_t count = static_cast<uint8_t>(AdapterCount());
+    return count ? MakeSupportInfo(SS_COMP, count) : MakeSupportInfo(SS_NO_ADAPTERS, 0);
 }
 
 void PassThroughLayer::SetRequestTimeout(const void* srb, uint32_t milliseconds) {
@@ -193,86 +199,92 @@ uint32_t PassThroughLayer::SendCommand(void* request) {
         return SS_INVALID_SRB;
     SRB_Header* header = static_cast<SRB_Header*>(request);
     switch (header->SRB_Cmd) {
-    case SC_HA_INQUIRY: {
-        SRB_HAInquiry* srb = static_cast<SRB_HAInquiry*>(request);
-        srb->HA_Count = static_cast<uint8_t>(adapterCount);
-        if (srb->SRB_HaId >= adapterCount) {
-            StoreStatus(&srb->SRB_Status, SS_INVALID_HA);
-            return SS_INVALID_HA;
-        }
-        srb->HA_SCSI_ID = 7;
-        CopyText(srb->HA_ManagerId, sizeof srb->HA_ManagerId, "Corvane");
-        CopyText(srb->HA_Identifier, sizeof srb->HA_Identifier, "SCSI pass-thru");
-        std::memset(srb->HA_Unique, 0, sizeof srb->HA_Unique);
-        srb->HA_Unique[3] = kTargets;
-        uint32_t max = kMaxTransfer;
-        std::memcpy(srb->HA_Unique + 4, &max, sizeof max);
-        StoreStatus(&srb->SRB_Status, SS_COMP);
-        return SS_COMP;
-    }
-    case SC_GET_DEV_TYPE: {
-        SRB_GDEVBlock* srb = static_cast<SRB_GDEVBlock*>(request);
-        uint8_t status = SS_COMP;
-        if (srb->SRB_HaId >= adapterCount)
-            status = SS_INVALID_HA;
-        else if (!Find(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun))
-            status = SS_NO_DEVICE;
-        else
-            srb->SRB_DeviceType = kCdDevice; // every device object here is a CD/DVD drive
-        StoreStatus(&srb->SRB_Status, status);
-        return status;
-    }
+    case SC_HA_INQUIRY:
+        return HostAdapterInquiry(static_cast<SRB_HAInquiry*>(request));
+    case SC_GET_DEV_TYPE:
+        return DeviceType(static_cast<SRB_GDEVBlock*>(request));
     case SC_EXEC_SCSI_CMD:
         return Execute(static_cast<SRB_ExecSCSICmd*>(request));
-    case SC_ABORT_SRB: {
-        SRB_Abort* srb = static_cast<SRB_Abort*>(request);
-        std::vector<SRB_ExecSCSICmd*> done;
-        std::vector<void*> posts;
-        int found;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            found = AbortOne(srb->SRB_ToAbort, done);
-            for (SRB_ExecSCSICmd* victim : done)
-                posts.push_back(FinishRequest(victim, SS_ABORTED));
-        }
-        CallPosts(done, posts);
-        uint8_t status = found ? SS_COMP : SS_ABORT_FAIL;
-        StoreStatus(&srb->SRB_Status, status);
-        return status;
-    }
-    case SC_RESET_DEV: {
-        SRB_BusDeviceReset* srb = static_cast<SRB_BusDeviceReset*>(request);
-        std::vector<SRB_ExecSCSICmd*> done;
-        std::vector<void*> posts;
-        uint8_t status = SS_COMP;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            Drive* drive = srb->SRB_HaId < adapterCount
-                               ? Find(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun)
-                               : nullptr;
-            if (srb->SRB_HaId >= adapterCount) {
-                status = SS_INVALID_HA;
-            } else if (!drive) {
-                status = SS_NO_DEVICE;
-            } else {
-                // The system has no reset that every driver honours; giving
-                // the requests back is what the submitter waits for.
-                ++drive->resets;
-                AbortAll(drive, done);
-                for (SRB_ExecSCSICmd* victim : done)
-                    posts.push_back(FinishRequest(victim, SS_ABORTED));
-            }
-            srb->SRB_HaStat = HASTAT_OK;
-            srb->SRB_TargStat = STATUS_GOOD;
-        }
-        CallPosts(done, posts);
-        StoreStatus(&srb->SRB_Status, status);
-        return status;
-    }
+    case SC_ABORT_SRB:
+        return Abort(static_cast<SRB_Abort*>(request));
+    case SC_RESET_DEV:
+        return Reset(static_cast<SRB_BusDeviceReset*>(request));
     default:
         StoreStatus(&header->SRB_Status, SS_INVALID_CMD);
         return SS_INVALID_CMD;
     }
+}
+
+uint32_t PassThroughLayer::HostAdapterInquiry(SRB_HAInquiry* srb) {
+    srb->HA_Count = static_cast<uint8_t>(AdapterCount());
+    if (srb->SRB_HaId >= AdapterCount()) {
+        StoreStatus(&srb->SRB_Status, SS_INVALID_HA);
+        return SS_INVALID_HA;
+    }
+    srb->HA_SCSI_ID = 7;
+    CopyText(srb->HA_ManagerId, sizeof srb->HA_ManagerId, "Corvane");
+    CopyText(srb->HA_Identifier, sizeof srb->HA_Identifier, "SCSI pass-thru");
+    std::memset(srb->HA_Unique, 0, sizeof srb->HA_Unique);
+    srb->HA_Unique[3] = kTargetsPerAdapter;
+    uint32_t max = kMaxTransfer;
+    std::memcpy(srb->HA_Unique + 4, &max, sizeof max);
+    StoreStatus(&srb->SRB_Status, SS_COMP);
+    return SS_COMP;
+}
+
+uint32_t PassThroughLayer::DeviceType(SRB_GDEVBlock* srb) {
+    uint8_t status = SS_COMP;
+    if (srb->SRB_HaId >= AdapterCount())
+        status = SS_INVALID_HA;
+    else if (!Find(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun))
+        status = SS_NO_DEVICE;
+    else
+        srb->SRB_DeviceType = DTYPE_CDROM; // every device object here is a CD/DVD drive
+    StoreStatus(&srb->SRB_Status, status);
+    return status;
+}
+
+uint32_t PassThroughLayer::Abort(SRB_Abort* srb) {
+    std::vector<SRB_ExecSCSICmd*> done;
+    std::vector<void*> posts;
+    int found;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        found = AbortOne(srb->SRB_ToAbort, done);
+        for (SRB_ExecSCSICmd* victim : done)
+            posts.push_back(FinishRequest(victim, SS_ABORTED));
+    }
+    CallPosts(done, posts);
+    uint8_t status = found ? SS_COMP : SS_ABORT_FAIL;
+    StoreStatus(&srb->SRB_Status, status);
+    return status;
+}
+
+uint32_t PassThroughLayer::Reset(SRB_BusDeviceReset* srb) {
+    std::vector<SRB_ExecSCSICmd*> done;
+    std::vector<void*> posts;
+    uint8_t status = SS_COMP;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        Drive* drive = Find(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
+        if (srb->SRB_HaId >= AdapterCount()) {
+            status = SS_INVALID_HA;
+        } else if (!drive) {
+            status = SS_NO_DEVICE;
+        } else {
+            // The system has no reset that every driver honours; giving the
+            // requests back is what the submitter waits for.
+            ++drive->resets;
+            AbortAll(drive, done);
+            for (SRB_ExecSCSICmd* victim : done)
+                posts.push_back(FinishRequest(victim, SS_ABORTED));
+        }
+        srb->SRB_HaStat = HASTAT_OK;
+        srb->SRB_TargStat = STATUS_GOOD;
+    }
+    CallPosts(done, posts);
+    StoreStatus(&srb->SRB_Status, status);
+    return status;
 }
 
 uint32_t PassThroughLayer::Execute(SRB_ExecSCSICmd* srb) {
@@ -281,7 +293,7 @@ uint32_t PassThroughLayer::Execute(SRB_ExecSCSICmd* srb) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         status =
-            CheckExecuteRequest(srb, static_cast<uint8_t>(adapterCount), uint32_t{kMaxTransfer});
+            CheckExecuteRequest(srb, static_cast<uint8_t>(AdapterCount()), uint32_t{kMaxTransfer});
         Drive* drive =
             status == SS_PENDING ? Find(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun) : nullptr;
         if (status == SS_PENDING && !drive)
@@ -316,33 +328,8 @@ void PassThroughLayer::DriveLoop(Drive* drive) {
         drive->queue.erase(drive->queue.begin());
         SRB_ExecSCSICmd* srb = job.srb;
         drive->running = srb;
-
-        std::memset(&pt, 0, sizeof pt);
-        pt.spt.Length = sizeof pt.spt;
-        pt.spt.PathId = drive->address.PathId;
-        pt.spt.TargetId = drive->address.TargetId;
-        pt.spt.Lun = drive->address.Lun;
-        pt.spt.CdbLength = srb->SRB_CDBLen;
-        pt.spt.SenseInfoLength = PT_SENSE_BYTES;
-        uint8_t dir = srb->SRB_Flags & (SRB_DIR_IN | SRB_DIR_OUT);
-        uint32_t length = srb->SRB_BufLen;
-        pt.spt.DataIn = dir == SRB_DIR_IN    ? PT_DATA_IN
-                        : dir == SRB_DIR_OUT ? PT_DATA_OUT
-                                             : PT_DATA_UNSPECIFIED;
-        if (dir == (SRB_DIR_IN | SRB_DIR_OUT))
-            length = 0; // both bits: no data phase
-        pt.spt.DataTransferLength = length;
-        pt.spt.TimeOutValue = job.timeoutSeconds;
-        if (drive->bounce.size() < length)
-            drive->bounce.resize(length);
-        pt.spt.DataBuffer = length ? drive->bounce.data() : nullptr;
-        pt.spt.SenseInfoOffset = offsetof(PassThroughRequest, sense);
-        std::memcpy(pt.spt.Cdb, srb->CDBByte, srb->SRB_CDBLen);
-        if (length && pt.spt.DataIn == PT_DATA_OUT)
-            std::memcpy(drive->bounce.data(), srb->SRB_BufPointer, length);
-        else if (length)
-            std::memset(drive->bounce.data(), 0, length);
-
+        uint32_t length =
+            BuildPassThrough(*srb, drive->place.address, job.timeoutSeconds, drive->bounce, pt);
         // The system may hold the command for its whole time-out; the
         // request stays abortable meanwhile.
         lock.unlock();
@@ -351,12 +338,7 @@ void PassThroughLayer::DriveLoop(Drive* drive) {
         if (drive->running != srb)
             continue; // given back by an abort or a reset: the answer is dropped
         drive->running = nullptr;
-
-        if (carriedOut && pt.spt.DataIn != PT_DATA_OUT && length) {
-            uint32_t moved = std::min(pt.spt.DataTransferLength, length);
-            std::memcpy(srb->SRB_BufPointer, drive->bounce.data(), moved);
-        }
-        uint8_t status = MapPassThroughResult(carriedOut, pt, *srb);
+        uint8_t status = AnswerFromPassThrough(carriedOut, pt, drive->bounce, length, *srb);
         if (void* post = FinishRequest(srb, status)) {
             lock.unlock();
             reinterpret_cast<PostRoutine>(post)(srb);
@@ -404,28 +386,34 @@ void PassThroughLayer::Describe(char* text, uint32_t size) const {
     if (!size)
         return;
     int used = std::snprintf(text, size, "SCSI pass-through: %d host adapter(s)%s%s%s",
-                             adapterCount, reason[0] ? ". " : "", reason, kLineEnd);
+                             AdapterCount(), reason[0] ? ". " : "", reason, kLineEnd);
     for (const Drive* drive : drives) {
         if (used < 0 || static_cast<uint32_t>(used) >= size)
             break;
-        const ScsiAddress& a = drive->address;
-        const char* prefix = calls.prefix ? calls.prefix : "";
-        used += drive->addressed
-                    ? std::snprintf(text + used, size - used,
-                                    "  %d:%d = %s%d (port %d, path %d, target %d, lun %d)%s",
-                                    drive->adapter, drive->target, prefix, drive->index,
-                                    a.PortNumber, a.PathId, a.TargetId, a.Lun, kLineEnd)
-                    : std::snprintf(text + used, size - used, "  %d:%d = %s%d (no SCSI address)%s",
-                                    drive->adapter, drive->target, prefix, drive->index, kLineEnd);
+        used += DescribeDrive(*drive, text + used, size - static_cast<uint32_t>(used));
     }
+}
+
+int PassThroughLayer::DescribeDrive(const Drive& drive, char* text, uint32_t size) const {
+    const DevicePlace& p = drive.place;
+    const ScsiAddress& a = p.address;
+    const char* prefix = calls.prefix ? calls.prefix : "";
+    const char* state = drive.handle ? "" : drive.denied ? ", no access" : ", does not open";
+    if (!p.addressed)
+        return std::snprintf(text, size, "  %d:%d = %s%d (no SCSI address%s)%s", p.adapter,
+                             p.target, prefix, p.index, state, kLineEnd);
+    return std::snprintf(
+        text, size, "  %d:%d = %s%d (%s %d, %s %d, target %d, lun %d%s)%s", p.adapter, p.target,
+        prefix, p.index, calls.portName ? calls.portName : "port", a.PortNumber,
+        calls.pathName ? calls.pathName : "path", a.PathId, a.TargetId, a.Lun, state, kLineEnd);
 }
 
 int PassThroughLayer::FindDevice(const char* path, uint8_t* adapter, uint8_t* target) const {
     int index = calls.indexOf ? calls.indexOf(calls.context, path) : -1;
     for (const Drive* drive : drives)
-        if (index >= 0 && drive->index == index) {
-            *adapter = drive->adapter;
-            *target = drive->target;
+        if (index >= 0 && drive->place.index == index) {
+            *adapter = drive->place.adapter;
+            *target = drive->place.target;
             return 1;
         }
     return 0;

@@ -1,24 +1,23 @@
 // An ASPI layer of our own over the system's SCSI pass-through, for systems
 // that have no WNASPI32.DLL or one that reports no host adapters.
 //
-// The CD/DVD device objects (CdRom0, CdRom1, ...) are opened once, at
-// construction, and asked for their SCSI address. Host adapters are the
-// distinct (port, path) pairs in ascending order, targets the drives' target
-// ids, so a saved adapter and target find the same drive after the device
-// objects were numbered anew. A target id of 8 or more takes the lowest free
-// target below 8 of its adapter; drives that answer no address share one
-// adapter after all others, in device order.
+// The CD/DVD device objects (\\.\CdRomN, /dev/sgN) are looked at once, at
+// construction: each one's SCSI address as the system tells it to anyone,
+// then opened for commands. Adapters and targets come from the addresses
+// alone (aspi/DeviceNumbering.h), so a device that does not open for this
+// layer keeps its place and moves no other drive.
 //
 // An execute request is answered "pending" and carried out on a thread of
 // its drive through a buffer of the layer's own: an abort or a reset gives
 // the request back at once even while the system still holds the command,
 // and a drive that hangs holds up no other drive. Completion writes the
-// data, host and target status and sense first, the request status last,
-// then signals the event or calls the post routine.
+// data, residual count, host and target status and sense first, the request
+// status last, then signals the event or calls the post routine.
 #pragma once
 
 #include "aspi/AspiLayer.h"
 #include "aspi/AspiRecords.h"
+#include "aspi/DeviceNumbering.h"
 #include "aspi/PassThroughRecords.h"
 
 #include <condition_variable>
@@ -30,23 +29,36 @@
 namespace aspi {
 
 enum OpenResult : int { kOpenDone = 0, kOpenMissing = 1, kOpenDenied = 2 };
+enum ProbeResult : int { kProbeMissing = 0, kProbeNoAddress = 1, kProbeAddressed = 2 };
 
 // The device calls the layer makes: the system's, or a test's fake drives.
 // Each gets `context` back.
 struct DeviceCalls {
     void* context;
-    // Device object `index`; null with *result kOpenMissing or kOpenDenied.
+    // Device objects 0 to count - 1 are looked at.
+    int (*count)(void* context);
+    // Whether device object `index` is a CD/DVD drive and its SCSI address,
+    // as the system tells it whoever asks (no rights needed, nothing opened
+    // for commands).
+    int (*probe)(void* context, int index, ScsiAddress* address);
+    // Device object `index` opened for commands; null with *result
+    // kOpenMissing or kOpenDenied.
     void* (*open)(void* context, int index, int* result);
-    // 1 and the address, or 0 when the device has none.
-    int (*getAddress)(void* context, void* device, ScsiAddress* address);
     // 1 when the system carried the command out (status, sense and length
     // are in the record), 0 when it could not (device gone, refused).
     int (*passThrough)(void* context, void* device, PassThroughRequest* request);
     void (*close)(void* context, void* device);
     // The index of the device object a path names, or -1.
     int (*indexOf)(void* context, const char* path);
-    // Device object `index` is named prefix + index ("\\.\CdRom", "/dev/sg").
+    // Why device object `index` was denied, for the user to act on. Null:
+    // "The SCSI pass-through needs administrator rights."
+    void (*deniedReason)(void* context, int index, char* text, uint32_t size);
+    // Device object `index` is named prefix + index ("\\\\.\\CdRom", "/dev/sg").
     const char* prefix;
+    // The system's words for the two parts of an adapter's address (null:
+    // "port", "path").
+    const char* portName;
+    const char* pathName;
 };
 
 // The number after `prefix` in `path` (the prefix's letters in either case),
@@ -62,7 +74,6 @@ enum : uint8_t {
 class PassThroughLayer {
   public:
     enum : uint32_t {
-        kMaxDeviceObjects = 26,
         kMaxTransfer = 0x20000,
         kDefaultTimeoutMs = 7200,
         kTimeoutSlots = 8,
@@ -86,14 +97,16 @@ class PassThroughLayer {
     // request carried in it; without one a request gets kDefaultTimeoutMs.
     void SetRequestTimeout(const void* srb, uint32_t milliseconds);
 
-    int AdapterCount() const { return adapterCount; }
+    // Host adapters of the numbering; 0 when no device opened.
+    int AdapterCount() const { return opened ? adapterCount : 0; }
     // Why there are no host adapters ("" when there are).
     const char* Reason() const { return reason; }
     // One line per drive: which device object serves which adapter and target.
     void Describe(char* text, uint32_t size) const;
     // Resets the layer was asked for, on this adapter and target.
     int ResetCount(int adapter, int target);
-    // The adapter and target of the device object a path names; 1 when found.
+    // The adapter and target of the device object a path names; 1 when found
+    // (also when it did not open for this layer: its place is kept).
     int FindDevice(const char* path, uint8_t* adapter, uint8_t* target) const;
 
   private:
@@ -102,11 +115,9 @@ class PassThroughLayer {
         uint32_t timeoutSeconds;
     };
     struct Drive {
-        void* handle;
-        int index;
-        int addressed;
-        ScsiAddress address;
-        uint8_t adapter, target, lun;
+        DevicePlace place;
+        void* handle; // null: did not open for this layer
+        int denied;
         std::vector<Job> queue; // oldest first
         SRB_ExecSCSICmd* running;
         std::vector<uint8_t> bounce;
@@ -115,8 +126,15 @@ class PassThroughLayer {
     };
 
     void Enumerate();
+    void Open(std::vector<DevicePlace>& places);
+    void WordReason(int deniedIndex);
+    int DescribeDrive(const Drive& drive, char* text, uint32_t size) const;
     Drive* Find(uint8_t adapter, uint8_t target, uint8_t lun);
+    uint32_t HostAdapterInquiry(SRB_HAInquiry* srb);
+    uint32_t DeviceType(SRB_GDEVBlock* srb);
     uint32_t Execute(SRB_ExecSCSICmd* srb);
+    uint32_t Abort(SRB_Abort* srb);
+    uint32_t Reset(SRB_BusDeviceReset* srb);
     uint32_t TakeTimeout(const void* srb);
     void DriveLoop(Drive* drive);
     // Gives every request of the drive back as aborted.
@@ -126,7 +144,8 @@ class PassThroughLayer {
     DeviceCalls calls;
     std::vector<Drive*> drives; // adapter, target, lun order
     int adapterCount;
-    char reason[128];
+    int opened; // drives with a handle
+    char reason[256];
 
     std::mutex mutex;
     std::condition_variable wake;
@@ -142,9 +161,24 @@ class PassThroughLayer {
 // up, at least 1.
 uint32_t PassThroughSeconds(uint32_t milliseconds);
 
+// The pass-through for an execute request to the drive at this address:
+// direction, length, time-out, CDB; data out copied into `bounce`, data in
+// cleared there. Answers the data length (0 when both directions are set).
+uint32_t BuildPassThrough(const SRB_ExecSCSICmd& srb, const ScsiAddress& address,
+                          uint32_t timeoutSeconds, std::vector<uint8_t>& bounce,
+                          PassThroughRequest& request);
+
 // Fills an execute request's answer from a finished pass-through (never
 // more sense bytes than the record holds) and answers its status.
 uint8_t MapPassThroughResult(int carriedOut, const PassThroughRequest& request,
                              SRB_ExecSCSICmd& srb);
+
+// Everything but the status of an execute request from its finished
+// pass-through of `length` bytes: data in from `bounce`, the residual count
+// when asked for (bytes not moved, as the system reports them), host and
+// target status, sense. Answers the status to finish the request with.
+uint8_t AnswerFromPassThrough(int carriedOut, const PassThroughRequest& request,
+                              const std::vector<uint8_t>& bounce, uint32_t length,
+                              SRB_ExecSCSICmd& srb);
 
 } // namespace aspi

@@ -45,34 +45,50 @@ namespace {
 
 const char kCdRom[] = "\\\\.\\CdRom";
 
-void* OpenCdRom(void*, int index, int* result) {
+enum : int { kCdRomObjects = 26 };
+
+int Count(void*) {
+    return kCdRomObjects;
+}
+
+HANDLE OpenObject(int index, DWORD access) {
     char name[32];
     std::snprintf(name, sizeof name, "%s%d", kCdRom, index);
-    HANDLE device =
-        CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, 0, nullptr);
+    return CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+}
+
+// Opened without access to the medium, which any user may do; the address
+// query needs no more.
+int Probe(void*, int index, ScsiAddress* address) {
+    HANDLE device = OpenObject(index, 0);
+    if (device == INVALID_HANDLE_VALUE)
+        return kProbeMissing;
+    SCSI_ADDRESS answer;
+    ZeroMemory(&answer, sizeof answer);
+    answer.Length = sizeof answer;
+    DWORD returned = 0;
+    BOOL known = DeviceIoControl(device, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &answer, sizeof answer,
+                                 &returned, nullptr);
+    CloseHandle(device);
+    if (!known)
+        return kProbeNoAddress;
+    address->Length = answer.Length;
+    address->PortNumber = answer.PortNumber;
+    address->PathId = answer.PathId;
+    address->TargetId = answer.TargetId;
+    address->Lun = answer.Lun;
+    return kProbeAddressed;
+}
+
+void* OpenCdRom(void*, int index, int* result) {
+    HANDLE device = OpenObject(index, GENERIC_READ | GENERIC_WRITE);
     if (device == INVALID_HANDLE_VALUE) {
         *result = GetLastError() == ERROR_ACCESS_DENIED ? kOpenDenied : kOpenMissing;
         return nullptr;
     }
     *result = kOpenDone;
     return device;
-}
-
-int GetAddress(void*, void* device, ScsiAddress* address) {
-    SCSI_ADDRESS answer;
-    ZeroMemory(&answer, sizeof answer);
-    answer.Length = sizeof answer;
-    DWORD returned = 0;
-    if (!DeviceIoControl(static_cast<HANDLE>(device), IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &answer,
-                         sizeof answer, &returned, nullptr))
-        return 0;
-    address->Length = answer.Length;
-    address->PortNumber = answer.PortNumber;
-    address->PathId = answer.PathId;
-    address->TargetId = answer.TargetId;
-    address->Lun = answer.Lun;
-    return 1;
 }
 
 int PassThrough(void*, void* device, PassThroughRequest* request) {
@@ -91,8 +107,8 @@ int IndexOf(void*, const char* path) {
     return DeviceIndex(path, kCdRom);
 }
 
-const DeviceCalls kSystemCalls = {nullptr,     &OpenCdRom, &GetAddress, &PassThrough,
-                                  &CloseCdRom, &IndexOf,   kCdRom};
+const DeviceCalls kSystemCalls = {nullptr,  &Count,  &Probe, &OpenCdRom, &PassThrough, &CloseCdRom,
+                                  &IndexOf, nullptr, kCdRom, "port",     "path"};
 
 } // namespace
 

@@ -1,10 +1,11 @@
-#include "aspi/AspiSeam.h"
 #include "aspi/AspiPlatform.h"
-#include "aspi/AspiSeam.h"
 #include "aspi/AspiRecords.h"
+#include "aspi/AspiSeam.h"
+#include "aspi/LibraryPath.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <thread>
 
 using namespace aspi;
@@ -85,4 +86,36 @@ TEST(AspiLayer, MissingLayerReadsAsNoAdapters) {
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
     EXPECT_EQ(SS_NO_ASPI, SendASPI32Command(&srb));
     EXPECT_EQ(SS_NO_ASPI, srb.SRB_Status) << "the request is not left pending";
+}
+
+TEST(LibraryPath, FullPathsBesideTheProgramAndInTheSystemFolder) {
+    struct Case {
+        const char* path;
+        bool beside; // else in the folder `path`
+        uint32_t size;
+        const char* expected; // "" when it cannot be made
+    } cases[] = {
+        {"C:\\Corvane\\Corvane.exe", true, 64, "C:\\Corvane\\WNASPI32.DLL"},
+        {"Z:/work/bin/host.exe", true, 64, "Z:/work/bin/WNASPI32.DLL"},
+        {"Corvane.exe", true, 64, ""}, // no folder: would be a search
+        {"", true, 64, ""},
+        {"C:\\WINDOWS\\system32", false, 64, "C:\\WINDOWS\\system32\\WNASPI32.DLL"},
+        {"C:\\", false, 64, "C:\\WNASPI32.DLL"},
+        {"", false, 64, ""},
+        {"C:\\Corvane\\Corvane.exe", true, 23, ""},                          // one byte short
+        {"C:\\Corvane\\Corvane.exe", true, 24, "C:\\Corvane\\WNASPI32.DLL"}, // just fits
+    };
+    for (const Case& c : cases) {
+        char out[64];
+        std::memset(out, 'x', sizeof out);
+        int made = c.beside ? BesideFile(c.path, "WNASPI32.DLL", out, c.size)
+                            : InFolder(c.path, "WNASPI32.DLL", out, c.size);
+        EXPECT_EQ(*c.expected ? 1 : 0, made) << c.path << " " << c.size;
+        if (made) {
+            EXPECT_STREQ(c.expected, out) << c.path;
+        }
+        if (c.size < sizeof out) {
+            EXPECT_EQ('x', out[c.size]) << "nothing past the given size";
+        }
+    }
 }

@@ -40,27 +40,45 @@ struct Installed {
     }
 };
 
-// The (adapter, target) each device object got, by index; -1 when out of reach.
-std::string Map(Installed& in) {
-    in.Install();
-    std::string map;
-    for (int index = 0; index < 12; ++index) {
-        simulator::VirtualDrive* drive = in.fakes.Drive(index);
-        if (!drive)
-            continue;
-        std::string product(drive->config.product.begin(), drive->config.product.end());
-        DeviceChannel channel(1024, ChannelUser::Host);
-        channel.ScanDevices();
-        int found = 0;
-        for (int i = 0; i < channel.deviceCount; ++i)
-            if (std::string(channel.devices[i].model + 8, 16) == product) {
-                map += std::to_string(index) + "=" + std::to_string(channel.devices[i].adapter) +
-                       ":" + std::to_string(channel.devices[i].target) + " ";
-                found = 1;
-            }
-        if (!found)
-            map += std::to_string(index) + "=none ";
+// The adapter:target a channel's scan finds each drive at, through the
+// layer in use.
+std::string Scan() {
+    DeviceChannel channel(1024, ChannelUser::Host);
+    channel.ScanDevices();
+    std::string found;
+    for (int i = 0; i < channel.deviceCount; ++i) {
+        std::string product(channel.devices[i].model + 8, 16);
+        found += std::to_string(channel.devices[i].adapter) + ":" +
+                 std::to_string(channel.devices[i].target) + "=" +
+                 product.substr(0, product.find(' ')) + " ";
     }
+    return found;
+}
+
+DevicePlace At(int index, uint8_t port, uint8_t path, uint8_t target) {
+    DevicePlace place{};
+    place.index = index;
+    place.addressed = 1;
+    place.address = ScsiAddress{sizeof(ScsiAddress), port, path, target, 0};
+    return place;
+}
+
+DevicePlace NoAddress(int index) {
+    DevicePlace place{};
+    place.index = index;
+    return place;
+}
+
+// "index=adapter:target" in device order, "none" when out of reach.
+std::string Numbered(std::vector<DevicePlace> places, int adapters) {
+    EXPECT_EQ(adapters, NumberDevices(places));
+    std::sort(places.begin(), places.end(),
+              [](const DevicePlace& a, const DevicePlace& b) { return a.index < b.index; });
+    std::string map;
+    for (const DevicePlace& p : places)
+        map += std::to_string(p.index) + "=" +
+               (p.placed ? std::to_string(p.adapter) + ":" + std::to_string(p.target) : "none") +
+               " ";
     return map;
 }
 
@@ -82,54 +100,88 @@ SRB_ExecSCSICmd Request(uint8_t adapter, uint8_t target, std::initializer_list<u
 } // namespace
 
 TEST(PassThroughLayer, AdaptersAndTargetsFollowTheAddressesNotTheDeviceNumbers) {
+    std::vector<DevicePlace> nine;
+    for (int i = 0; i < 9; ++i)
+        nine.push_back(At(i, 0, 0, static_cast<uint8_t>(10 + i)));
     struct Case {
         const char* name;
-        void (*add)(FakeCdRoms&);
+        std::vector<DevicePlace> places;
+        int adapters;
         const char* map;
     } cases[] = {
         {"ports in order, whatever the numbering",
-         [](FakeCdRoms& f) {
-             f.Add(0, 3, 0, 1, 0, FakeDrive("P3T1"));
-             f.Add(1, 1, 0, 0, 0, FakeDrive("P1T0"));
-             f.Add(2, 1, 0, 1, 0, FakeDrive("P1T1"));
-         },
+         {At(0, 3, 0, 1), At(1, 1, 0, 0), At(2, 1, 0, 1)},
+         2,
          "0=1:1 1=0:0 2=0:1 "},
         {"renumbered after a reboot: the same drives keep their places",
-         [](FakeCdRoms& f) {
-             f.Add(2, 3, 0, 1, 0, FakeDrive("P3T1"));
-             f.Add(0, 1, 0, 0, 0, FakeDrive("P1T0"));
-             f.Add(1, 1, 0, 1, 0, FakeDrive("P1T1"));
-         },
+         {At(2, 3, 0, 1), At(0, 1, 0, 0), At(1, 1, 0, 1)},
+         2,
          "0=0:0 1=0:1 2=1:1 "},
-        {"a gap in the numbers, a path of its own, a denied device",
-         [](FakeCdRoms& f) {
-             f.Add(0, 0, 1, 0, 0, FakeDrive("P0B1"));
-             f.AddDenied(1);
-             f.Add(3, 0, 0, 5, 0, FakeDrive("P0B0"));
-         },
+        {"a gap in the numbers, a path of its own",
+         {At(0, 0, 1, 0), At(3, 0, 0, 5)},
+         2,
          "0=1:0 3=0:5 "},
         {"target ids of 8 and more take free targets; no address: an adapter after all",
-         [](FakeCdRoms& f) {
-             f.Add(0, 4, 0, 9, 0, FakeDrive("T9"));
-             f.Add(1, 4, 0, 0, 0, FakeDrive("T0"));
-             f.Add(2, 4, 0, 12, 0, FakeDrive("T12"));
-             f.AddUnaddressed(3, FakeDrive("USB A"));
-             f.AddUnaddressed(4, FakeDrive("USB B"));
-         },
+         {At(0, 4, 0, 9), At(1, 4, 0, 0), At(2, 4, 0, 12), NoAddress(4), NoAddress(3)},
+         2,
          "0=0:1 1=0:0 2=0:2 3=1:0 4=1:1 "},
-        {"nine drives of one port with ids past 7: the ninth is out of reach",
-         [](FakeCdRoms& f) {
-             for (int i = 0; i < 9; ++i)
-                 f.Add(i, 0, 0, static_cast<uint8_t>(10 + i), 0,
-                       FakeDrive(("D" + std::to_string(i)).c_str()));
-         },
+        {"two drives answer one address: the lower device number keeps it",
+         {At(5, 0, 0, 2), At(1, 0, 0, 2)},
+         1,
+         "1=0:2 5=0:0 "},
+        {"nine drives of one port with ids past 7: the ninth is out of reach", nine, 1,
          "0=0:0 1=0:1 2=0:2 3=0:3 4=0:4 5=0:5 6=0:6 7=0:7 8=none "},
+        {"no device", {}, 0, ""},
     };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.map, Numbered(c.places, c.adapters)) << c.name;
+}
+
+TEST(PassThroughLayer, ADeviceThatDoesNotOpenForOneLayerMovesNoDriveOfTheOther) {
+    // The host and its plug-in each have a layer over the same devices.
+    FakeCdRoms fakes;
+    fakes.Add(0, 1, 0, 1, 0, FakeDrive("FIRST"));
+    fakes.Add(1, 2, 0, 0, 0, FakeDrive("SECOND"));
+    fakes.Add(2, 2, 0, 3, 0, FakeDrive("THIRD"));
+    PassThroughLayer host(fakes.Calls());
+    fakes.Refuse(0);
+    PassThroughLayer plugin(fakes.Calls());
+    UseLayer(&PassThroughLayer::kOps, &host);
+    EXPECT_EQ("0:1=FIRST 1:0=SECOND 1:3=THIRD ", Scan());
+    UseLayer(&PassThroughLayer::kOps, &plugin);
+    EXPECT_EQ("1:0=SECOND 1:3=THIRD ", Scan());
+    uint8_t adapter = 9, target = 9;
+    EXPECT_EQ(1, FindDevice("\\\\.\\CdRom0", &adapter, &target)) << "its place is kept";
+    EXPECT_EQ(0, adapter);
+    EXPECT_EQ(1, target);
+    char text[kLayerTextSize];
+    DescribeLayer(text, sizeof text);
+    EXPECT_NE(nullptr, std::strstr(text, "0:1 = \\\\.\\CdRom0 (port 1, path 0, target 1, lun 0, "
+                                         "no access)"))
+        << text;
+    UseLayer(&kNoLayer);
+    EXPECT_EQ(0, FindDevice("\\\\.\\CdRom0", &adapter, &target));
+}
+
+TEST(PassThroughLayer, DevicePathsNameTheirDrives) {
+    Installed in;
+    in.fakes.Add(3, 1, 0, 2, 0, FakeDrive("NAMED"));
+    in.Install();
+    struct Case {
+        const char* path;
+        int found;
+    } cases[] = {
+        {"\\\\.\\CdRom3", 1},  {"\\\\.\\cdrom3", 1}, {"\\\\.\\CdRom03", 1}, {"\\\\.\\CdRom2", 0},
+        {"\\\\.\\CdRom3x", 0}, {"\\\\.\\CdRom", 0},  {"CdRom3", 0},         {"", 0}};
     for (const Case& c : cases) {
-        Installed in;
-        c.add(in.fakes);
-        EXPECT_EQ(c.map, Map(in)) << c.name;
+        uint8_t adapter = 9, target = 9;
+        EXPECT_EQ(c.found, FindDevice(c.path, &adapter, &target)) << c.path;
+        if (c.found) {
+            EXPECT_EQ(0, adapter) << c.path;
+            EXPECT_EQ(2, target) << c.path;
+        }
     }
+    EXPECT_EQ(-1, DeviceIndex("\\\\.\\CdRom123456789", kCdRomPrefix)) << "no overflow";
 }
 
 TEST(PassThroughLayer, NoDeviceReadsAsNoHostAdaptersWithAReason) {
@@ -234,6 +286,33 @@ TEST(PassThroughLayer, ResultsMapIntoTheRequest) {
             EXPECT_EQ(i < c.senseCopied ? 0x70 + i : 0xEE, r.srb.SenseArea[i]) << c.name << i;
         for (uint8_t byte : r.guard)
             EXPECT_EQ(0xEE, byte) << c.name;
+    }
+}
+
+TEST(PassThroughLayer, ResidualCountIsWhatTheSystemDidNotMove) {
+    Installed in;
+    in.fakes.Add(0, 0, 0, 0, 0, FakeDrive("SHORT"));
+    in.fakes.Add(1, 0, 0, 1, 0, FakeDrive("GONE"));
+    in.Install();
+    in.fakes.Vanish(1);
+    struct Case {
+        const char* name;
+        uint8_t target, allocation, flags;
+        uint32_t length, bufLen;
+    } cases[] = {
+        {"asked for, short answer", 0, 20, SRB_DIR_IN | SRB_ENABLE_RESIDUAL_COUNT, 36, 16},
+        {"asked for, whole answer", 0, 36, SRB_DIR_IN | SRB_ENABLE_RESIDUAL_COUNT, 36, 0},
+        {"not asked for: left as it was", 0, 20, SRB_DIR_IN, 36, 36},
+        {"asked for, nothing moved", 1, 36, SRB_DIR_IN | SRB_ENABLE_RESIDUAL_COUNT, 36, 36},
+    };
+    for (const Case& c : cases) {
+        uint8_t data[36];
+        SRB_ExecSCSICmd srb =
+            Request(0, c.target, {0x12, 0, 0, 0, c.allocation, 0}, data, c.length, c.flags);
+        ASSERT_EQ(SS_PENDING, SendASPI32Command(&srb)) << c.name;
+        while (LoadStatus(&srb.SRB_Status) == SS_PENDING)
+            std::this_thread::yield();
+        EXPECT_EQ(c.bufLen, srb.SRB_BufLen) << c.name;
     }
 }
 

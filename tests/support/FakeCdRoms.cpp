@@ -2,8 +2,15 @@
 
 #include "simulator/DriveBank.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#endif
 
 using namespace aspi;
 
@@ -40,7 +47,8 @@ void FakeCdRoms::AddDenied(int index) {
 }
 
 DeviceCalls FakeCdRoms::Calls() {
-    return DeviceCalls{this, &Open, &GetAddress, &PassThrough, &Close, &IndexOf, kCdRomPrefix};
+    return DeviceCalls{this,     &Count,  &Probe,       &Open,  &PassThrough, &Close,
+                       &IndexOf, nullptr, kCdRomPrefix, "port", "path"};
 }
 
 FakeCdRoms::Device* FakeCdRoms::At(int index) {
@@ -48,6 +56,12 @@ FakeCdRoms::Device* FakeCdRoms::At(int index) {
         if (device->index == index)
             return device.get();
     return nullptr;
+}
+
+void FakeCdRoms::Refuse(int index) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (Device* device = At(index))
+        device->openResult = kOpenDenied;
 }
 
 void FakeCdRoms::Vanish(int index) {
@@ -87,14 +101,20 @@ void* FakeCdRoms::Open(void* context, int index, int* result) {
     return device && device->openResult == kOpenDone ? device : nullptr;
 }
 
-int FakeCdRoms::GetAddress(void* context, void* handle, ScsiAddress* address) {
+int FakeCdRoms::Count(void*) {
+    return 32;
+}
+
+int FakeCdRoms::Probe(void* context, int index, ScsiAddress* address) {
     FakeCdRoms& self = *static_cast<FakeCdRoms*>(context);
     std::lock_guard<std::mutex> lock(self.mutex);
-    Device* device = static_cast<Device*>(handle);
+    Device* device = self.At(index);
+    if (!device)
+        return kProbeMissing;
     if (!device->addressed)
-        return 0;
+        return kProbeNoAddress;
     *address = device->address;
-    return 1;
+    return kProbeAddressed;
 }
 
 int FakeCdRoms::PassThrough(void* context, void* handle, PassThroughRequest* request) {
@@ -149,3 +169,136 @@ simulator::DriveConfig FakeDrive(const char* product, unsigned protocols) {
     config.protocols = protocols;
     return config;
 }
+
+#ifndef _WIN32
+namespace {
+
+constexpr int kFdBase = 1000;
+
+bool IsDisk(const simulator::VirtualDrive* drive) {
+    return drive && drive->config.kind == simulator::DriveKind::Disk;
+}
+
+} // namespace
+
+void FakeCdRoms::WriteSysfs(const Device& device, int srNumber) {
+    namespace fs = std::filesystem;
+    const ScsiAddress& a = device.address;
+    std::string name = device.addressed
+                           ? std::to_string(a.PortNumber) + ":" + std::to_string(a.PathId) + ":" +
+                                 std::to_string(a.TargetId) + ":" + std::to_string(a.Lun)
+                           : "usb" + std::to_string(device.index);
+    fs::path scsiDevice = fs::path(sysfs) / "devices" / name;
+    fs::create_directories(scsiDevice);
+    std::ofstream(scsiDevice / "type") << (IsDisk(device.drive.get()) ? 0 : 5) << "\n";
+    fs::path sg = fs::path(sysfs) / "class/scsi_generic" / ("sg" + std::to_string(device.index));
+    fs::create_directories(sg);
+    fs::create_directory_symlink(scsiDevice, sg / "device");
+    std::ofstream(fs::path(dev) / ("sg" + std::to_string(device.index)));
+    if (srNumber < 0)
+        return;
+    fs::path sr = fs::path(sysfs) / "class/block" / ("sr" + std::to_string(srNumber));
+    fs::create_directories(sr);
+    fs::create_directory_symlink(scsiDevice, sr / "device");
+    std::ofstream(fs::path(dev) / ("sr" + std::to_string(srNumber)));
+}
+
+LinuxSystem FakeCdRoms::Linux(const std::string& root) {
+    std::filesystem::remove_all(root);
+    sysfs = root + "/sys";
+    dev = root + "/dev";
+    std::filesystem::create_directories(sysfs + "/class/scsi_generic");
+    std::filesystem::create_directories(dev);
+    std::vector<Device*> byIndex;
+    for (auto& device : devices)
+        byIndex.push_back(device.get());
+    std::sort(byIndex.begin(), byIndex.end(),
+              [](const Device* a, const Device* b) { return a->index < b->index; });
+    int sr = 0;
+    for (const Device* device : byIndex)
+        WriteSysfs(*device, IsDisk(device->drive.get()) ? -1 : sr++);
+    return LinuxSystem{this, sysfs.c_str(), dev.c_str(), &SgOpen, &SgIoctl, &SgClose};
+}
+
+std::vector<sg_io_hdr_t> FakeCdRoms::SgJournal() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return sgJournal;
+}
+
+int FakeCdRoms::SgOpen(void* context, const char* path, int) {
+    FakeCdRoms& self = *static_cast<FakeCdRoms*>(context);
+    int index = DeviceIndex(path, (self.dev + "/sg").c_str());
+    std::lock_guard<std::mutex> lock(self.mutex);
+    Device* device = index >= 0 ? self.At(index) : nullptr;
+    if (!device || device->openResult != kOpenDone) {
+        errno = device ? EACCES : ENOENT;
+        return -1;
+    }
+    return kFdBase + index;
+}
+
+int FakeCdRoms::SgIoctl(void* context, int fd, unsigned long request, void* argument) {
+    FakeCdRoms& self = *static_cast<FakeCdRoms*>(context);
+    Device* device;
+    {
+        std::lock_guard<std::mutex> lock(self.mutex);
+        device = self.At(fd - kFdBase);
+    }
+    if (!device) {
+        errno = EBADF;
+        return -1;
+    }
+    if (request == SG_IO)
+        return SgIo(self, device, static_cast<sg_io_hdr_t*>(argument));
+    if (request != SG_GET_SCSI_ID) {
+        errno = EINVAL;
+        return -1;
+    }
+    sg_scsi_id* id = static_cast<sg_scsi_id*>(argument);
+    id->host_no = device->address.PortNumber;
+    id->channel = device->address.PathId;
+    id->scsi_id = device->address.TargetId;
+    id->lun = device->address.Lun;
+    id->scsi_type = IsDisk(device->drive.get()) ? 0 : 5;
+    return 0;
+}
+
+// The kernel's part: the command to the drive as a pass-through record, and
+// the answer as sg reports it.
+int FakeCdRoms::SgIo(FakeCdRoms& self, Device* device, sg_io_hdr_t* io) {
+    {
+        std::lock_guard<std::mutex> lock(self.mutex);
+        self.sgJournal.push_back(*io);
+    }
+    PassThroughRequest pt{};
+    pt.spt.DataIn = io->dxfer_direction == SG_DXFER_FROM_DEV ? PT_DATA_IN
+                    : io->dxfer_direction == SG_DXFER_TO_DEV ? PT_DATA_OUT
+                                                             : PT_DATA_UNSPECIFIED;
+    pt.spt.DataTransferLength = io->dxfer_len;
+    pt.spt.DataBuffer = io->dxferp;
+    pt.spt.CdbLength = io->cmd_len;
+    std::memcpy(pt.spt.Cdb, io->cmdp, std::min<size_t>(io->cmd_len, sizeof pt.spt.Cdb));
+    pt.spt.TimeOutValue = io->timeout / 1000;
+    pt.spt.SenseInfoLength = PT_SENSE_BYTES;
+    pt.spt.SenseInfoOffset = offsetof(PassThroughRequest, sense);
+    if (!PassThrough(&self, device, &pt)) {
+        std::unique_lock<std::mutex> lock(self.mutex);
+        if (device->gone) {
+            errno = ENODEV;
+            return -1;
+        }
+        io->host_status = 0x03; // timed out
+        return 0;
+    }
+    io->status = pt.spt.ScsiStatus;
+    io->resid = static_cast<int>(io->dxfer_len - pt.spt.DataTransferLength);
+    io->sb_len_wr = std::min<unsigned char>(io->mx_sb_len, pt.spt.SenseInfoLength);
+    std::memcpy(io->sbp, pt.sense, io->sb_len_wr);
+    io->driver_status = io->sb_len_wr ? 0x08 : 0;
+    return 0;
+}
+
+int FakeCdRoms::SgClose(void*, int) {
+    return 0;
+}
+#endif

@@ -10,7 +10,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include "aspi/PassThroughLinux.h"
+
+#include <scsi/sg.h>
+#endif
 
 // Named as the system names them, so that reports read alike.
 constexpr const char kCdRomPrefix[] = "\\\\.\\CdRom";
@@ -36,6 +43,9 @@ class FakeCdRoms {
     void AddUnaddressed(int index, const simulator::DriveConfig& config);
     // One that only an administrator may open.
     void AddDenied(int index);
+    // From now on opening device object `index` is denied; it still tells
+    // its address (a layer made before keeps its handle).
+    void Refuse(int index);
 
     aspi::DeviceCalls Calls();
 
@@ -50,6 +60,18 @@ class FakeCdRoms {
     simulator::VirtualDrive* Drive(int index);
     std::vector<Seen> Journal();
 
+#ifndef _WIN32
+    // The same devices as Linux shows them, under `root` (a fresh folder):
+    // sys/class/scsi_generic/sgN with its type (5, or 0 for a disk) and its
+    // device link to sys/devices/H:C:T:L, sys/class/block/srK/device for the
+    // CD/DVD drives in index order, dev/sgN and dev/srK; open and ioctl
+    // (SG_GET_SCSI_ID, SG_IO) answered by the drives. This object must
+    // outlive what it answers.
+    aspi::LinuxSystem Linux(const std::string& root);
+    // Every SG_IO as it reached a device.
+    std::vector<sg_io_hdr_t> SgJournal();
+#endif
+
   private:
     struct Device {
         int index;
@@ -61,7 +83,8 @@ class FakeCdRoms {
     };
     Device* At(int index);
     static void* Open(void* context, int index, int* result);
-    static int GetAddress(void* context, void* device, aspi::ScsiAddress* address);
+    static int Count(void* context);
+    static int Probe(void* context, int index, aspi::ScsiAddress* address);
     static int PassThrough(void* context, void* device, aspi::PassThroughRequest* request);
     static void Close(void* context, void* device);
     static int IndexOf(void* context, const char* path);
@@ -72,6 +95,15 @@ class FakeCdRoms {
     bool released = false;
     int held = 0;
     std::vector<Seen> journal;
+#ifndef _WIN32
+    void WriteSysfs(const Device& device, int srNumber);
+    static int SgOpen(void* context, const char* path, int flags);
+    static int SgIoctl(void* context, int fd, unsigned long request, void* argument);
+    static int SgIo(FakeCdRoms& self, Device* device, sg_io_hdr_t* io);
+    static int SgClose(void* context, int fd);
+    std::string sysfs, dev;
+    std::vector<sg_io_hdr_t> sgJournal;
+#endif
 };
 
 // A CD/DVD drive identity for the fakes.

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -67,6 +68,33 @@ TEST(AspiBinding, TheSimulatedBankWinsAndTheChoiceIsReported) {
     text << std::ifstream(report, std::ios::binary).rdbuf();
     DeleteFileA(report.c_str());
     EXPECT_EQ("ASPI layer: simulated drive bank\r\nASPI layer: " + passThrough, text.str());
+}
+
+// A copy of our simulated layer in the current directory is never loaded (the
+// one beside the program is: see above).
+TEST(AspiBinding, TheCurrentDirectoryIsNeverSearchedForTheLibrary) {
+    char program[MAX_PATH], temp[MAX_PATH], before[MAX_PATH];
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    std::string folder(program, std::strrchr(program, '\\') + 1);
+    GetTempPathA(sizeof temp, temp);
+    std::string pid = std::to_string(GetCurrentProcessId());
+    std::string name = "CORVANE-TEST-" + pid + ".DLL";
+    std::string current = std::string(temp) + "corvane-" + pid + "-current";
+    CreateDirectoryA(current.c_str(), nullptr);
+    ASSERT_TRUE(
+        CopyFileA((folder + "WNASPI32.DLL").c_str(), (current + "\\" + name).c_str(), FALSE));
+    GetCurrentDirectoryA(sizeof before, before);
+    SetCurrentDirectoryA(current.c_str());
+    FakeCdRoms& fakes = NewFakes();
+    AddTwoFakeDrives(fakes);
+    aspi::DeviceCalls calls = fakes.Calls();
+    {
+        Rebound bound(name.c_str(), &calls);
+        EXPECT_EQ(0u, Layer().find("SCSI pass-through: 2 host adapter(s)")) << Layer();
+    }
+    SetCurrentDirectoryA(before);
+    DeleteFileA((current + "\\" + name).c_str());
+    RemoveDirectoryA(current.c_str());
 }
 
 TEST(AspiBinding, WithoutAnAspiLayerADownloadRunsThroughThePassThrough) {

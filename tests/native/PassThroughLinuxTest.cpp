@@ -1,0 +1,229 @@
+// Our pass-through layer over the Linux SCSI generic devices, on fake ones: a
+// sysfs tree in a folder of the test's own, and open and ioctl answered by
+// simulated drives in place of the kernel's.
+#include "aspi/PassThroughLinux.h"
+
+#include "../support/FakeCdRoms.h"
+#include "../support/WholeDownload.h"
+
+#include "aspi/AspiSeam.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+
+using namespace aspi;
+
+namespace {
+
+// Fakes first, then the layer over their Linux face, as the layer in use.
+struct LinuxFakes {
+    FakeCdRoms fakes;
+    std::string root;
+    LinuxSystem system{};
+    DeviceCalls calls{};
+    std::unique_ptr<PassThroughLayer> layer;
+
+    LinuxFakes() {
+        const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+        root = testing::TempDir() + "corvane-sg-" + std::to_string(getpid()) + "-" + test->name();
+    }
+    void Install() {
+        system = fakes.Linux(root);
+        calls = LinuxDeviceCalls(&system);
+        layer.reset(new PassThroughLayer(calls));
+        UseLayer(&PassThroughLayer::kOps, layer.get());
+    }
+    ~LinuxFakes() {
+        UseLayer(&kNoLayer);
+        fakes.Release();
+        layer.reset();
+        std::filesystem::remove_all(root);
+    }
+    std::string Describe() {
+        char text[kLayerTextSize];
+        DescribeLayer(text, sizeof text);
+        return text;
+    }
+};
+
+std::string Scan() {
+    DeviceChannel channel(1024, ChannelUser::Host);
+    channel.ScanDevices();
+    std::string found;
+    for (int i = 0; i < channel.deviceCount; ++i) {
+        std::string product(channel.devices[i].model + 8, 16);
+        found += std::to_string(channel.devices[i].adapter) + ":" +
+                 std::to_string(channel.devices[i].target) + "=" +
+                 product.substr(0, product.find(' ')) + " ";
+    }
+    return found;
+}
+
+simulator::DriveConfig Disk() {
+    simulator::DriveConfig config = FakeDrive("DISK");
+    config.kind = simulator::DriveKind::Disk;
+    return config;
+}
+
+} // namespace
+
+TEST(LinuxDevices, CdDrivesFromSysfsNumberedByTheirAddresses) {
+    LinuxFakes in;
+    in.fakes.Add(0, 1, 0, 0, 0, Disk());
+    in.fakes.Add(1, 1, 0, 1, 0, FakeDrive("SECOND"));
+    in.fakes.Add(3, 3, 0, 0, 0, FakeDrive("THIRD"));
+    in.fakes.Add(4, 0, 0, 0, 0, FakeDrive("DENIED"));
+    in.fakes.Refuse(4);
+    in.Install();
+    EXPECT_EQ("1:1=SECOND 2:0=THIRD ", Scan()) << "the denied drive keeps adapter 0";
+    EXPECT_EQ("SCSI pass-through: 3 host adapter(s)\n"
+              "  0:0 = /dev/sg4 (host 0, channel 0, target 0, lun 0, no access)\n"
+              "  1:1 = /dev/sg1 (host 1, channel 0, target 1, lun 0)\n"
+              "  2:0 = /dev/sg3 (host 3, channel 0, target 0, lun 0)\n",
+              in.Describe());
+    for (const FakeCdRoms::Seen& seen : in.fakes.Journal())
+        EXPECT_NE(0, seen.index) << "nothing reaches the disk";
+}
+
+TEST(LinuxDevices, WholeDownloadThroughSgIo) {
+    LinuxFakes in;
+    AddTwoFakeDrives(in.fakes);
+    in.Install();
+    CheckWholeDownload(in.fakes);
+    std::vector<sg_io_hdr_t> sent = in.fakes.SgJournal();
+    ASSERT_GE(sent.size(), 2u);
+    const sg_io_hdr_t& transfer = sent[sent.size() - 2];
+    EXPECT_EQ('S', transfer.interface_id);
+    EXPECT_EQ(SG_DXFER_TO_DEV, transfer.dxfer_direction);
+    EXPECT_EQ(kTransferDataLength, transfer.dxfer_len);
+    EXPECT_EQ(kTransferTimeoutSeconds * 1000, transfer.timeout);
+    EXPECT_EQ(12, transfer.cmd_len);
+    EXPECT_EQ(PT_SENSE_BYTES, transfer.mx_sb_len);
+    const sg_io_hdr_t& inquiry = sent.back();
+    EXPECT_EQ(SG_DXFER_FROM_DEV, inquiry.dxfer_direction);
+}
+
+TEST(LinuxDevices, ResidualAndFailuresAsTheKernelReportsThem) {
+    LinuxFakes in;
+    in.fakes.Add(0, 0, 0, 0, 0, FakeDrive("SHORT"));
+    in.fakes.Add(1, 0, 0, 1, 0, FakeDrive("GONE"));
+    in.Install();
+    in.fakes.Vanish(1);
+    struct Case {
+        uint8_t target, allocation;
+        uint32_t bufLen;
+        uint8_t status, hostStatus;
+    } cases[] = {{0, 20, 16, SS_COMP, HASTAT_OK}, {1, 36, 36, SS_ERR, HASTAT_SEL_TO}};
+    for (const Case& c : cases) {
+        uint8_t data[36];
+        SRB_ExecSCSICmd srb{};
+        srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+        srb.SRB_Target = c.target;
+        srb.SRB_Flags = SRB_DIR_IN | SRB_ENABLE_RESIDUAL_COUNT;
+        srb.SRB_BufLen = sizeof data;
+        srb.SRB_BufPointer = data;
+        srb.SRB_SenseLen = SENSE_LEN;
+        srb.SRB_CDBLen = 6;
+        srb.CDBByte[0] = 0x12;
+        srb.CDBByte[4] = c.allocation;
+        ASSERT_EQ(SS_PENDING, SendASPI32Command(&srb));
+        while (LoadStatus(&srb.SRB_Status) == SS_PENDING)
+            std::this_thread::yield();
+        EXPECT_EQ(c.status, srb.SRB_Status) << int(c.target);
+        EXPECT_EQ(c.hostStatus, srb.SRB_HaStat) << int(c.target);
+        EXPECT_EQ(c.bufLen, srb.SRB_BufLen) << int(c.target);
+    }
+}
+
+TEST(LinuxDevices, NoAccessIsAReasonTheUserCanActOn) {
+    std::string cdrom; // a group of /etc/group with a number other than 0
+    gid_t cdromId = 0;
+    std::ifstream groups("/etc/group");
+    for (std::string line; cdrom.empty() && std::getline(groups, line);) {
+        std::istringstream fields(line);
+        std::string name, password, id;
+        std::getline(fields, name, ':');
+        std::getline(fields, password, ':');
+        std::getline(fields, id, ':');
+        if (name == "cdrom" || name == "disk") {
+            cdrom = name;
+            cdromId = static_cast<gid_t>(std::strtoul(id.c_str(), nullptr, 10));
+        }
+    }
+    struct Case {
+        bool ownGroup; // else the root group
+        std::string reason;
+    } cases[] = {
+        {true, "No access to /dev/sg2 (group " + cdrom + "): add the user to group " + cdrom +
+                   ", or run as root."},
+        {false, "No access to /dev/sg2: run as root."},
+    };
+    for (const Case& c : cases) {
+        LinuxFakes in;
+        in.fakes.AddDenied(2);
+        in.system = in.fakes.Linux(in.root);
+        if (chown((in.root + "/dev/sg2").c_str(), static_cast<uid_t>(-1), c.ownGroup ? cdromId : 0))
+            continue; // not ours to give away: only root can arrange both
+        if (c.ownGroup && cdrom.empty())
+            continue;
+        in.calls = LinuxDeviceCalls(&in.system);
+        PassThroughLayer layer(in.calls);
+        EXPECT_EQ(0, layer.AdapterCount());
+        EXPECT_EQ(c.reason, layer.Reason());
+    }
+}
+
+TEST(LinuxDevices, DevicePathsNameTheSameDriveEitherWay) {
+    LinuxFakes in;
+    in.fakes.Add(0, 0, 0, 0, 0, Disk());
+    in.fakes.Add(1, 0, 0, 1, 0, FakeDrive("FIRST"));
+    in.fakes.Add(5, 2, 0, 3, 0, FakeDrive("SECOND"));
+    in.Install();
+    std::filesystem::create_symlink(in.root + "/dev/sr1", in.root + "/dev/cdrom");
+    struct Case {
+        const char* name;
+        int found;
+        uint8_t adapter, target;
+    } cases[] = {
+        {"/dev/sg1", 1, 0, 1}, {"/dev/sr0", 1, 0, 1},   {"/dev/sg5", 1, 1, 3},
+        {"/dev/sr1", 1, 1, 3}, {"/dev/cdrom", 1, 1, 3}, {"/dev/sg0", 0, 0, 0},
+        {"/dev/sr7", 0, 0, 0}, {"/dev/sda", 0, 0, 0},   {"/etc/sg1", 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        uint8_t adapter = 9, target = 9;
+        std::string path = c.name[1] == 'd' ? in.root + c.name : c.name;
+        EXPECT_EQ(c.found, FindDevice(path.c_str(), &adapter, &target)) << c.name;
+        if (c.found) {
+            EXPECT_EQ(c.adapter, adapter) << c.name;
+            EXPECT_EQ(c.target, target) << c.name;
+        }
+    }
+}
+
+TEST(LinuxDevices, WithoutALayerOfItsOwnAProgramUsesTheSystemsDevices) {
+    LinuxFakes in;
+    in.fakes.Add(2, 0, 0, 4, 0, FakeDrive("REPORTED"));
+    in.system = in.fakes.Linux(in.root);
+    in.calls = LinuxDeviceCalls(&in.system);
+    std::string report = in.root + "/aspi-report.txt";
+    setenv("CORVANE_ASPI_REPORT", report.c_str(), 1);
+    RebindLayer(nullptr, &in.calls);
+    EXPECT_EQ("0:4=REPORTED ", Scan());
+    unsetenv("CORVANE_ASPI_REPORT");
+    std::stringstream text;
+    text << std::ifstream(report).rdbuf();
+    EXPECT_EQ("ASPI layer: SCSI pass-through: 1 host adapter(s)\n"
+              "  0:4 = /dev/sg2 (host 0, channel 0, target 4, lun 0)\n",
+              text.str());
+
+    RebindLayer(nullptr, nullptr); // the kernel's own: described, never sent a command
+    EXPECT_EQ(0u, in.Describe().find("SCSI pass-through: ")) << in.Describe();
+}
