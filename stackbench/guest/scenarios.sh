@@ -140,8 +140,9 @@ kernel_abort() {
 }
 
 # The command line's scenarios, once it is built with the Linux pass-through.
-corvane=$(find "$native" -name corvane -type f -executable -print -quit 2>/dev/null)
-[ -f "$root/aspi/PassThroughLinux.cpp" ] || corvane=
+# (the bench says whether it built it: a program left in the tree may be stale).
+corvane=
+[ "$(cat "$out/with-cli")" = yes ] && corvane=$(find "$native" -name corvane -type f -executable -print -quit)
 
 flash() { # device, image, other options...: prints the output, answers the exit status
     local dev=$1 hex=$2 status
