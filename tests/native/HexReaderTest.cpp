@@ -103,6 +103,7 @@ TEST_F(HexReaderTest, Outcomes) {
         // even an end record.
         {"0x1A ends the file", Record(0, 0, {1}) + "\x1A" + end, HexReadResult::Damaged, 1},
         {"0x1A after the end record", Record(0, 0, {1}) + end + "\x1A", HexReadResult::Done, 1},
+        {"0x1A ends a record and the file", ":0100000001FE\x1A" + end, HexReadResult::Damaged, 1},
         {"0x1A inside a record",
          ":01000000\x1A"
          "01FE\r\n" +
@@ -170,33 +171,30 @@ TEST_F(HexReaderTest, UnopenableFileLeavesTheImage) {
                  HexReadMessage(HexReadResult::AddressOverflow));
 }
 
-TEST_F(HexReaderTest, ReadBlockCountsConsumedCharacters) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    std::fputs("ab:0100000001FE\r\n:00000001FF", file);
-    std::fclose(file);
-    file = std::fopen(path.c_str(), "rb");
+TEST(ReadBlock, CountsConsumedCharacters) {
+    static const char kText[] = "ab:0100000001FE\r\n:00000001FF";
+    HexText text;
+    OpenHexText(text, reinterpret_cast<const uint8_t*>(kText), sizeof kText - 1);
     uint8_t block[kBlockSize];
     int32_t total = 0;
-    EXPECT_EQ(1, ReadBlock(file, block, total));
+    EXPECT_EQ(1, ReadBlock(text, block, total));
     EXPECT_EQ(2 + 1 + 12, total);
     EXPECT_EQ(0, block[0]);
     EXPECT_EQ(0, block[1]);
     EXPECT_EQ(1, block[2]);
     EXPECT_EQ(1, block[3]);
-    EXPECT_EQ(0, ReadBlock(file, block, total)); // the end record
+    EXPECT_EQ(0, ReadBlock(text, block, total)); // the end record
     EXPECT_EQ(15, total);
-    std::fclose(file);
 
     // The count saturates instead of wrapping into the damaged mark; the end
-    // of the file before an end record is damage.
-    file = std::fopen(path.c_str(), "rb");
+    // of the text before an end record is damage.
+    OpenHexText(text, reinterpret_cast<const uint8_t*>(kText), sizeof kText - 1);
     total = INT32_MAX - 3;
-    EXPECT_EQ(1, ReadBlock(file, block, total));
+    EXPECT_EQ(1, ReadBlock(text, block, total));
     EXPECT_EQ(INT32_MAX, total);
-    EXPECT_EQ(0, ReadBlock(file, block, total));
-    EXPECT_EQ(0, ReadBlock(file, block, total));
+    EXPECT_EQ(0, ReadBlock(text, block, total));
+    EXPECT_EQ(0, ReadBlock(text, block, total));
     EXPECT_EQ(-1, total);
-    std::fclose(file);
 }
 
 TEST(CharToByte, ConvertsEveryCharacterByOneRule) {
