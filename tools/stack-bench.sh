@@ -31,7 +31,13 @@ trap 'exit 130' INT TERM
 # for the scenario under Wine, when it is built).
 cmake -S . -B build/native -G Ninja --no-warn-unused-cli >/dev/null
 targets=(corvane-tcmu corvane-image)
-ninja -C build/native -t targets all 2>/dev/null | grep -q '^corvane:' && targets+=(corvane)
+# The command line, when this tree has it (and the Linux pass-through).
+with_cli=no
+if ninja -C build/native -t targets all 2>/dev/null | grep -q '^corvane:' &&
+    [ -f aspi/PassThroughLinux.cpp ]; then
+    targets+=(corvane)
+    with_cli=yes
+fi
 cmake --build build/native -j "$jobs" --target "${targets[@]}" | grep -v '^\[' || true
 [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "stack-bench: build failed" >&2; exit 1; }
 
@@ -71,6 +77,7 @@ cp "$guest/init" "$ramfs/init"
 cp "$guest/drives.txt" "$ramfs/drives.txt"
 (cd "$ramfs" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initramfs.gz"
 
+echo "$with_cli" >"$work/out/with-cli"
 ours=$(grep -cEv '^(#|$)' "$guest/drives.txt")
 devices=$((ours + 2)) # and QEMU's drives on IDE and on virtio SCSI
 console=$work/console.log
@@ -102,7 +109,7 @@ if [ -w /dev/kvm ]; then
     if [ "$accel" = tcg ]; then
         kill "$qemu_pid" 2>/dev/null || true
         wait "$qemu_pid" 2>/dev/null || true
-        rm -rf "$work/out" && mkdir -p "$work/out"
+        rm -rf "$work/out" && mkdir -p "$work/out" && echo "$with_cli" >"$work/out/with-cli"
     fi
 fi
 [ "$accel" = tcg ] && start_guest tcg

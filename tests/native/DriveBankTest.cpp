@@ -297,6 +297,7 @@ TEST(DriveBank, LogAndStateFileKeepWhatHappened) {
         if (i < IMAGE_SIZE / 2)
             half += image[i];
     }
+    // Image bytes 0 and 1 ride in CDB bytes 10 and 11; the data phase is the rest.
     std::vector<uint8_t> data(image.begin() + 2, image.end());
     data.resize(IMAGE_SIZE);
     {

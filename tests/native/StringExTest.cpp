@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 TEST(StringEx, CapacityIsChosenAtConstruction) {
     StringEx plain;
@@ -22,10 +23,26 @@ TEST(StringEx, CapacityIsChosenAtConstruction) {
     EXPECT_STREQ("", none.data);
 }
 
+namespace {
+
+// A text of capacity 5 at the front of a larger buffer of the test's own:
+// a write past the capacity lands on the guard bytes behind it.
+struct GuardBytes {
+    static constexpr int kCapacity = 5;
+    char bytes[kCapacity + 8];
+    GuardBytes() { std::memset(bytes, 'G', sizeof bytes); }
+};
+struct GuardedText : private GuardBytes, public StringEx {
+    GuardedText() : StringEx(bytes, kCapacity) {}
+    using StringEx::operator=;
+    std::string Guard() const { return std::string(bytes + kCapacity, sizeof bytes - kCapacity); }
+};
+
+} // namespace
+
 TEST(StringEx, AssignAndAppendCutAtTheCapacity) {
-    char guard[8];
-    std::memset(guard, 'G', sizeof guard);
-    StringEx text(5);
+    GuardedText text;
+    const std::string intact = text.Guard();
     text = "ABCDEFGH";
     EXPECT_STREQ("ABCD", text.data);
     EXPECT_EQ(4, text.GetLength());
@@ -42,8 +59,9 @@ TEST(StringEx, AssignAndAppendCutAtTheCapacity) {
     text = "";
     text += other;
     EXPECT_STREQ("1234", text.data);
-    for (char c : guard)
-        EXPECT_EQ('G', c);
+    text.Assign("ABCDEFGH", 8);
+    EXPECT_STREQ("ABCD", text.data);
+    EXPECT_EQ(intact, text.Guard()) << "nothing written past the capacity";
 }
 
 TEST(StringEx, AssignAndAppendFromItself) {

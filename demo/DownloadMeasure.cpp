@@ -6,7 +6,7 @@
 //    notice stood open and the drive's own transfer time: our overhead, with
 //    the share that is the page timer's wait for its next tick shown apart.
 // Run: tools/measure-download.sh
-#include "Walkthrough.h"
+#include "tests/e2e/Walkthrough.h"
 
 #include "firmware/SyntheticImage.h"
 

@@ -3,7 +3,7 @@
 // would do it, with a picture at each step. Exit 0 only when every step
 // showed what it should; otherwise the reason on stderr.
 //   walkthrough.exe RUN_FOLDER IMAGE SHOT_FOLDER   (Linux paths)
-#include "Walkthrough.h"
+#include "tests/e2e/Walkthrough.h"
 
 #include <cstdio>
 

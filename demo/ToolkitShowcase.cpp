@@ -5,8 +5,8 @@
 #include "toolkit/StaticCtrl.h"
 #include "toolkit/TabCtrl.h"
 
-#include "ToolkitTestResource.h"
-#include "WinTestSupport.h"
+#include "tests/win/ToolkitTestResource.h"
+#include "tests/win/WinTestSupport.h"
 
 #include <commctrl.h>
 

@@ -3,7 +3,7 @@
 // for tools/measure-startup.sh (launch to a device page with rows, repeated).
 //   host_showcase.exe [--plain] [--tab CAPTION]
 //   host_showcase.exe --measure RUNS
-#include "HostProcess.h"
+#include "tests/e2e/HostProcess.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,8 +4,8 @@
 //  - the CPU time the whole process uses while it waits on a 4 s transfer;
 //  - the process's GDI object count before and after a transfer of 60 ticks.
 // Run: tools/wine-run.sh build/win/bin/wexa_measure.exe
-#include "WexaHost.h"
-#include "WinTestSupport.h"
+#include "tests/win/WexaHost.h"
+#include "tests/win/WinTestSupport.h"
 
 #include "firmware/SyntheticImage.h"
 

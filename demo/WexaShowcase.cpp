@@ -1,7 +1,7 @@
 // Shows the download page in one state for tools/screenshot-win.sh (not a
 // test): wexa_showcase.exe idle|transfer|ok|ng
-#include "WexaHost.h"
-#include "WinTestSupport.h"
+#include "tests/win/WexaHost.h"
+#include "tests/win/WinTestSupport.h"
 
 #include "firmware/SyntheticImage.h"
 
