@@ -255,6 +255,12 @@ int32_t DeviceChannel::FinishTimedOut(EventHandle event) {
 void DeviceChannel::TakeResidual() {
     if (!(direction & SRB_DIR_IN))
         return;
+    // A polled command that stopped on sense data before the status: the
+    // layer may still be writing the count, and the command failed anyway.
+    if (IsPending(&request->SRB_Status)) {
+        bytesReceived = 0;
+        return;
+    }
     const uint32_t left = request->SRB_BufLen;
     if (left == dataLength)
         bytesReceived = dataLength;

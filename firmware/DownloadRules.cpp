@@ -1,6 +1,5 @@
 #include "firmware/DownloadRules.h"
 
-#include "command/CompileCommand.h"
 #include "firmware/HexReader.h"
 
 #include <cmath>
@@ -45,7 +44,23 @@ template <int N> int FieldLength(const char (&field)[N]) {
     return n;
 }
 
+// Characters 0 to count-1 of two fields, a NUL byte read as a blank.
+template <int N, int M> int SameText(const char (&a)[N], const char (&b)[M], int count) {
+    for (int i = 0; i < count && i < N && i < M; ++i)
+        if ((a[i] ? a[i] : ' ') != (b[i] ? b[i] : ' '))
+            return 0;
+    return 1;
+}
+
 } // namespace
+
+int32_t SameModel(const FirmwareInfo& image, const FirmwareInfo& drive) {
+    return SameText(image.modelName, drive.modelName, 24);
+}
+
+int32_t SameIdentity(const FirmwareInfo& image, const FirmwareInfo& drive) {
+    return SameModel(image, drive) && SameText(image.version, drive.version, 4);
+}
 
 void ModelRowText(const FirmwareInfo& info, StringEx& text) {
     text.Assign(info.modelName, FieldLength(info.modelName));
@@ -111,14 +126,6 @@ int32_t BuildTransferCommand(uint8_t driveProtocol, DownloadMode mode, uint16_t 
     default:
         return 0;
     }
-}
-
-int32_t CompileTransferCommand(DeviceChannel& channel, const TransferCommand& command) {
-    if (!command.text)
-        return 0;
-    CommandArgument list[6] = {command.arguments[0], command.arguments[1], command.arguments[2],
-                               command.arguments[3], command.arguments[4], command.arguments[5]};
-    return CompileCommandList(channel, command.text, list, command.argumentCount);
 }
 
 int32_t FillTransferData(const uint8_t* image, uint8_t* buffer, uint32_t bufferSize) {

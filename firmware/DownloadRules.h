@@ -1,9 +1,9 @@
-// The pure rules of a download: protocol names, the mode a pair of protocols
-// allows, the status row texts, the transfer bar position, the sums and the
-// drive commands of the probe and of the transfer.
+// The rules of a download that need no drive: protocol names, the mode a
+// pair of protocols allows, the status row texts, the transfer bar position,
+// the sums, the command texts of the probe and of the transfer, and whether
+// two identities agree. What runs them on a channel is in download/.
 #pragma once
 
-#include "command/DeviceChannel.h"
 #include "command/StringEx.h"
 #include "firmware/FirmwareInfo.h"
 
@@ -66,9 +66,12 @@ uint8_t TransferModeByte(DownloadMode mode);
 // 1 and the command for drive protocols 1-3; 0 and nothing for any other.
 int32_t BuildTransferCommand(uint8_t driveProtocol, DownloadMode mode, uint16_t halfSum,
                              uint16_t checkSum, const uint8_t* image, TransferCommand& command);
-// Compiles the command into the channel's pending command; 1, or 0 when the
-// command is empty.
-int32_t CompileTransferCommand(DeviceChannel& channel, const TransferCommand& command);
+// Whether a drive's identity is the one an image carries: vendor and product
+// (24 characters), and for SameIdentity the revision (4) too. A NUL byte and
+// a blank count alike, as a drive's answer shows NUL bytes as blanks.
+int32_t SameModel(const FirmwareInfo& image, const FirmwareInfo& drive);
+int32_t SameIdentity(const FirmwareInfo& image, const FirmwareInfo& drive);
+
 // The data phase: image bytes 2 to 65535 at buffer offsets 0 to 65533, the
 // last two buffer bytes 0xFF. 0 and nothing written when the buffer is
 // smaller than kTransferDataLength.

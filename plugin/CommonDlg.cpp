@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace download;
 using toolkit::thePage;
 
 HDLL_Context storedContext;
@@ -23,17 +24,40 @@ const int kRowIcons[] = {IDI_ROW_BLANK, IDI_ROW_DONE, IDI_ROW_FAILED, IDI_ROW_WO
 const int kFileNameSize = 260;
 const int kMaxBarWidth = 150;
 
+const char* const kNoticeReboot =
+    " Restriction\n\n1. Close another programs running before start download.\n\n2. Do not "
+    "check DMA and Auto Insertion Notification is checked in Control pannel.\n\n3. There is "
+    "only one drive at one port\n\n4. After download, the system will be started right "
+    "now!\n\n  Do you want to continue?";
+const char* const kNoticeVerify =
+    "1. Firmware Download MUST be treated carefully.\n  Close another programs running before "
+    "start download.\n\n2. Some F/W may cause problems in case there is a diffrence at\n  "
+    "supporting UDMA between old F/W and new F/W.\n\n  Do you want to continue?";
+
+// The reader reports every record. Under Wine each new bar position costs a
+// repaint of about a millisecond, a hundred of them for one file that is read
+// in a few: the bar moves at most once a frame, smooth still to the eye.
+const DWORD kBarFrameMs = 20;
+
+// The worker: the whole image to the drive in one command, on a thread of
+// its own so that the page keeps answering while the drive writes its flash.
+DWORD WINAPI TransferThread(LPVOID argument) {
+    CommonDlg& page = *static_cast<CommonDlg*>(argument);
+    EnableWindow(page.transferTab, FALSE);
+    RunTransfer(page.procedure->job);
+    EnableWindow(page.transferTab, TRUE);
+    return 1;
+}
+
 } // namespace
 
 CommonDlg::CommonDlg(const HDLL_Context& context)
     : page(context.module, context.mainWindow, IDD_DOWNLOAD_PAGE), channel(nullptr),
-      imageList(nullptr), downloadMode(-1), fwInfo(), driveInfo(), halfSum(0), image(),
-      transferResult(0), messageLine(nullptr), statusList(nullptr), progressBar(nullptr),
-      barPosition(-1), downloadBusy(false), worker(nullptr), transferTab(nullptr),
-      lcdBitmap(nullptr), savedRows(), savedIcons(), savedMessage() {
-    std::memset(&fwInfo, 0, sizeof fwInfo);
-    std::memset(&driveInfo, 0, sizeof driveInfo);
+      procedure(nullptr), imageList(nullptr), messageLine(nullptr), statusList(nullptr),
+      progressBar(nullptr), barPosition(-1), barShownAt(0), downloadBusy(false), worker(nullptr),
+      transferTab(nullptr), lcdBitmap(nullptr), savedRows(), savedIcons(), savedMessage() {
     channel = new (std::nothrow) DeviceChannel(kImageBufferSize, ChannelUser::Plugin);
+    procedure = new (std::nothrow) DownloadProcedure(channel, *this);
     thePage<CommonDlg> = this;
 }
 
@@ -41,10 +65,11 @@ CommonDlg::~CommonDlg() {
     WaitForWorker();
     // Destroyed before the outcome was judged: a drive that took its image in
     // reboot mode still waits for the restart the user agreed to.
-    if (downloadBusy && downloadMode == DownloadReboot)
-        RequestRestart();
+    if (downloadBusy && procedure->downloadMode == DownloadReboot)
+        RequestSystemRestart();
     if (page.window)
         CloseModelessDlg();
+    delete procedure;
     delete channel;
     if (thePage<CommonDlg> == this)
         thePage<CommonDlg> = nullptr;
@@ -201,6 +226,14 @@ void CommonDlg::SetPercent(int percent) {
     SendMessageA(progressBar, PBM_SETPOS, percent, 0);
 }
 
+void CommonDlg::BarPercent(int32_t percent) {
+    const DWORD now = GetTickCount();
+    if (barPosition >= 0 && now - barShownAt < kBarFrameMs)
+        return;
+    SetPercent(percent);
+    barShownAt = now;
+}
+
 void CommonDlg::EndProgress() {
     if (progressBar)
         DestroyWindow(progressBar);
@@ -266,12 +299,10 @@ void CommonDlg::OnCommand(int id, int code) {
         if (downloadBusy)
             return;
         EnableButtons(FALSE);
-        if (StartDownload()) {
+        if (StartDownload())
             SetTimer(hWnd, kDownloadTimer, kDownloadTimerPeriod, nullptr);
-        } else {
+        else
             EnableButtons(TRUE);
-            SetLCDPad(IDB_LCD_NG);
-        }
         return;
     case IDC_FILE_NAME:
         if (code == EN_CHANGE) {
@@ -292,6 +323,70 @@ void CommonDlg::OnCommand(int id, int code) {
     default:
         return;
     }
+}
+
+int CommonDlg::StartDownload() {
+    if (!procedure) {
+        SetLCDPad(IDB_LCD_NG);
+        return 0;
+    }
+    char path[kFileNameSize] = "";
+    GetDlgItemTextA(page.window, IDC_FILE_NAME, path, sizeof path);
+    if (!procedure->Start(path))
+        return 0;
+    elapsedMs = 0;
+    downloadBusy = true;
+    transferTab = storedContext.tabControl;
+    worker = CreateThread(nullptr, 0, TransferThread, this, 0, nullptr);
+    if (!worker) {
+        // No worker, nothing sent: the page is free again at once.
+        procedure->job.result = 0;
+        downloadBusy = false;
+        EndProgress();
+        SetRowState(kRowFlashWriting, kRowFailed);
+        SetLCDPad(IDB_LCD_NG);
+        return 0;
+    }
+    return 1;
+}
+
+void CommonDlg::OnTimer() {
+    ToggleLCDPad();
+    if (procedure->job.result == kTransferRunning) {
+        elapsedMs += kTransferTimerMs;
+        SetPercent(TransferProgressPosition(elapsedMs));
+        return;
+    }
+    KillTimer(page.window, kDownloadTimer);
+    elapsedMs = 0;
+    // The worker has stored its result; let it finish re-enabling the tab.
+    WaitForWorker();
+    const int verified = procedure->Finish();
+    downloadBusy = false;
+    if (!verified)
+        EnableButtons(TRUE);
+    // A drive chosen while the download ran is used from now on.
+    SelectDrive();
+}
+
+void CommonDlg::ShowPicture(Picture picture) {
+    SetLCDPad(picture == Picture::Ok   ? IDB_LCD_OK
+              : picture == Picture::Ng ? IDB_LCD_NG
+                                       : IDB_LCD_IDLE);
+}
+
+int CommonDlg::Consent(DownloadMode mode) {
+    const char* notice = mode == DownloadReboot ? kNoticeReboot : kNoticeVerify;
+    return MessageBoxA(page.window, notice, "Notice", MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
+}
+
+void CommonDlg::WarnFailedTransfer() {
+    MessageBoxA(page.window, "You should better to restart right now and try again !", "Warning",
+                MB_OK | MB_ICONSTOP);
+}
+
+void CommonDlg::RequestRestart() {
+    RequestSystemRestart();
 }
 
 INT_PTR CALLBACK CommonDlg::PageDlgProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM) {

@@ -1,13 +1,12 @@
-// The download page: a modeless child dialog in the host's tab area, the
-// drive channel it talks through, the image it sends, and the small display
-// services the download procedure uses (status rows, LCD pad, row progress
-// bar, file-open dialog).
+// The download page: a modeless child dialog in the host's tab area that
+// shows a download and passes the user's clicks on. The download itself is
+// download::DownloadProcedure; this page is its view (status rows, message
+// line, LCD pad, row progress bar, notices) and runs its worker thread.
 #pragma once
 
 #include "command/DeviceChannel.h"
-#include "firmware/DownloadRules.h"
-#include "firmware/FirmwareInfo.h"
-#include "firmware/HexReader.h"
+#include "download/DownloadProcedure.h"
+#include "download/DownloadView.h"
 #include "plugin/PluginInterface.h"
 #include "toolkit/ListCtrl.h"
 #include "toolkit/ModelessDlg.h"
@@ -17,49 +16,28 @@
 
 #include <commctrl.h>
 
-#include <atomic>
 #include <cstdint>
 
-enum RowState { kRowBlank = 0, kRowDone = 1, kRowFailed = 2, kRowWorking = 3 };
-
-enum StatusRow {
-    kRowFwModel = 0,
-    kRowFwProtocol,
-    kRowCheckSum,
-    kRowDriveModel,
-    kRowDriveProtocol,
-    kRowTransfer,
-    kRowFlashWriting,
-    kRowNewModel,
-    kStatusRows
-};
-
-// What `transferResult` holds while the worker runs.
-const int32_t kTransferRunning = 999;
 const UINT_PTR kDownloadTimer = 100;
 const UINT kDownloadTimerPeriod = 500;
 
-class CommonDlg {
+class CommonDlg : public download::DownloadView {
   public:
-    toolkit::ModelessDlg page; // hInst, hWnd, hParent, templateId
+    toolkit::ModelessDlg page; // instance, window, parent, template
     DeviceChannel* channel;
+    // Owns the image, both identities, the mode and the worker's job.
+    download::DownloadProcedure* procedure;
     HIMAGELIST imageList;
-    int32_t downloadMode;
-    FirmwareInfo fwInfo;
-    FirmwareInfo driveInfo;
-    uint16_t halfSum;
-    uint8_t image[kImageBufferSize];
-    // The only word the worker and the window thread hand over.
-    std::atomic<int32_t> transferResult;
     toolkit::StaticCtrl* messageLine;
     toolkit::ListCtrl* statusList;
     HWND progressBar;
-    // The bar's position as last sent: reading a file reports every record,
-    // mostly with the position unchanged.
+    // The bar's position as last sent, and when: reading a file reports
+    // every record, mostly with the position unchanged.
     int barPosition;
+    DWORD barShownAt;
 
-    // From Download clicked and accepted until FinishDownload has judged the
-    // outcome: the channel, image and info fields belong to the download.
+    // From Download clicked and accepted until Finish has judged the
+    // outcome: the channel and the procedure belong to the download.
     bool downloadBusy;
     HANDLE worker;
     // The host's tab control as it was when the worker started; a later
@@ -69,12 +47,12 @@ class CommonDlg {
     HBITMAP lcdBitmap;
     // The rows and message line of a page closed while its download runs,
     // shown again when it reopens.
-    char savedRows[kStatusRows][128];
-    int savedIcons[kStatusRows];
+    char savedRows[download::kStatusRows][128];
+    int savedIcons[download::kStatusRows];
     char savedMessage[128];
 
-    CommonDlg(const HDLL_Context& context);
-    ~CommonDlg();
+    explicit CommonDlg(const HDLL_Context& context);
+    ~CommonDlg() override;
     CommonDlg(const CommonDlg&) = delete;
     CommonDlg& operator=(const CommonDlg&) = delete;
 
@@ -88,19 +66,28 @@ class CommonDlg {
     void EndProgress();
     int InitDialog(HWND hWnd);
     void SetRowState(int row, int state);
-    // Row value (column 1), image untouched.
     void SetRowValue(int row, const char* text);
     void SetMessage(const char* text);
-    int ReadFile();
 
+    // Download clicked: the procedure up to the worker, then the worker.
     int StartDownload();
-    void CheckProtocol();
     void OnTimer();
-    int FinishDownload();
 
     // Blocks until a running worker has ended, handling what other threads
     // send to this one meanwhile.
     void WaitForWorker();
+
+    // What the procedure shows and asks.
+    void RowState(int row, int state) override { SetRowState(row, state); }
+    void RowValue(int row, const char* text) override { SetRowValue(row, text); }
+    void Message(const char* text) override { SetMessage(text); }
+    void ShowPicture(download::Picture picture) override;
+    void BarBegin(int row) override { BegineProgress(row); }
+    void BarPercent(int32_t percent) override;
+    void BarEnd() override { EndProgress(); }
+    int Consent(DownloadMode mode) override;
+    void WarnFailedTransfer() override;
+    void RequestRestart() override;
 
     static INT_PTR CALLBACK PageDlgProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -117,8 +104,6 @@ extern HDLL_Context storedContext;
 extern int32_t lcdToggleCount;
 extern uint32_t elapsedMs;
 
-// The worker; its argument is the page.
-DWORD WINAPI TransferThread(LPVOID page);
 // Asks the system to restart, with the privilege the NT family wants for it;
 // not forced, result not examined.
-void RequestRestart();
+void RequestSystemRestart();

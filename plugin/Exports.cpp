@@ -1,6 +1,10 @@
 // The four entry points the host calls, always on its window thread.
 #include "plugin/CommonDlg.h"
 
+#include "aspi/AspiLayer.h"
+#include "download/Pause.h"
+
+#include <cstring>
 #include <new>
 
 using toolkit::thePage;
@@ -36,6 +40,19 @@ void __cdecl HDLL_Destroy() {
     // Waits for a running transfer before anything is freed.
     delete thePage<CommonDlg>;
     thePage<CommonDlg> = nullptr;
+}
+
+// Not for hosts: the plug-in's tests put their own pause in place of the
+// reboot-mode wait (null: the wait sleeps again). Only where the simulated
+// bank answers, so that a real drive always gets its time; 1 when taken.
+int __cdecl WexaSetPause(download::PauseProc pause) {
+    char layer[aspi::kLayerTextSize] = "";
+    aspi::DescribeLayer(layer, sizeof layer);
+    const char kBank[] = "simulated drive bank";
+    if (std::strncmp(layer, kBank, sizeof kBank - 1) != 0)
+        return 0;
+    download::SetPause(pause);
+    return 1;
 }
 }
 

@@ -1,6 +1,6 @@
 #include "plugin/CommonDlg.h"
 
-void RequestRestart() {
+void RequestSystemRestart() {
     // The NT family refuses the request silently without this privilege, and
     // the drive would wait for a restart that never comes. Where there are no
     // privileges (the 95 family) these calls fail and change nothing.

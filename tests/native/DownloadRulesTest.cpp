@@ -2,6 +2,7 @@
 #include "firmware/HexReader.h"
 
 #include "command/CompileCommand.h"
+#include "download/TransferJob.h"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +41,32 @@ TEST(DownloadRules, RowTexts) {
     EXPECT_STREQ("00FF", text.data);
     CheckSumRowText(0xABCD, text);
     EXPECT_STREQ("ABCD", text.data);
+}
+
+TEST(DownloadRules, SameModelAndIdentityReadNulAsBlank) {
+    const struct {
+        const char *imageModel, *imageVersion, *driveModel, *driveVersion;
+        int sameModel, sameIdentity;
+    } cases[] = {
+        {"CORVANE SIMDRIVE 52X    ", "1.00", "CORVANE SIMDRIVE 52X    ", "1.00", 1, 1},
+        {"CORVANE SIMDRIVE 52X", "1.0", "CORVANE SIMDRIVE 52X    ", "1.0 ", 1, 1},
+        {"CORVANE SIMDRIVE 52X    ", "1.00", "CORVANE SIMDRIVE 52X    ", "0.10", 1, 0},
+        {"CORVANE SIMDRIVE 52X    ", "1.00", "QVSIM   DRIVE           ", "1.00", 0, 0},
+        {"Unkown", "", "QVSIM   DRIVE           ", "0.10", 0, 0},
+    };
+    for (const auto& c : cases) {
+        FirmwareInfo image = {}, drive = {};
+        std::strcpy(image.modelName, c.imageModel);
+        std::strcpy(image.version, c.imageVersion);
+        std::strcpy(drive.modelName, c.driveModel);
+        std::strcpy(drive.version, c.driveVersion);
+        EXPECT_EQ(c.sameModel, SameModel(image, drive)) << c.imageModel;
+        EXPECT_EQ(c.sameIdentity, SameIdentity(image, drive)) << c.imageModel;
+    }
+    FirmwareInfo nul = {}, blank = {};
+    std::memcpy(nul.modelName, "AB\0\0\0\0\0\0PRODUCT", 15);
+    std::memcpy(blank.modelName, "AB      PRODUCT", 15);
+    EXPECT_EQ(1, SameModel(nul, blank)) << "an embedded NUL byte";
 }
 
 TEST(DownloadRules, ProgressPositions) {
@@ -113,7 +140,7 @@ TEST_F(TransferCommandTest, TransferBlocks) {
         SCOPED_TRACE(int(c.drive));
         TransferCommand command;
         ASSERT_EQ(1, BuildTransferCommand(c.drive, c.mode, 0xBEEF, 0xCAFE, image.data(), command));
-        ASSERT_EQ(1, CompileTransferCommand(channel, command));
+        ASSERT_EQ(1, download::CompileTransferCommand(channel, command));
         ExpectBlock(c.cdb);
         EXPECT_EQ(0x10, channel.direction);
         EXPECT_EQ(65536u, channel.dataLength);
@@ -122,7 +149,7 @@ TEST_F(TransferCommandTest, TransferBlocks) {
     TransferCommand none;
     for (uint8_t drive : {0, 4})
         EXPECT_EQ(0, BuildTransferCommand(drive, DownloadVerify, 1, 2, image.data(), none));
-    EXPECT_EQ(0, CompileTransferCommand(channel, none));
+    EXPECT_EQ(0, download::CompileTransferCommand(channel, none));
 }
 
 TEST_F(TransferCommandTest, DataPhaseLeavesOutTheFirstTwoBytes) {

@@ -8,6 +8,7 @@
 #include "command/CompileCommand.h"
 #include "simulator/DriveBank.h"
 #include "command/DeviceChannel.h"
+#include "download/TransferJob.h"
 #include "firmware/DownloadRules.h"
 #include "firmware/IdentifyImage.h"
 #include "firmware/SyntheticImage.h"
@@ -61,7 +62,7 @@ inline void CheckWholeDownload(FakeCdRoms& fakes) {
     TransferCommand command;
     ASSERT_EQ(1, BuildTransferCommand(FwProtocolType22, DownloadVerify, HalfSum(image.data()),
                                       info.checkSum, image.data(), command));
-    ASSERT_EQ(1, CompileTransferCommand(plugin, command));
+    ASSERT_EQ(1, download::CompileTransferCommand(plugin, command));
     ASSERT_EQ(1, FillTransferData(image.data(), plugin.buffer, plugin.bufferSize));
     uint32_t digest = simulator::DataDigest(plugin.buffer, kTransferDataLength);
     ASSERT_EQ(1, plugin.Execute());

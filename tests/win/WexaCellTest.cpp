@@ -67,6 +67,7 @@ TEST_P(WexaCell, DownloadsAsThePairAllows) {
         EXPECT_TRUE(StandInHost::WaitFor([] { return StandInHost::endSessionQueries > 0; }, 30));
     else
         EXPECT_EQ(0, StandInHost::endSessionQueries);
+    EXPECT_EQ(cell.restart ? 8500u : 0u, AskedPause().load()) << "the drive's time to restart";
     EXPECT_EQ(2u, bank.Commands("00 00 00 00 00 00").size());
 }
 

@@ -11,6 +11,7 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -53,16 +54,33 @@ inline std::vector<uint8_t> Bits(HBITMAP bitmap) {
     return bits;
 }
 
+// The reboot-mode wait the plug-in asked for last, in place of sleeping it.
+inline std::atomic<uint32_t>& AskedPause() {
+    static std::atomic<uint32_t> asked{0};
+    return asked;
+}
+inline void RecordPause(uint32_t milliseconds) {
+    AskedPause() = milliseconds;
+}
+typedef int(__cdecl* SetPauseProc)(void (*)(uint32_t));
+
 class WexaPage : public ::testing::Test {
   protected:
     StandInHost host;
     std::vector<std::string> files;
+    SetPauseProc setPause = nullptr;
 
     void SetUp() override {
         ASSERT_NE(nullptr, host.wexa);
         ASSERT_TRUE(host.create && host.open && host.close && host.destroy);
+        setPause = reinterpret_cast<SetPauseProc>(
+            reinterpret_cast<void*>(GetProcAddress(host.wexa, "WexaSetPause")));
+        ASSERT_NE(nullptr, setPause);
+        ASSERT_EQ(1, setPause(RecordPause)) << "taken where the simulated bank answers";
+        AskedPause() = 0;
     }
     void TearDown() override {
+        setPause(nullptr);
         host.destroy();
         for (const std::string& file : files)
             DeleteFileA(file.c_str());
@@ -75,10 +93,11 @@ class WexaPage : public ::testing::Test {
         ASSERT_NE(nullptr, host.Page());
     }
 
-    std::string Image(FwProtocol protocol) {
+    std::string Image(FwProtocol protocol, bool withTemplate = true) {
         SyntheticImageRecipe recipe;
         DefaultSyntheticRecipe(recipe);
         recipe.protocol = protocol;
+        recipe.withTemplate = withTemplate;
         files.push_back(TempFile("wexa-image") + ".HEX");
         EXPECT_EQ(1, SaveSyntheticImage(files.back().c_str(), recipe));
         return files.back();

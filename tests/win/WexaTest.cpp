@@ -122,16 +122,32 @@ TEST_F(WexaPage, FilesThatCannotBeReadStopAtRowZero) {
     EXPECT_EQ("", bank.Log()) << "the drive is not asked";
 }
 
-TEST_F(WexaPage, NoInquiryAnswerBeforeTheTransferStopsAfterTheImage) {
-    TestBank bank(Bank("protocols=2.2"));
-    Start(0, 3); // an empty target
-    Download(Image(FwProtocolType22));
-    EXPECT_EQ("Reading F/W file...", Message());
-    for (int row = 0; row < 3; row++)
-        EXPECT_EQ(1, Icon(row));
-    EXPECT_EQ(0, Icon(3));
-    EXPECT_EQ("", Row(3));
-    EXPECT_TRUE(PadShows(kNg));
+// No answer at an empty target, and no command at all with no drive chosen.
+TEST_F(WexaPage, NoDriveToAskStopsAfterTheImage) {
+    const struct {
+        uint8_t adapter, target;
+        const char* message;
+        int driveRow;
+    } cases[] = {
+        {0, 3, "Reading F/W file...", 0},
+        {HDLL_NO_DRIVE, HDLL_NO_DRIVE, "No CD/DVD drive is selected!", 2},
+        {HDLL_NO_DRIVE, 1, "No CD/DVD drive is selected!", 2}, // a serial port chosen
+    };
+    for (const auto& c : cases) {
+        TestBank bank(Bank("protocols=2.2"));
+        Start(c.adapter, c.target);
+        Download(Image(FwProtocolType22));
+        EXPECT_EQ(c.message, Message());
+        for (int row = 0; row < 3; row++)
+            EXPECT_EQ(1, Icon(row));
+        EXPECT_EQ(c.driveRow, Icon(3));
+        EXPECT_EQ("", Row(3));
+        EXPECT_TRUE(PadShows(kNg));
+        if (c.adapter == HDLL_NO_DRIVE) {
+            EXPECT_EQ("", bank.Log()) << "nothing sent";
+        }
+        host.destroy();
+    }
 }
 
 namespace {
@@ -159,22 +175,71 @@ bool ShutdownPrivilegeEnabled() {
 
 } // namespace
 
-TEST_F(WexaPage, FailedVerifyTransferWarnsAndAsksForARestart) {
-    TestBank bank(Bank("protocols=2.2 fail-transfer=3/0C/00"));
+// A transfer the drive refused fails in either mode, with the warning and
+// the restart; a verify-mode drive that kept its old identity is no success.
+TEST_F(WexaPage, FailedJudgementsShowWhatWentWrong) {
+    const struct {
+        const char* drive;
+        FwProtocol image;
+        bool withTemplate;
+        const char* message;
+        int failedRow;
+        bool warned;
+        int restarts; // every round ends before the next download starts
+    } cases[] = {
+        // First: restart requests reach the session late, so none may come
+        // before the case that wants none.
+        {"protocols=2.2", FwProtocolType22, false,
+         "New F/W is something wrong. Model or version not changed !", 7, false, 0},
+        {"protocols=2.2 fail-transfer=3/0C/00", FwProtocolType22, true,
+         "Invalid check sum Fail to Download, Restart Now!", 6, true, 1},
+        {"protocols=2.0 fail-transfer=5/26/00", FwProtocolType20, true,
+         "Invalid check sum Fail to Download, Restart Now!", 6, true, 2},
+    };
     EXPECT_FALSE(ShutdownPrivilegeEnabled());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.drive);
+        TestBank bank(Bank(c.drive));
+        StandInHost::boxes.clear();
+        const int queries = StandInHost::endSessionQueries;
+        Start();
+        Download(Image(c.image, c.withTemplate));
+        ASSERT_TRUE(Finished());
+        ASSERT_EQ(c.warned ? 2u : 1u, StandInHost::boxes.size());
+        if (c.warned) {
+            EXPECT_EQ("Warning", StandInHost::boxes[1].caption);
+            EXPECT_EQ("You should better to restart right now and try again !",
+                      StandInHost::boxes[1].text);
+            EXPECT_TRUE(
+                StandInHost::WaitFor([&] { return StandInHost::endSessionQueries > queries; }, 30));
+            EXPECT_TRUE(ShutdownPrivilegeEnabled()) << "enabled before the request";
+        } else {
+            EXPECT_EQ(kDriveIdentity, Row(7)) << "the identity the drive kept";
+            EXPECT_EQ(queries, StandInHost::endSessionQueries);
+        }
+        EXPECT_EQ(c.message, Message());
+        EXPECT_EQ(2, Icon(c.failedRow));
+        EXPECT_TRUE(PadShows(kNg));
+        EXPECT_TRUE(Enabled(1));
+        EXPECT_TRUE(IsWindowEnabled(host.tab));
+        host.destroy();
+    }
+}
+
+// Whatever answers at the chosen address that is no CD/DVD drive (a disk,
+// often the system's) hears nothing but INQUIRY.
+TEST_F(WexaPage, ADiskIsRefusedAfterItsInquiry) {
+    TestBank bank("adapter\ndisk 0 vendor=ATA product=SYSTEMDISK revision=1.0 latency=0\n");
     Start();
     Download(Image(FwProtocolType22));
-    ASSERT_TRUE(Finished());
-    ASSERT_EQ(2u, StandInHost::boxes.size());
-    EXPECT_EQ("Warning", StandInHost::boxes[1].caption);
-    EXPECT_EQ("You should better to restart right now and try again !", StandInHost::boxes[1].text);
-    EXPECT_EQ("Invalid check sum Fail to Download, Restart Now!", Message());
-    EXPECT_EQ(2, Icon(6));
+    EXPECT_EQ("The selected device is not a CD/DVD drive!", Message());
+    EXPECT_EQ(2, Icon(3));
+    EXPECT_EQ(0, Icon(4));
     EXPECT_TRUE(PadShows(kNg));
-    EXPECT_TRUE(StandInHost::WaitFor([] { return StandInHost::endSessionQueries > 0; }, 30));
-    EXPECT_TRUE(ShutdownPrivilegeEnabled()) << "enabled before the request";
-    EXPECT_TRUE(Enabled(1));
-    EXPECT_TRUE(IsWindowEnabled(host.tab));
+    EXPECT_TRUE(StandInHost::boxes.empty());
+    const auto all = bank.Commands("");
+    ASSERT_EQ(1u, all.size());
+    EXPECT_NE(std::string::npos, all[0].find("cdb=12 00 00 00 2E")) << all[0];
 }
 
 TEST_F(WexaPage, NoInquiryAnswerAfterTheTransfer) {

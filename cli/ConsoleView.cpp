@@ -1,0 +1,58 @@
+#include "cli/ConsoleView.h"
+
+namespace corvane {
+namespace {
+
+const char* const kRowKeys[download::kStatusRows] = {
+    "FW Model Name",  "FW Protocol",  "Check Sum",     "Drive Model Name",
+    "Drive Protocol", "F/W Transfer", "Flash Writing", "New Model Name",
+};
+const char* const kStateNames[] = {"blank", "done", "failed", "working"};
+
+} // namespace
+
+ConsoleView::ConsoleView(FILE* logFile) : log(logFile), start(std::chrono::steady_clock::now()) {}
+
+void ConsoleView::Log(const std::string& line) {
+    if (!log)
+        return;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - start)
+                        .count();
+    std::fprintf(log, "%7.3f %s\n", ms / 1000.0, line.c_str());
+    std::fflush(log);
+}
+
+void ConsoleView::RowState(int row, int state) {
+    if (row < 0 || row >= download::kStatusRows)
+        return;
+    states[row] = state;
+    if (state != download::kRowBlank)
+        Log(std::string("row ") + kRowKeys[row] + ": " + kStateNames[state & 3] + " " + rows[row]);
+}
+
+void ConsoleView::RowValue(int row, const char* text) {
+    if (row >= 0 && row < download::kStatusRows)
+        rows[row] = text;
+}
+
+void ConsoleView::Message(const char* text) {
+    message = text;
+    Log(std::string("message: ") + text);
+}
+
+void ConsoleView::ShowPicture(download::Picture shown) {
+    picture = shown;
+}
+
+void ConsoleView::WarnFailedTransfer() {
+    ++warnings;
+    Log("the transfer failed");
+}
+
+void ConsoleView::RequestRestart() {
+    ++restartRequests;
+    Log("the drive waits for a restart (of the drive or the machine)");
+}
+
+} // namespace corvane

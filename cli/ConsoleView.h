@@ -1,0 +1,48 @@
+// The download procedure's view on a console: keeps the rows and the last
+// message for the summary, and writes every step to the --log file.
+// Consent and the restart are the command's own business: a console program
+// asks before the transfer and cannot restart the machine for its user.
+#pragma once
+
+#include "download/DownloadView.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace corvane {
+
+class ConsoleView : public download::DownloadView {
+  public:
+    std::string rows[download::kStatusRows];
+    int states[download::kStatusRows] = {};
+    std::string message;
+    download::Picture picture = download::Picture::Idle;
+    int warnings = 0;
+    int restartRequests = 0;
+
+    // The log is appended to; null: no log.
+    explicit ConsoleView(FILE* logFile);
+    ConsoleView(const ConsoleView&) = delete;
+    ConsoleView& operator=(const ConsoleView&) = delete;
+
+    // A line of the command's own in the log.
+    void Log(const std::string& line);
+
+    void RowState(int row, int state) override;
+    void RowValue(int row, const char* text) override;
+    void Message(const char* text) override;
+    void ShowPicture(download::Picture shown) override;
+    void BarBegin(int) override {}
+    void BarPercent(int32_t) override {}
+    void BarEnd() override {}
+    int Consent(DownloadMode) override { return 1; }
+    void WarnFailedTransfer() override;
+    void RequestRestart() override;
+
+  private:
+    FILE* log;
+    std::chrono::steady_clock::time_point start;
+};
+
+} // namespace corvane

@@ -1,0 +1,64 @@
+// corvane, the command line: what its commands share. Exit statuses, the
+// choice of the ASPI layer (the system's, or the simulated bank), drive
+// identities as the output shows them, and JSON text.
+#pragma once
+
+#include "command/DeviceChannel.h"
+#include "firmware/FirmwareInfo.h"
+
+#include <cstdint>
+#include <string>
+
+namespace corvane {
+
+enum Exit : int {
+    kExitOk = 0,      // flashed and verified, or a dry run passed; scan: drives listed
+    kExitRefused = 1, // refused before any transfer
+    kExitUsage = 2,
+    kExitFailed = 3,  // the transfer was sent and failed or is not verified
+    kExitNoDrive = 4, // no drive, or no access to it
+};
+
+int Usage(const char* command, const char* line);
+bool IsHelp(const char* arg);
+// The value after an option that takes one; null (and a usage line) when
+// none follows.
+const char* OptionValue(int argc, char** argv, int& i);
+
+// The ASPI layer a command uses while this lives: with --bank FILE, else
+// CORVANE_BANK, the simulated bank with CORVANE_BANK_LOG and
+// CORVANE_BANK_STATE; else the system's. Declare it before any channel, so
+// that the channels go first.
+class Layer {
+  public:
+    explicit Layer(const char* bankOption);
+    ~Layer();
+    Layer(const Layer&) = delete;
+    Layer& operator=(const Layer&) = delete;
+    // Empty when the system's layer serves, else "simulated drive bank FILE".
+    std::string name;
+
+  private:
+    void* bank; // the simulator's, natively
+};
+// Why no host adapter answers, in the layer's own words.
+std::string NoAdapterReason();
+
+// Vendor, product and revision of an identity, trailing blanks cut.
+struct Identity {
+    std::string vendor, product, revision;
+};
+Identity SplitIdentity(const FirmwareInfo& info);
+Identity SplitIdentity(const DeviceEntry& entry);
+// "VENDOR PRODUCT REVISION".
+std::string IdentityText(const Identity& identity);
+
+// Appends text as a JSON string; bytes outside printable ASCII as \u00XX.
+void AppendJsonString(std::string& out, const std::string& text);
+// {"vendor":…,"product":…,"revision":…}
+void AppendJsonIdentity(std::string& out, const Identity& identity);
+
+int Scan(int argc, char** argv);
+int Flash(int argc, char** argv);
+
+} // namespace corvane

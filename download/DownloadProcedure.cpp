@@ -1,0 +1,218 @@
+#include "download/DownloadProcedure.h"
+
+#include "command/CompileCommand.h"
+#include "command/StringEx.h"
+#include "firmware/IdentifyImage.h"
+
+#include <cstring>
+
+namespace download {
+namespace {
+
+// A drive that reports UNIT ATTENTION on every tray command must not hold
+// the download: the command is sent at most this often.
+const int kTrayTries = 8;
+const uint8_t kUnitAttention = 6;
+
+void ShowReadPercent(void* user, int32_t percent) {
+    static_cast<DownloadView*>(user)->BarPercent(percent);
+}
+
+} // namespace
+
+DownloadProcedure::DownloadProcedure(DeviceChannel* driveChannel, DownloadView& downloadView)
+    : channel(driveChannel), view(downloadView), fwInfo(), driveInfo(), before(),
+      downloadMode(DownloadMismatch), readResult(HexReadResult::CannotOpen), driveAnswered(0),
+      deviceType(0), newIdentity(0), image(), job() {
+    std::memset(&fwInfo, 0, sizeof fwInfo);
+    std::memset(&driveInfo, 0, sizeof driveInfo);
+    std::memset(&before, 0, sizeof before);
+}
+
+int DownloadProcedure::Start(const char* path) {
+    ClearRows();
+    view.ShowPicture(Picture::Idle);
+    int go = ReadImage(path) && AskDrive();
+    if (go) {
+        view.Message("Check download protocol...");
+        view.RowState(kRowDriveProtocol, kRowWorking);
+        ProbeProtocol();
+        PrepareTray();
+        view.RowValue(kRowDriveProtocol, ProtocolName(driveInfo.protocol));
+        view.RowState(kRowDriveProtocol, kRowDone);
+        go = Decide() && view.Consent(downloadMode) == 1;
+    }
+    if (!go) {
+        view.ShowPicture(Picture::Ng);
+        return 0;
+    }
+    BeginTransfer();
+    return 1;
+}
+
+void DownloadProcedure::ClearRows() {
+    for (int row = 0; row < kStatusRows; row++) {
+        view.RowState(row, kRowBlank);
+        view.RowValue(row, "");
+    }
+}
+
+int DownloadProcedure::ReadImage(const char* path) {
+    view.Message("Reading F/W file...");
+    view.RowState(kRowFwModel, kRowWorking);
+    view.BarBegin(kRowFwModel);
+    readResult = HexReadResult::CannotOpen;
+    // An empty name is no file: nothing to tell beyond the failed row.
+    if (path && path[0]) {
+        readResult = ReadHexFile(path, image, ShowReadPercent, &view);
+        if (readResult != HexReadResult::Done)
+            view.Message(HexReadMessage(readResult));
+    }
+    view.BarEnd();
+    if (readResult != HexReadResult::Done) {
+        view.RowState(kRowFwModel, kRowFailed);
+        return 0;
+    }
+    IdentifyImage(image, kImageSize, fwInfo);
+    StringEx text(kRowTextSize);
+    ModelRowText(fwInfo, text);
+    view.RowValue(kRowFwModel, text.data);
+    view.RowState(kRowFwModel, kRowDone);
+    view.RowValue(kRowFwProtocol, ProtocolName(fwInfo.protocol));
+    view.RowState(kRowFwProtocol, kRowDone);
+    CheckSumRowText(fwInfo.checkSum, text);
+    view.RowValue(kRowCheckSum, text.data);
+    view.RowState(kRowCheckSum, kRowDone);
+    return 1;
+}
+
+int DownloadProcedure::AskDrive() {
+    driveAnswered = 0;
+    if (!channel)
+        return 0;
+    // The host found no drive, or a serial port is chosen: nothing is sent.
+    if (channel->GetAdapter() == DeviceChannel::kNoAdapter) {
+        view.Message("No CD/DVD drive is selected!");
+        view.RowState(kRowDriveModel, kRowFailed);
+        return 0;
+    }
+    CompileCommand(*channel, kInquiryCommand);
+    if (channel->Execute() != 1)
+        return 0;
+    driveAnswered = 1;
+    deviceType = channel->buffer[0];
+    channel->ReadInquiryText(driveInfo.modelName, driveInfo.version);
+    before = driveInfo;
+    StringEx text(kRowTextSize);
+    ModelRowText(driveInfo, text);
+    view.RowValue(kRowDriveModel, text.data);
+    // Whatever else answers there (often the system disk) gets no other
+    // command: no probe, no tray command, no image.
+    if (deviceType != kCdRomDeviceType) {
+        view.Message("The selected device is not a CD/DVD drive!");
+        view.RowState(kRowDriveModel, kRowFailed);
+        return 0;
+    }
+    view.RowState(kRowDriveModel, kRowDone);
+    return 1;
+}
+
+void DownloadProcedure::ProbeProtocol() {
+    driveInfo.protocol = FwProtocolNone;
+    for (const ProtocolProbe& probe : kProtocolProbes) {
+        CompileCommand(*channel, probe.text);
+        if (channel->Execute() == 1)
+            driveInfo.protocol = probe.protocol;
+    }
+    before.protocol = driveInfo.protocol;
+}
+
+void DownloadProcedure::PrepareTray() {
+    CompileCommand(*channel, kPreventCommand);
+    channel->Execute();
+    CompileCommand(*channel, kOpenTrayCommand);
+    for (int tries = 1; channel->Execute() != 1 && tries < kTrayTries; tries++) {
+        channel->ReadSense();
+        if (channel->senseKey != kUnitAttention)
+            break;
+    }
+}
+
+int DownloadProcedure::Decide() {
+    downloadMode = DecideDownloadMode(fwInfo.protocol, driveInfo.protocol);
+    if (downloadMode != DownloadMismatch)
+        return 1;
+    view.Message("Mismatch protocol between F/W and drive!");
+    view.RowState(kRowDriveProtocol, kRowFailed);
+    return 0;
+}
+
+void DownloadProcedure::BeginTransfer() {
+    view.Message("Transfer F/W Code...");
+    view.RowState(kRowTransfer, kRowWorking);
+    view.RowValue(kRowTransfer, "Done");
+    view.RowState(kRowTransfer, kRowDone);
+
+    view.Message("Downloading... (Do NOT turn off!)");
+    view.RowState(kRowFlashWriting, kRowWorking);
+    view.BarBegin(kRowFlashWriting);
+
+    job.channel = channel;
+    job.image = image;
+    job.checkSum = fwInfo.checkSum;
+    job.driveProtocol = driveInfo.protocol;
+    job.mode = downloadMode;
+    job.halfSum = 0;
+    job.outcome = TransferOutcome::NotSent;
+    job.senseKey = job.asc = job.ascq = 0;
+    std::memset(job.sense, 0, sizeof job.sense);
+    newIdentity = 0;
+    job.result.store(kTransferRunning);
+}
+
+int DownloadProcedure::Finish() {
+    view.BarEnd();
+    if (downloadMode == DownloadReboot)
+        view.RequestRestart();
+    if (job.result.load() == 0) {
+        view.RowState(kRowFlashWriting, kRowFailed);
+        view.Message("Invalid check sum Fail to Download, Restart Now!");
+        view.WarnFailedTransfer();
+        view.RequestRestart();
+        view.ShowPicture(Picture::Ng);
+        return 0;
+    }
+    view.RowValue(kRowFlashWriting, "Done");
+    view.RowState(kRowFlashWriting, kRowDone);
+    view.Message("Download has done successfully!");
+
+    CompileCommand(*channel, kInquiryCommand);
+    if (channel->Execute() != 1) {
+        view.Message("New F/W is something wrong. no response to Inquiry !");
+        view.ShowPicture(Picture::Ng);
+        return 0;
+    }
+    newIdentity = 1;
+    channel->ReadInquiryText(driveInfo.modelName, driveInfo.version);
+    StringEx text(kRowTextSize);
+    ModelRowText(driveInfo, text);
+    view.RowValue(kRowNewModel, text.data);
+    // Only verify mode promises the new identity; a drive still answering
+    // with another one did not take the image, whatever its status said.
+    const int verified = downloadMode != DownloadVerify || SameIdentity(fwInfo, driveInfo);
+    if (verified) {
+        view.RowState(kRowNewModel, kRowDone);
+    } else {
+        view.RowState(kRowNewModel, kRowFailed);
+        view.Message("New F/W is something wrong. Model or version not changed !");
+    }
+
+    CompileCommand(*channel, kUnitReadyCommand);
+    channel->Execute();
+    CompileCommand(*channel, kUnitReadyCommand);
+    channel->Execute();
+    view.ShowPicture(verified ? Picture::Ok : Picture::Ng);
+    return verified;
+}
+
+} // namespace download

@@ -1,0 +1,58 @@
+// A firmware download from start to end over one device channel: read and
+// identify the image, ask the drive who it is and which download command it
+// takes, decide the mode, open the tray, hand the transfer to a worker, and
+// judge the outcome. It knows no window: it shows and asks through a
+// DownloadView. The page runs Start then Finish; the command line runs the
+// steps one by one, with checks of its own between them.
+#pragma once
+
+#include "command/DeviceChannel.h"
+#include "download/DownloadView.h"
+#include "download/TransferJob.h"
+#include "firmware/FirmwareInfo.h"
+#include "firmware/HexReader.h"
+
+#include <cstdint>
+
+namespace download {
+
+class DownloadProcedure {
+  public:
+    DeviceChannel* channel; // not owned; null: no drive can be asked
+    DownloadView& view;
+
+    FirmwareInfo fwInfo;
+    FirmwareInfo driveInfo; // after Finish: the drive's new identity
+    FirmwareInfo before;    // the drive's identity before the transfer
+    DownloadMode downloadMode;
+    HexReadResult readResult;
+    int32_t driveAnswered; // the INQUIRY before the transfer was answered
+    uint8_t deviceType;    // byte 0 of that answer
+    int32_t newIdentity;   // the INQUIRY after the transfer was answered
+    uint8_t image[kImageBufferSize];
+    // Valid from BeginTransfer; the worker owns it while `job.result` is
+    // kTransferRunning, and then so do the channel and the image.
+    TransferJob job;
+
+    DownloadProcedure(DeviceChannel* driveChannel, DownloadView& downloadView);
+    DownloadProcedure(const DownloadProcedure&) = delete;
+    DownloadProcedure& operator=(const DownloadProcedure&) = delete;
+
+    // The page's Download: every step up to the worker. 1 when the job is
+    // ready for RunTransfer, 0 when the download stopped (NG picture shown).
+    int Start(const char* path);
+    // Once the worker has stored its result: the restart request or the new
+    // identity. 1 when the drive is verified (OK picture), else 0 (NG).
+    int Finish();
+
+    // The steps, in the order Start runs them. Each returns 1 to go on.
+    void ClearRows();
+    int ReadImage(const char* path); // rows 0-2
+    int AskDrive();                  // row 3; only a selected CD/DVD drive goes on
+    void ProbeProtocol();            // the three probes
+    void PrepareTray();              // PREVENT, then the tray opens
+    int Decide();                    // the mode; row 4 failed on a mismatch
+    void BeginTransfer();            // rows 5 and 6; fills `job`
+};
+
+} // namespace download

@@ -1,0 +1,228 @@
+// corvane as a user or a script runs it, in-process on the simulated bank:
+// one table of image, drive and options, each checked for the exit status,
+// the result, and the commands the drive got (the plug-in's, in its order).
+#include "cli/CorvaneCli.h"
+
+#include "../support/LoggedCommands.h"
+#include "../support/LoggedTransfer.h"
+
+#include "download/Pause.h"
+#include "firmware/SyntheticImage.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum Image { None, Type20, Type21, Type22, NoTemplate22, Damaged };
+
+// A drive of the image's model, an older revision: no guard stands in the way.
+const char* const kSameModel = "vendor=CORVANE product=\"SIMDRIVE 52X\" revision=0.90";
+const char* const kOtherModel = "vendor=QVSIM product=DRIVE revision=0.10";
+
+struct Case {
+    const char* name;
+    const char* drive; // target 0 of adapter 0, of the image's model unless it says
+    Image image;
+    std::vector<std::string> options;
+    int status;
+    const char* result;
+    std::vector<std::string> commands;
+    int modeByte; // of a transfer checked byte for byte; 0: none
+};
+
+const Case kCases[] = {
+    {"Verify22On22", "protocols=2.2", Type22, {"--yes"}, 0, "ok", Whole(kType22), 0x84},
+    {"Reboot20On20", "protocols=2.0", Type20, {"--yes"}, 0, "ok", Whole(kType20), 0x04},
+    {"Reboot20On22", "protocols=2.2", Type20, {"--yes"}, 0, "ok", Whole(kType22), 0x04},
+    {"Reboot21On21", "protocols=2.1", Type21, {"--yes"}, 0, "ok", Whole(kType21), 0x04},
+    {"Reboot22On20", "protocols=2.0", Type22, {"--yes"}, 0, "ok", Whole(kType20), 0x04},
+    {"OtherModelRefused", "protocols=2.2 other", Type22, {"--yes"}, 1, "refused", kProbed, 0},
+    {"OtherModelForced",
+     "protocols=2.2 other",
+     Type22,
+     {"--yes", "--force-model"},
+     0,
+     "ok",
+     Whole(kType22),
+     0x84},
+    {"DiskRefused", "disk", Type22, {"--yes"}, 1, "refused", {kInquiry}, 0},
+    {"DamagedFile", "protocols=2.2", Damaged, {"--yes"}, 1, "refused", {}, 0},
+    {"Mismatch", "protocols=2.1", Type22, {"--yes"}, 1, "refused", kProbed, 0},
+    {"DryRun", "protocols=2.2", Type22, {"--dry-run"}, 0, "ok", kProbed, 0},
+    {"NoTerminalNoConsent", "protocols=2.2", Type22, {}, 1, "refused", kProbed, 0},
+    {"TransferRefused",
+     "protocols=2.2 fail-transfer=3/0C/00",
+     Type22,
+     {"--yes"},
+     3,
+     "failed",
+     Then(kAsked, {kType22}),
+     0},
+    {"KeptItsIdentity",
+     "protocols=2.2",
+     NoTemplate22,
+     {"--yes", "--force-model"},
+     3,
+     "unverified",
+     Whole(kType22),
+     0},
+    {"NoDriveThere", "", Type22, {"--yes"}, 4, "refused", {}, 0},
+};
+
+std::string Contents(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class CorvaneCli : public ::testing::TestWithParam<Case> {
+  protected:
+    std::string stem = "/tmp/corvane-cli-" + std::to_string(getpid()) + "-";
+    std::string bank = stem + "bank.txt", log = stem + "log.txt", image = stem + "image.hex";
+
+    void SetUp() override {
+        download::SetPause(+[](uint32_t) {});
+        setenv("CORVANE_BANK_LOG", log.c_str(), 1);
+        unsetenv("CORVANE_BANK");
+        unsetenv("CORVANE_BANK_STATE");
+        // No terminal: consent only by --yes.
+        ASSERT_NE(nullptr, std::freopen("/dev/null", "r", stdin));
+    }
+    void TearDown() override {
+        download::SetPause(nullptr);
+        unsetenv("CORVANE_BANK_LOG");
+        for (const std::string& file : {bank, log, image})
+            unlink(file.c_str());
+    }
+
+    // Runs one command; its standard output lands in `out`.
+    int Run(std::vector<std::string> args, std::string& out) {
+        std::vector<char*> argv;
+        for (std::string& arg : args)
+            argv.push_back(&arg[0]);
+        testing::internal::CaptureStdout();
+        const int status = args[0] == "scan"
+                               ? corvane::Scan(int(argv.size()) - 1, argv.data() + 1)
+                               : corvane::Flash(int(argv.size()) - 1, argv.data() + 1);
+        out = testing::internal::GetCapturedStdout();
+        return status;
+    }
+
+    void WriteImage(Image kind) {
+        if (kind == Damaged) {
+            std::ofstream(image) << ":10000000000102030405060708090A0B0C0D0E0F79\r\n";
+            return;
+        }
+        SyntheticImageRecipe recipe;
+        DefaultSyntheticRecipe(recipe);
+        recipe.protocol = kind == NoTemplate22 ? FwProtocolType22 : FwProtocol(kind);
+        recipe.withTemplate = kind != NoTemplate22;
+        ASSERT_EQ(1, SaveSyntheticImage(image.c_str(), recipe));
+    }
+};
+
+TEST_P(CorvaneCli, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
+    const Case& c = GetParam();
+    std::string drive = c.drive;
+    const bool other = drive.find(" other") != std::string::npos;
+    if (other)
+        drive.erase(drive.find(" other"));
+    const bool disk = drive == "disk";
+    std::ofstream file(bank);
+    file << "adapter\n";
+    if (disk)
+        file << "disk 0\n";
+    else if (!drive.empty())
+        file << "drive 0 " << drive << " " << (other ? kOtherModel : kSameModel) << " latency=0\n";
+    file.close();
+    WriteImage(c.image);
+    std::vector<std::string> args = {"flash", image, "--device", "0:0", "--bank", bank, "--json"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    std::string out;
+    EXPECT_EQ(c.status, Run(args, out));
+    EXPECT_EQ(0u, out.find("{\"result\":\"" + std::string(c.result) + "\"")) << out;
+    EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << "one object: " << out;
+    const std::vector<std::string> executed = ExecutedLines(Contents(log));
+    ExpectCommands(c.commands, executed);
+    if (c.modeByte)
+        ExpectTransferOf(executed[executed.size() - 4],
+                         SyntheticBytes(c.image == Type20   ? FwProtocolType20
+                                        : c.image == Type21 ? FwProtocolType21
+                                                            : FwProtocolType22),
+                         c.modeByte);
+    const bool sent = c.status == 0 ? c.modeByte != 0 : c.status == 3;
+    EXPECT_NE(std::string::npos,
+              out.find(sent ? "\"transferSent\":true" : "\"transferSent\":false"));
+}
+
+INSTANTIATE_TEST_SUITE_P(ImageDriveOptions, CorvaneCli, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& row) {
+                             return std::string(row.param.name);
+                         });
+
+TEST_F(CorvaneCli, ARefusedTransferIsShownInWordsBesideTheRawSense) {
+    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 fail-transfer=3/0C/00 " << kSameModel
+                        << " latency=0\n";
+    WriteImage(Type22);
+    std::string out;
+    EXPECT_EQ(3, Run({"flash", image, "--device", "0:0", "--bank", bank, "--yes"}, out));
+    EXPECT_NE(std::string::npos,
+              out.find("Sense:  key 3, ASC 0C, ASCQ 00: MEDIUM ERROR: write error; bytes 70 00 03"))
+        << out;
+    EXPECT_NE(std::string::npos, out.find("Drive:  may have been modified: the image was sent; "
+                                          "before: CORVANE SIMDRIVE 52X 0.90"))
+        << out;
+    EXPECT_EQ(std::string::npos, out.find("Flash? [y/N]")) << "--yes asks nothing";
+    EXPECT_EQ(3, Run({"flash", image, "--device", "0:0", "--bank", bank, "--yes", "--json"}, out));
+    EXPECT_NE(std::string::npos, out.find("\"sense\":{\"key\":3,\"asc\":12,\"ascq\":0,\"text\":"
+                                          "\"MEDIUM ERROR: write error\"}"))
+        << out;
+}
+
+TEST_F(CorvaneCli, ScanListsTheDrivesAndNothingElseIsSent) {
+    std::ofstream(bank) << "adapter\ndrive 1 protocols=2.2 " << kOtherModel
+                        << "\ndisk 2\nadapter\ndrive 0 vendor=\"A\\0B\" product=P revision=1\n";
+    std::string out;
+    EXPECT_EQ(0, Run({"scan", "--bank", bank, "--json"}, out));
+    EXPECT_EQ("{\"drives\":[{\"address\":\"0:1\",\"device\":null,\"vendor\":\"QVSIM\",\"product\":"
+              "\"DRIVE\",\"revision\":\"0.10\"},{\"address\":\"1:0\",\"device\":null,\"vendor\":"
+              "\"A B\",\"product\":\"P\",\"revision\":\"1\"}]}\n",
+              out);
+    for (const std::string& line : ExecutedLines(Contents(log)))
+        EXPECT_NE(std::string::npos, line.find("cdb=12 ")) << line;
+    std::ofstream(bank) << "adapter\ndisk 0\n";
+    EXPECT_EQ(4, Run({"scan", "--bank", bank}, out));
+    EXPECT_EQ("", out);
+}
+
+TEST_F(CorvaneCli, BadUsageIsStatus2) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"flash", "x.hex"},
+        {"flash", "--device", "0:0"},
+        {"flash", "x.hex", "--device", "0:8"},
+        {"flash", "x.hex", "--device", "A:0"},
+        {"flash", "x.hex", "--device"},
+        {"flash", "x.hex", "y.hex", "--device", "0:0"},
+        {"flash", "x.hex", "--device", "0:0", "--bogus"},
+        {"scan", "extra"},
+    };
+    for (const auto& args : cases) {
+        std::string out;
+        EXPECT_EQ(2, Run(args, out)) << args.back();
+        EXPECT_EQ("", out);
+    }
+    std::string out;
+    EXPECT_EQ(0, Run({"flash", "--help"}, out));
+    EXPECT_NE(std::string::npos, out.find("Exit status: 0 flashed and verified"));
+}
+
+} // namespace

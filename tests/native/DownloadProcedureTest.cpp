@@ -1,0 +1,281 @@
+// The whole download procedure against the simulated bank: one table of
+// image, drive and answer, each row checked for the commands the drive got
+// (in order), what was shown, asked and requested, and the pause asked for.
+#include "download/DownloadProcedure.h"
+
+#include "../support/LoggedCommands.h"
+#include "../support/LoggedTransfer.h"
+
+#include "aspi/AspiSeam.h"
+#include "download/Pause.h"
+#include "download/SenseText.h"
+#include "firmware/SyntheticImage.h"
+#include "simulator/BankConfig.h"
+#include "simulator/SimulatedLayer.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+using namespace download;
+
+namespace {
+
+struct RecordingView : DownloadView {
+    std::string rows[kStatusRows];
+    int states[kStatusRows] = {};
+    std::string message;
+    Picture picture = Picture::Idle;
+    bool answer = true;
+    int consents = 0, warnings = 0, restarts = 0;
+    void RowState(int row, int state) override { states[row] = state; }
+    void RowValue(int row, const char* text) override { rows[row] = text; }
+    void Message(const char* text) override { message = text; }
+    void ShowPicture(Picture shown) override { picture = shown; }
+    void BarBegin(int) override {}
+    void BarPercent(int32_t) override {}
+    void BarEnd() override {}
+    int Consent(DownloadMode) override { return ++consents, answer ? 1 : 0; }
+    void WarnFailedTransfer() override { ++warnings; }
+    void RequestRestart() override { ++restarts; }
+};
+
+std::atomic<uint32_t> askedPause{0};
+void RecordPause(uint32_t milliseconds) {
+    askedPause = milliseconds;
+}
+// Real time plus jumps: a command the bank holds for good is made to time
+// out at once by moving the clock past any time-out.
+std::atomic<uint32_t> jumped{0};
+uint32_t JumpingTicks() {
+    using namespace std::chrono;
+    const auto now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch());
+    return static_cast<uint32_t>(now.count()) + jumped.load();
+}
+
+// While it lives, any request the bank holds is timed out.
+class TimeOutHeldRequests {
+  public:
+    explicit TimeOutHeldRequests(simulator::DriveBank& bank)
+        : watcher([this, &bank] {
+              while (!done.load()) {
+                  if (bank.PendingCount() > 0)
+                      jumped += 20000000; // past the transfer's 9000 s
+                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+              }
+          }) {}
+    ~TimeOutHeldRequests() {
+        done = true;
+        watcher.join();
+    }
+
+  private:
+    std::atomic<bool> done{false};
+    std::thread watcher;
+};
+
+const char* const kDone = "Download has done successfully!";
+const char* const kInvalid = "Invalid check sum Fail to Download, Restart Now!";
+enum Image { None, Type20, Type21, Type22, NoTemplate22, Damaged };
+
+struct Case {
+    const char* name;
+    const char* bank; // target 0 of adapter 0
+    Image image;
+    bool consent;
+    std::vector<std::string> commands; // command block prefixes, in order
+    const char* message;
+    int finished; // -1: Start stopped
+    int restarts, warnings;
+    uint32_t pause;
+    int modeByte; // of a transfer checked byte for byte; 0: none
+};
+
+const Case kCases[] = {
+    {"Verify22On22", "drive 0 protocols=2.2", Type22, true, Whole(kType22), kDone, 1, 0, 0, 0,
+     0x84},
+    {"Reboot20On20", "drive 0 protocols=2.0", Type20, true, Whole(kType20), kDone, 1, 1, 0, 8500,
+     0x04},
+    {"Reboot20On22", "drive 0 protocols=2.2", Type20, true, Whole(kType22), kDone, 1, 1, 0, 8500,
+     0x04},
+    {"Reboot21On21", "drive 0 protocols=2.1", Type21, true, Whole(kType21), kDone, 1, 1, 0, 8500,
+     0x04},
+    {"Reboot22On20", "drive 0 protocols=2.0", Type22, true, Whole(kType20), kDone, 1, 1, 0, 8500,
+     0x04},
+    {"UnitAttentionRepeatsTheTray", "drive 0 protocols=2.2 attention=2", Type22, true,
+     Then(kAsked, {kTray, kTray, kType22, kInquiry, kReady, kReady}), kDone, 1, 0, 0, 0, 0x84},
+    {"MismatchImage0", "drive 0 protocols=2.2", None, true, kAsked,
+     "Mismatch protocol between F/W and drive!", -1, 0, 0, 0, 0},
+    {"MismatchNoProbe", "drive 0 protocols=none", Type22, true, kAsked,
+     "Mismatch protocol between F/W and drive!", -1, 0, 0, 0, 0},
+    {"NoConsent", "drive 0 protocols=2.2", Type22, false, kAsked, "Check download protocol...", -1,
+     0, 0, 0, 0},
+    {"DamagedFile",
+     "drive 0 protocols=2.2",
+     Damaged,
+     true,
+     {},
+     "Damaged F/W file!",
+     -1,
+     0,
+     0,
+     0,
+     0},
+    {"NoAnswer", "drive 5", Type22, true, {}, "Reading F/W file...", -1, 0, 0, 0, 0},
+    {"DiskHearsOnlyInquiry",
+     "disk 0",
+     Type22,
+     true,
+     {kInquiry},
+     "The selected device is not a CD/DVD drive!",
+     -1,
+     0,
+     0,
+     0,
+     0},
+    {"VerifyRefused", "drive 0 protocols=2.2 fail-transfer=3/0C/00", Type22, true,
+     Then(kAsked, {kType22}), kInvalid, 0, 1, 1, 0, 0},
+    {"RebootRefused", "drive 0 protocols=2.0 fail-transfer=5/26/00", Type20, true,
+     Then(kAsked, {kType20}), kInvalid, 0, 2, 1, 8500, 0},
+    {"RebootNoAnswerMayBeRestarting", "drive 0 protocols=2.0 hang-transfer", Type20, true,
+     Then(kAsked, {kInquiry, kReady, kReady}), kDone, 1, 1, 0, 8500, 0},
+    {"VerifyKeptItsIdentity", "drive 0 protocols=2.2", NoTemplate22, true, Whole(kType22),
+     "New F/W is something wrong. Model or version not changed !", 0, 0, 0, 0, 0},
+    {"NoInquiryAnswerAfter", "drive 0 protocols=2.2 hang-after-flash=12", Type22, true,
+     Then(kAsked, {kType22}), "New F/W is something wrong. no response to Inquiry !", 0, 0, 0, 0,
+     0},
+};
+
+std::string WriteImage(Image image) {
+    static int counter = 0;
+    const std::string path = "/tmp/corvane-procedure-" + std::to_string(getpid()) + "-" +
+                             std::to_string(++counter) + ".hex";
+    if (image == Damaged) {
+        std::ofstream(path) << ":10000000000102030405060708090A0B0C0D0E0F79\r\n";
+        return path;
+    }
+    SyntheticImageRecipe recipe;
+    DefaultSyntheticRecipe(recipe);
+    recipe.protocol = image == NoTemplate22 ? FwProtocolType22 : FwProtocol(image);
+    recipe.withTemplate = image != NoTemplate22;
+    EXPECT_EQ(1, SaveSyntheticImage(path.c_str(), recipe));
+    return path;
+}
+
+class DownloadProcedureTable : public ::testing::TestWithParam<Case> {
+  protected:
+    void SetUp() override {
+        SetPause(RecordPause);
+        askedPause = 0;
+        // A polled wait sees the clock jump; an event wait would sleep on.
+        aspi::SetTickCountSource(JumpingTicks);
+        aspi::SetWindows95Or98Override(1);
+    }
+    void TearDown() override {
+        SetPause(nullptr);
+        aspi::SetTickCountSource(nullptr);
+        aspi::SetWindows95Or98Override(-1);
+    }
+};
+
+TEST_P(DownloadProcedureTable, SendsShowsAndAsksAsThePairAndTheDriveAllow) {
+    const Case& c = GetParam();
+    simulator::BankConfig config;
+    std::string error;
+    ASSERT_EQ(1, simulator::ParseBank(std::string("adapter\n") + c.bank +
+                                          " vendor=QVSIM product=DRIVE revision=0.10 latency=0\n",
+                                      config, error))
+        << error;
+    simulator::DriveBank bank(config);
+    simulator::InstallLayer(&bank);
+    const std::string path = WriteImage(c.image);
+    {
+        DeviceChannel channel(kImageBufferSize, ChannelUser::Plugin);
+        RecordingView view;
+        view.answer = c.consent;
+        std::unique_ptr<DownloadProcedure> procedure(new DownloadProcedure(&channel, view));
+        int finished = -1;
+        if (procedure->Start(path.c_str())) {
+            EXPECT_EQ(kTransferRunning, procedure->job.result.load());
+            // Held requests are timed out only where the drive holds one:
+            // its transfer, or the first command after it; nothing else is
+            // sent meanwhile.
+            std::unique_ptr<TimeOutHeldRequests> timeOut;
+            if (std::strstr(c.bank, "hang-transfer"))
+                timeOut.reset(new TimeOutHeldRequests(bank));
+            std::thread worker([&] { RunTransfer(procedure->job); });
+            while (procedure->job.result.load() == kTransferRunning)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            worker.join();
+            timeOut.reset(std::strstr(c.bank, "hang-after-flash") ? new TimeOutHeldRequests(bank)
+                                                                  : nullptr);
+            finished = procedure->Finish();
+        }
+        EXPECT_EQ(c.finished, finished);
+        EXPECT_EQ(c.message, view.message);
+        EXPECT_EQ(finished == 1 ? Picture::Ok : Picture::Ng, view.picture);
+        EXPECT_EQ(c.restarts, view.restarts);
+        EXPECT_EQ(c.warnings, view.warnings);
+        EXPECT_EQ(c.pause, askedPause.load());
+        if (c.modeByte) {
+            EXPECT_EQ(view.rows[kRowFwModel], view.rows[kRowNewModel]);
+        }
+    }
+    // A command the bank held for good is no "exec" line; its reset is.
+    std::vector<std::string> executed;
+    int resets = 0;
+    for (const std::string& line : bank.Journal()) {
+        if (line.rfind("exec ", 0) == 0)
+            executed.push_back(line);
+        resets += line.rfind("reset ha=0 target=0", 0) == 0;
+    }
+    EXPECT_EQ(std::strstr(c.bank, "hang") ? 1 : 0, resets);
+    ExpectCommands(c.commands, executed);
+    if (c.modeByte)
+        ExpectTransferOf(executed[c.commands.size() - 4],
+                         SyntheticBytes(FwProtocol(c.image == Type20   ? FwProtocolType20
+                                                   : c.image == Type21 ? FwProtocolType21
+                                                                       : FwProtocolType22)),
+                         c.modeByte);
+    simulator::InstallLayer(nullptr);
+    unlink(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(ImageDriveAnswer, DownloadProcedureTable, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& row) {
+                             return std::string(row.param.name);
+                         });
+
+} // namespace
+
+namespace {
+
+TEST(SenseText, KeyAndCodeInWords) {
+    const struct {
+        uint8_t key, asc, ascq;
+        const char* text;
+    } cases[] = {
+        {0x05, 0x26, 0x00, "ILLEGAL REQUEST: invalid field in parameter list"},
+        {0x03, 0x0C, 0x00, "MEDIUM ERROR: write error"},
+        {0x06, 0x29, 0x00, "UNIT ATTENTION: power on, reset, or bus device reset occurred"},
+        {0x02, 0x99, 0x01, "NOT READY"},
+        {0x0F, 0x00, 0x00, "RESERVED"},
+    };
+    for (const auto& c : cases) {
+        char text[96];
+        DescribeSense(c.key, c.asc, c.ascq, text, sizeof text);
+        EXPECT_STREQ(c.text, text);
+    }
+    char small[8];
+    DescribeSense(0x05, 0x24, 0x00, small, sizeof small);
+    EXPECT_STREQ("ILLEGAL", small) << "cut to the room it has";
+}
+
+} // namespace
