@@ -69,6 +69,8 @@ struct Report {
     const char* mode = nullptr;
     bool transferSent = false;
     bool haveBefore = false, haveAfter = false;
+    // A failed transfer goes straight to the restart advice: the drive is not asked again.
+    bool askedAfter = false;
     Identity before, after;
     std::string message;
     bool haveSense = false;
@@ -188,7 +190,9 @@ void Print(const Options& options, const Report& report) {
             std::printf("Drive:  may have been modified: the image was sent; before: %s; after: "
                         "%s\n",
                         IdentityText(report.before).c_str(),
-                        report.haveAfter ? IdentityText(report.after).c_str() : "no answer");
+                        report.haveAfter    ? IdentityText(report.after).c_str()
+                        : report.askedAfter ? "no answer"
+                                            : "not asked");
         else
             std::printf("Drive:  not modified: no image was sent\n");
     }
@@ -364,6 +368,7 @@ int Flash(int argc, char** argv) {
     worker.join();
     report.transferSent = job.outcome != TransferOutcome::NotSent;
     const int verified = procedure->Finish();
+    report.askedAfter = job.result.load() != 0;
     if (procedure->newIdentity) {
         report.haveAfter = true;
         report.after = SplitIdentity(procedure->driveInfo);

@@ -179,7 +179,7 @@ TEST_F(CorvaneCli, ARefusedTransferIsShownInWordsBesideTheRawSense) {
               out.find("Sense:  key 3, ASC 0C, ASCQ 00: MEDIUM ERROR: write error; bytes 70 00 03"))
         << out;
     EXPECT_NE(std::string::npos, out.find("Drive:  may have been modified: the image was sent; "
-                                          "before: CORVANE SIMDRIVE 52X 0.90"))
+                                          "before: CORVANE SIMDRIVE 52X 0.90; after: not asked"))
         << out;
     EXPECT_EQ(std::string::npos, out.find("Flash? [y/N]")) << "--yes asks nothing";
     EXPECT_EQ(3, Run({"flash", image, "--device", "0:0", "--bank", bank, "--yes", "--json"}, out));
