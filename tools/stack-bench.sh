@@ -127,7 +127,7 @@ passed=$(grep -c '^ok ' "$results" || true)
 failed=$(grep -c '^FAIL ' "$results" || true)
 if ! grep -q '^end$' "$results" 2>/dev/null; then
     echo "stack-bench: the guest did not finish (status $status); see $console"
-    tail -30 "$console" "$work/qemu.err"
+    tail -n 30 "$console" "$work/qemu.err"
     failed=$((failed + 1))
 fi
 echo "stack-bench: $((SECONDS - started)) s; guest console in $console, drive logs in $work/out"

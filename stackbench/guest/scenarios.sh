@@ -12,7 +12,7 @@ results=$out/results.txt
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 native=$root/build/native
 image_tool=$native/cli/corvane-image
-work=/tmp/scenarios
+work=/run/scenarios
 mkdir -p "$work"
 : >"$results"
 
