@@ -16,7 +16,13 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
 fi
 # The mark names the prefix's make-up: a prefix made before Wine's own fonts
 # were put in it is made again.
-[ -f "$WINEPREFIX/.corvane-ready-2" ] && exit 0
+# A wine process that starts while the server shuts down after the last
+# one ("recvmsg: Connection reset by peer") fails: one server serves the
+# whole run, and ends by itself a while after its last program.
+keep_server() {
+    wineserver -p30 2>/dev/null || true # already running: that one serves
+}
+[ -f "$WINEPREFIX/.corvane-ready-2" ] && { keep_server; exit 0; }
 
 # Wine's own fonts (fonts-wine) have Windows metrics: "MS Sans Serif" 8
 # measures 6 x 13 dialog base units, as on Windows, and "MS Shell Dlg" is Tahoma.
@@ -43,3 +49,4 @@ wine reg add "HKCU\\Software\\Wine\\AppDefaults\\win98_tests.exe" /v Version /d 
 wine reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f
 wineserver -w
 touch "$WINEPREFIX/.corvane-ready-2"
+keep_server
