@@ -6,6 +6,7 @@
 #include "aspi/PassThroughLayer.h"
 
 #include "../support/FakeCdRoms.h"
+#include "../support/ScanText.h"
 #include "../support/WholeDownload.h"
 
 #include "aspi/AspiLayer.h"
@@ -39,21 +40,6 @@ struct Installed {
         layer.reset();
     }
 };
-
-// The adapter:target a channel's scan finds each drive at, through the
-// layer in use.
-std::string Scan() {
-    DeviceChannel channel(1024, ChannelUser::Host);
-    channel.ScanDevices();
-    std::string found;
-    for (int i = 0; i < channel.deviceCount; ++i) {
-        std::string product(channel.devices[i].model + 8, 16);
-        found += std::to_string(channel.devices[i].adapter) + ":" +
-                 std::to_string(channel.devices[i].target) + "=" +
-                 product.substr(0, product.find(' ')) + " ";
-    }
-    return found;
-}
 
 DevicePlace At(int index, uint8_t port, uint8_t path, uint8_t target) {
     DevicePlace place{};
@@ -147,9 +133,9 @@ TEST(PassThroughLayer, ADeviceThatDoesNotOpenForOneLayerMovesNoDriveOfTheOther) 
     fakes.Refuse(0);
     PassThroughLayer plugin(fakes.Calls());
     UseLayer(&PassThroughLayer::kOps, &host);
-    EXPECT_EQ("0:1=FIRST 1:0=SECOND 1:3=THIRD ", Scan());
+    EXPECT_EQ("0:1=FIRST 1:0=SECOND 1:3=THIRD ", ScanText());
     UseLayer(&PassThroughLayer::kOps, &plugin);
-    EXPECT_EQ("1:0=SECOND 1:3=THIRD ", Scan());
+    EXPECT_EQ("1:0=SECOND 1:3=THIRD ", ScanText());
     uint8_t adapter = 9, target = 9;
     EXPECT_EQ(1, FindDevice("\\\\.\\CdRom0", &adapter, &target)) << "its place is kept";
     EXPECT_EQ(0, adapter);

@@ -4,6 +4,7 @@
 #include "aspi/PassThroughLinux.h"
 
 #include "../support/FakeCdRoms.h"
+#include "../support/ScanText.h"
 #include "../support/WholeDownload.h"
 
 #include "aspi/AspiSeam.h"
@@ -54,19 +55,6 @@ struct LinuxFakes {
     }
 };
 
-std::string Scan() {
-    DeviceChannel channel(1024, ChannelUser::Host);
-    channel.ScanDevices();
-    std::string found;
-    for (int i = 0; i < channel.deviceCount; ++i) {
-        std::string product(channel.devices[i].model + 8, 16);
-        found += std::to_string(channel.devices[i].adapter) + ":" +
-                 std::to_string(channel.devices[i].target) + "=" +
-                 product.substr(0, product.find(' ')) + " ";
-    }
-    return found;
-}
-
 simulator::DriveConfig Disk() {
     simulator::DriveConfig config = FakeDrive("DISK");
     config.kind = simulator::DriveKind::Disk;
@@ -83,7 +71,7 @@ TEST(LinuxDevices, CdDrivesFromSysfsNumberedByTheirAddresses) {
     in.fakes.Add(4, 0, 0, 0, 0, FakeDrive("DENIED"));
     in.fakes.Refuse(4);
     in.Install();
-    EXPECT_EQ("1:1=SECOND 2:0=THIRD ", Scan()) << "the denied drive keeps adapter 0";
+    EXPECT_EQ("1:1=SECOND 2:0=THIRD ", ScanText()) << "the denied drive keeps adapter 0";
     EXPECT_EQ("SCSI pass-through: 3 host adapter(s)\n"
               "  0:0 = /dev/sg4 (host 0, channel 0, target 0, lun 0, no access)\n"
               "  1:1 = /dev/sg1 (host 1, channel 0, target 1, lun 0)\n"
@@ -216,7 +204,7 @@ TEST(LinuxDevices, WithoutALayerOfItsOwnAProgramUsesTheSystemsDevices) {
     std::string report = in.root + "/aspi-report.txt";
     setenv("CORVANE_ASPI_REPORT", report.c_str(), 1);
     RebindLayer(nullptr, &in.calls);
-    EXPECT_EQ("0:4=REPORTED ", Scan());
+    EXPECT_EQ("0:4=REPORTED ", ScanText());
     unsetenv("CORVANE_ASPI_REPORT");
     std::stringstream text;
     text << std::ifstream(report).rdbuf();
