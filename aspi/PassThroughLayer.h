@@ -1,7 +1,7 @@
 // An ASPI layer of our own over the system's SCSI pass-through, for systems
 // that have no WNASPI32.DLL or one that reports no host adapters.
 //
-// The CD/DVD device objects (\\.\CdRomN, /dev/sgN) are looked at once, at
+// The CD/DVD device objects (\\.\D:, /dev/sgN) are looked at once, at
 // construction: each one's SCSI address as the system tells it to anyone,
 // then opened for commands. Adapters and targets come from the addresses
 // alone (aspi/DeviceNumbering.h), so a device that does not open for this
