@@ -1,7 +1,10 @@
 #include "download/Pause.h"
 
+#include "aspi/AspiLayer.h"
+
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 namespace download {
@@ -21,6 +24,18 @@ void Pause(uint32_t milliseconds) {
 
 void SetPause(PauseProc pause) {
     replacement.store(pause);
+}
+
+int SetPauseWhereSimulated(PauseProc pause) {
+    char layer[aspi::kLayerTextSize] = "";
+    const char kBank[] = "simulated drive bank";
+    if (pause) {
+        aspi::DescribeLayer(layer, sizeof layer);
+        if (std::strncmp(layer, kBank, sizeof kBank - 1) != 0)
+            return 0;
+    }
+    SetPause(pause);
+    return 1;
 }
 
 } // namespace download

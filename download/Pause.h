@@ -12,5 +12,9 @@ typedef void (*PauseProc)(uint32_t milliseconds);
 void Pause(uint32_t milliseconds);
 // Null: the pause sleeps again.
 void SetPause(PauseProc pause);
+// For tests: puts `pause` in place only where the simulated drive bank is the
+// process's ASPI layer, so that a real drive always gets its time to restart;
+// 1 when taken. Null, which restores the wait, is always taken.
+int SetPauseWhereSimulated(PauseProc pause);
 
 } // namespace download

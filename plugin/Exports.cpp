@@ -1,21 +1,48 @@
 // The four entry points the host calls, always on its window thread.
 #include "plugin/CommonDlg.h"
 
-#include "aspi/AspiLayer.h"
 #include "download/Pause.h"
 
-#include <cstring>
+#include <atomic>
+#include <cstdlib>
 #include <new>
 
 using toolkit::thePage;
+
+namespace {
+
+std::atomic<uint32_t> testRebootWait{0};
+
+// Never longer than the wait asked for.
+void TestRebootWait(uint32_t milliseconds) {
+    const uint32_t shorter = testRebootWait.load();
+    Sleep(shorter < milliseconds ? shorter : milliseconds);
+}
+
+// Tests of the whole product, which cannot call WexaSetPause inside the
+// host's process, name a shorter reboot-mode wait in CORVANE_TEST_REBOOT_WAIT
+// (milliseconds). Taken only where the simulated bank answers, as for
+// WexaSetPause.
+void ShortenRebootWaitForTests() {
+    char value[16];
+    const DWORD length = GetEnvironmentVariableA("CORVANE_TEST_REBOOT_WAIT", value, sizeof value);
+    if (!length || length >= sizeof value)
+        return;
+    testRebootWait = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
+    download::SetPauseWhereSimulated(TestRebootWait);
+}
+
+} // namespace
 
 extern "C" {
 
 intptr_t __cdecl HDLL_Create(HDLL_Context ctx) {
     storedContext = ctx;
     // Created once; a second call keeps the page (and any download) it has.
-    if (!thePage<CommonDlg>)
+    if (!thePage<CommonDlg>) {
+        ShortenRebootWaitForTests();
         new (std::nothrow) CommonDlg(ctx);
+    }
     return reinterpret_cast<intptr_t>(thePage<CommonDlg>);
 }
 
@@ -46,13 +73,7 @@ void __cdecl HDLL_Destroy() {
 // reboot-mode wait (null: the wait sleeps again). Only where the simulated
 // bank answers, so that a real drive always gets its time; 1 when taken.
 int __cdecl WexaSetPause(download::PauseProc pause) {
-    char layer[aspi::kLayerTextSize] = "";
-    aspi::DescribeLayer(layer, sizeof layer);
-    const char kBank[] = "simulated drive bank";
-    if (std::strncmp(layer, kBank, sizeof kBank - 1) != 0)
-        return 0;
-    download::SetPause(pause);
-    return 1;
+    return download::SetPauseWhereSimulated(pause);
 }
 }
 

@@ -18,14 +18,14 @@ fi
 # were put in it is made again.
 # A wine process that starts while the server shuts down after the last
 # one ("recvmsg: Connection reset by peer") fails: one server serves the
-# whole run, and ends by itself a while after its last program.
-# The session's own processes (services, explorer) start with its first
-# program and inherit that program's standard handles: a test's output pipe
-# would stay open ~30 s after the test ended, and CTest waits for it. They
-# start here, with none.
+# whole run, and ends by itself a while after its last program. The session's
+# own processes (services, the desktop, ...) start with its first program
+# and keep that program's output open until the session ends: CTest, which
+# waits for a test's output to close, would give the first test 30 s more.
+# They start here instead, on no output.
 keep_server() {
     wineserver -p30 2>/dev/null || true # already running: that one serves
-    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+    wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 [ -f "$WINEPREFIX/.corvane-ready-2" ] && { keep_server; exit 0; }
 

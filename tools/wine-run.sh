@@ -26,4 +26,32 @@ fi
 [ -f "$WINEPREFIX/.corvane-ready-2" ] || "$here/wine-prefix.sh" "$tree" >/dev/null
 
 cd "$(dirname "$program")"
-exec wine "$program" "$@"
+[ -n "${CORVANE_WINE_SESSION:-}" ] || exec wine "$program" "$@"
+
+# CORVANE_WINE_SESSION=NAME: a Wine session of the program's own, for a test
+# that asks for a restart. That request goes to every program of its session
+# (each is asked, its windows and processes may be ended), so it must never
+# reach a test running beside it. Own session: a copy of the tree's prefix
+# (made once, again when the prefix is made again), its own server and its
+# own virtual display, all ended with the program.
+own=$tree/wineprefix-$CORVANE_WINE_SESSION
+if [ ! -f "$own/.corvane-ready-2" ] || [ "$WINEPREFIX/.corvane-ready-2" -nt "$own/.corvane-ready-2" ]; then
+    rm -rf "$own" "$own.new"
+    cp -a "$WINEPREFIX" "$own.new"
+    rm -rf "$own.new"/drive_c/users/*/Temp/* # the files of tests running now
+    mv "$own.new" "$own"
+fi
+export WINEPREFIX=$own
+end_session() {
+    wineserver -k 2>/dev/null || true
+    [ -n "${corvane_xvfb_pid:-}" ] && kill "$corvane_xvfb_pid" 2>/dev/null
+    return 0
+}
+trap end_session EXIT
+unset DISPLAY
+# shellcheck source=tools/xvfb.sh
+source "$here/xvfb.sh"
+CORVANE_XVFB_DISPLAY='' corvane_start_xvfb
+# The session's own processes start here, on no output (see wine-prefix.sh).
+wine cmd /c exit </dev/null >/dev/null 2>&1
+wine "$program" "$@"

@@ -74,8 +74,15 @@ class DownloadTest : public ::testing::Test {
     std::string path;   // the image file
     std::string notice; // the notice box's text
 
-    void SetUp() override { settings::Clear(); }
-    void TearDown() override { settings::Clear(); }
+    // The plug-in's reboot-mode wait, 8.5 s, is cut short on the simulated bank.
+    void SetUp() override {
+        settings::Clear();
+        SetEnvironmentVariableA("CORVANE_TEST_REBOOT_WAIT", "100");
+    }
+    void TearDown() override {
+        SetEnvironmentVariableA("CORVANE_TEST_REBOOT_WAIT", nullptr);
+        settings::Clear();
+    }
 
     void Begin(FwProtocol image, const std::string& bank = "") {
         host.reset(new HostProcess("Corvane.exe", {{"Wexa.dll", "Wexa.dll"}}, bank));

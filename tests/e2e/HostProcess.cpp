@@ -157,6 +157,10 @@ HostProcess::HostProcess(const std::string& exeName, const std::vector<Plugin>& 
     GetTempPathA(sizeof temp, temp);
     directory = std::string(temp) + "host-e2e-" + std::to_string(GetCurrentProcessId()) + "-" +
                 std::to_string(++counter);
+    // Wine gives process ids out again: nothing an ended run left here (its
+    // bank log and state, its plug-ins) comes into this one.
+    RemoveTree(directory + "\\work");
+    RemoveTree(directory);
     CreateDirectoryA(directory.c_str(), nullptr);
 
     const std::string bin = ProgramDirectory();

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -256,6 +257,39 @@ INSTANTIATE_TEST_SUITE_P(ImageDriveAnswer, DownloadProcedureTable, ::testing::Va
 } // namespace
 
 namespace {
+
+// The test pause replaces the wait on the simulated bank only: under any other
+// layer (none, or another library answering the same calls) the drive still
+// gets its time to restart.
+TEST(PauseSeam, TakenOnlyWhereTheSimulatedBankAnswers) {
+    simulator::DriveBank bank(simulator::DefaultBank());
+    static simulator::DriveBank* other;
+    other = &bank; // the same drives behind the test's own binding
+    const struct {
+        const char* layer;
+        std::function<void()> install;
+        int taken;
+    } cases[] = {
+        {"none", [] { aspi::UseLayer(&aspi::kNoLayer); }, 0},
+        {"another library",
+         [] {
+             aspi::BindLayer(
+                 +[] { return other->GetSupportInfo(); },
+                 +[](void* srb) { return other->SendCommand(srb); });
+         },
+         0},
+        {"the bank", [&] { simulator::InstallLayer(&bank); }, 1},
+    };
+    for (const auto& c : cases) {
+        c.install();
+        askedPause = 0;
+        EXPECT_EQ(c.taken, SetPauseWhereSimulated(RecordPause)) << c.layer;
+        Pause(c.taken ? 5 : 1);
+        EXPECT_EQ(c.taken ? 5u : 0u, askedPause.load()) << c.layer;
+        EXPECT_EQ(1, SetPauseWhereSimulated(nullptr)) << "the wait comes back on any layer";
+    }
+    simulator::InstallLayer(nullptr);
+}
 
 TEST(SenseText, KeyAndCodeInWords) {
     const struct {

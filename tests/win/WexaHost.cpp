@@ -164,6 +164,10 @@ typedef int(__cdecl* ReloadProc)(const char*);
 TestBank::TestBank(const std::string& text)
     : bankPath(TempFile("wexa-bank") + ".txt"), logPath(TempFile("wexa-log") + ".txt"),
       statePath(TempFile("wexa-state") + ".txt") {
+    // Wine gives process ids out again: a file an ended run left under the
+    // same name would add its commands and its flashed drives to this bank.
+    DeleteFileA(logPath.c_str());
+    DeleteFileA(statePath.c_str());
     std::ofstream(bankPath) << text;
     SetEnvironmentVariableA("CORVANE_BANK_LOG", logPath.c_str());
     SetEnvironmentVariableA("CORVANE_BANK_STATE", statePath.c_str());
