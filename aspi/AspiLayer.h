@@ -5,7 +5,7 @@
 // or else the system's choice, made once at the first call:
 //   Windows: a WNASPI32.DLL from the program's folder or the system folder
 //     that is our simulated drive bank, or any other that reports host
-//     adapters; else our own layer over the SCSI pass-through (\\.\CdRomN).
+//     adapters; else our own layer over the SCSI pass-through (\\.\D:).
 //   Linux: our own layer over the SCSI generic devices (/dev/sgN).
 // With CORVANE_ASPI_REPORT naming a file, the choice is appended to it.
 #pragma once
@@ -59,7 +59,7 @@ void DescribeLayer(char* text, uint32_t size);
 
 // The adapter and target under which the layer in use serves a device path
 // (Linux: /dev/sgN or /dev/srN, the same device whichever name; Windows:
-// \\.\CdRomN). 1 when found, else 0.
+// \\.\D:). 1 when found, else 0.
 int FindDevice(const char* path, uint8_t* adapter, uint8_t* target);
 
 } // namespace aspi

@@ -16,7 +16,7 @@
 namespace aspi {
 
 struct DevicePlace {
-    int index;           // the device object's number (\\.\CdRomN, /dev/sgN)
+    int index;           // the device object's number (D: is 3, /dev/sgN is N)
     int addressed;       // 1 when the system gave the address
     ScsiAddress address; // when addressed
     int placed;          // 0: no free target on its adapter, out of reach

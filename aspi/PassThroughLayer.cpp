@@ -397,15 +397,17 @@ void PassThroughLayer::Describe(char* text, uint32_t size) const {
 int PassThroughLayer::DescribeDrive(const Drive& drive, char* text, uint32_t size) const {
     const DevicePlace& p = drive.place;
     const ScsiAddress& a = p.address;
-    const char* prefix = calls.prefix ? calls.prefix : "";
+    char name[64] = "";
+    if (calls.name)
+        calls.name(calls.context, p.index, name, sizeof name);
     const char* state = drive.handle ? "" : drive.denied ? ", no access" : ", does not open";
     if (!p.addressed)
-        return std::snprintf(text, size, "  %d:%d = %s%d (no SCSI address%s)%s", p.adapter,
-                             p.target, prefix, p.index, state, kLineEnd);
-    return std::snprintf(
-        text, size, "  %d:%d = %s%d (%s %d, %s %d, target %d, lun %d%s)%s", p.adapter, p.target,
-        prefix, p.index, calls.portName ? calls.portName : "port", a.PortNumber,
-        calls.pathName ? calls.pathName : "path", a.PathId, a.TargetId, a.Lun, state, kLineEnd);
+        return std::snprintf(text, size, "  %d:%d = %s (no SCSI address%s)%s", p.adapter, p.target,
+                             name, state, kLineEnd);
+    return std::snprintf(text, size, "  %d:%d = %s (%s %d, %s %d, target %d, lun %d%s)%s",
+                         p.adapter, p.target, name, calls.portName ? calls.portName : "port",
+                         a.PortNumber, calls.pathName ? calls.pathName : "path", a.PathId,
+                         a.TargetId, a.Lun, state, kLineEnd);
 }
 
 int PassThroughLayer::FindDevice(const char* path, uint8_t* adapter, uint8_t* target) const {
@@ -435,6 +437,25 @@ int DeviceIndex(const char* path, const char* prefix) {
         index = index * 10 + (*d - '0');
     }
     return index;
+}
+
+void NumberedName(const char* prefix, int index, char* text, uint32_t size) {
+    if (size)
+        std::snprintf(text, size, "%s%d", prefix, index);
+}
+
+void DriveLetterName(int index, char* text, uint32_t size) {
+    if (size)
+        std::snprintf(text, size, "\\\\.\\%c:", 'A' + (index >= 0 && index < 26 ? index : 0));
+}
+
+int DriveLetterIndex(const char* path) {
+    if (std::strncmp(path, "\\\\.\\", 4) == 0)
+        path += 4;
+    const int letter = std::toupper(static_cast<unsigned char>(path[0]));
+    if (letter < 'A' || letter > 'Z' || path[1] != ':' || path[2])
+        return -1;
+    return letter - 'A';
 }
 
 namespace {

@@ -1,7 +1,7 @@
 // An ASPI layer of our own over the system's SCSI pass-through, for systems
 // that have no WNASPI32.DLL or one that reports no host adapters.
 //
-// The CD/DVD device objects (\\.\CdRomN, /dev/sgN) are looked at once, at
+// The CD/DVD device objects (\\.\D:, /dev/sgN) are looked at once, at
 // construction: each one's SCSI address as the system tells it to anyone,
 // then opened for commands. Adapters and targets come from the addresses
 // alone (aspi/DeviceNumbering.h), so a device that does not open for this
@@ -53,8 +53,8 @@ struct DeviceCalls {
     // Why device object `index` was denied, for the user to act on. Null:
     // "The SCSI pass-through needs administrator rights."
     void (*deniedReason)(void* context, int index, char* text, uint32_t size);
-    // Device object `index` is named prefix + index ("\\\\.\\CdRom", "/dev/sg").
-    const char* prefix;
+    // The name of device object `index` ("\\\\.\\D:", "/dev/sg2").
+    void (*name)(void* context, int index, char* text, uint32_t size);
     // The system's words for the two parts of an adapter's address (null:
     // "port", "path").
     const char* portName;
@@ -64,6 +64,13 @@ struct DeviceCalls {
 // The number after `prefix` in `path` (the prefix's letters in either case),
 // or -1 when the path is not prefix + a decimal number.
 int DeviceIndex(const char* path, const char* prefix);
+// prefix + index, as DeviceIndex reads it.
+void NumberedName(const char* prefix, int index, char* text, uint32_t size);
+// Windows drive letters as device objects: index 0 is "\\\\.\\A:", 3 is "\\\\.\\D:".
+// DriveLetterIndex takes that form or the bare "D:", either case; -1 for
+// anything else.
+void DriveLetterName(int index, char* text, uint32_t size);
+int DriveLetterIndex(const char* path);
 
 // Host adapter status values of an execute request.
 enum : uint8_t {

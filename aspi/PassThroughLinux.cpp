@@ -217,6 +217,10 @@ void DeniedReason(void* context, int index, char* text, uint32_t size) {
         std::snprintf(text, size, "No access to %s%d: run as root.", kSgPrefix, index);
 }
 
+void Name(void*, int index, char* text, uint32_t size) {
+    NumberedName(kSgPrefix, index, text, size);
+}
+
 int SystemOpen(void*, const char* path, int flags) {
     return ::open(path, flags | O_CLOEXEC);
 }
@@ -247,7 +251,7 @@ DeviceCalls LinuxDeviceCalls(const LinuxSystem* system) {
                          &Close,
                          &IndexOf,
                          &DeniedReason,
-                         kSgPrefix,
+                         &Name,
                          "host",
                          "channel"};
     return calls;

@@ -1,6 +1,8 @@
-// The pass-through layer's device calls on Windows: the CD-ROM device objects
-// and DeviceIoControl. Opening them for the pass-through needs administrator
-// rights; Wine maps the ioctls to the Linux SCSI generic devices.
+// The pass-through layer's device calls on Windows: the drive letters of the
+// CD/DVD drives (\\.\D:) and DeviceIoControl. Opening them for the
+// pass-through needs administrator rights. Wine serves the pass-through and
+// the address only on a drive letter whose device link names the Linux
+// device (dosdevices/d:: -> /dev/sr0), not on its \\.\CdRomN objects.
 #include "AspiSystem.h"
 #include "PassThroughLayer.h"
 
@@ -43,24 +45,26 @@ static_assert(PT_DATA_IN == SCSI_IOCTL_DATA_IN && PT_DATA_OUT == SCSI_IOCTL_DATA
 
 namespace {
 
-const char kCdRom[] = "\\\\.\\CdRom";
-
-enum : int { kCdRomObjects = 26 };
+enum : int { kDriveLetters = 26 };
 
 int Count(void*) {
-    return kCdRomObjects;
+    return kDriveLetters;
 }
 
 HANDLE OpenObject(int index, DWORD access) {
-    char name[32];
-    std::snprintf(name, sizeof name, "%s%d", kCdRom, index);
+    char name[16];
+    DriveLetterName(index, name, sizeof name);
     return CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                        nullptr);
 }
 
-// Opened without access to the medium, which any user may do; the address
-// query needs no more.
+// Only letters the system calls CD/DVD drives are looked at: a hard disk's
+// letter is never opened. Opened without access to the medium, which any
+// user may do; the address query needs no more.
 int Probe(void*, int index, ScsiAddress* address) {
+    const char root[] = {static_cast<char>('A' + index), ':', '\\', '\0'};
+    if (index < 0 || index >= kDriveLetters || GetDriveTypeA(root) != DRIVE_CDROM)
+        return kProbeMissing;
     HANDLE device = OpenObject(index, 0);
     if (device == INVALID_HANDLE_VALUE)
         return kProbeMissing;
@@ -104,11 +108,15 @@ void CloseCdRom(void*, void* device) {
 }
 
 int IndexOf(void*, const char* path) {
-    return DeviceIndex(path, kCdRom);
+    return DriveLetterIndex(path);
+}
+
+void Name(void*, int index, char* text, uint32_t size) {
+    DriveLetterName(index, text, size);
 }
 
 const DeviceCalls kSystemCalls = {nullptr,  &Count,  &Probe, &OpenCdRom, &PassThrough, &CloseCdRom,
-                                  &IndexOf, nullptr, kCdRom, "port",     "path"};
+                                  &IndexOf, nullptr, &Name,  "port",     "path"};
 
 } // namespace
 

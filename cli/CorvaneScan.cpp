@@ -13,11 +13,13 @@ namespace {
 // The device path of a drive, where the layer serves drives by path; "" else.
 std::string DevicePath(uint8_t adapter, uint8_t target) {
 #ifdef _WIN32
-    const char* const pattern = "\\\\.\\CdRom%d";
+    const char* const pattern = "\\\\.\\%c:"; // the drive letters
+    const int first = 'A', last = 'Z';
 #else
     const char* const pattern = "/dev/sg%d";
+    const int first = 0, last = 31;
 #endif
-    for (int n = 0; n < 32; ++n) {
+    for (int n = first; n <= last; ++n) {
         char path[32];
         std::snprintf(path, sizeof path, pattern, n);
         uint8_t a = 0, t = 0;

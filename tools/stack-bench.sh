@@ -17,6 +17,8 @@ jobs=${CORVANE_JOBS:-2}
 limit=${CORVANE_STACK_SECONDS:-900} # the whole guest run, then it is killed
 work=$root/build/stack
 guest=$root/stackbench/guest
+# Another script of scenarios (same calling convention) for a look at one thing.
+run=${CORVANE_STACK_RUN:-$guest/scenarios.sh}
 started=$SECONDS
 
 qemu_pid=
@@ -27,8 +29,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# The programs the guest runs, from the native tree (and the Windows tree
-# for the scenario under Wine, when it is built).
+# The programs the guest runs, from the native tree and the Windows tree.
 cmake -S . -B build/native -G Ninja --no-warn-unused-cli >/dev/null
 targets=(corvane-tcmu corvane-image)
 # The command line, when this tree has it (and the Linux pass-through).
@@ -40,6 +41,30 @@ if ninja -C build/native -t targets all 2>/dev/null | grep -q '^corvane:' &&
 fi
 cmake --build build/native -j "$jobs" --target "${targets[@]}" | grep -v '^\[' || true
 [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "stack-bench: build failed" >&2; exit 1; }
+
+# The Windows programs for the scenario under Wine, built as the test
+# command builds them, and a Wine prefix for them (made on this machine,
+# where Wine starts in seconds).
+with_win=no
+if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; then
+    launcher=()
+    command -v ccache >/dev/null &&
+        launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    [ -f build/win/build.ninja ] ||
+        cmake -S . -B build/win -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake "${launcher[@]}" >/dev/null
+    cmake --build build/win -j "$jobs" --target Corvane Wexa walkthrough | grep -v '^\[' || true
+    [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "stack-bench: Windows build failed" >&2; exit 1; }
+    if [ ! -f build/win/wineprefix/.corvane-ready-2 ]; then
+        # shellcheck source=tools/xvfb.sh
+        source tools/xvfb.sh
+        corvane_start_xvfb
+        bash tools/wine-prefix.sh "$root/build/win"
+        WINEPREFIX=$root/build/win/wineprefix wineserver -w
+        kill "$corvane_xvfb_pid" 2>/dev/null || true
+    fi
+    with_win=yes
+fi
 
 # The guest: the newest installed kernel of the distribution, busybox, the
 # modules the bench needs with everything they depend on (modules.dep), our
@@ -68,6 +93,10 @@ while read -r m; do
     esac
 done <"$ramfs/modules.order"
 sed -i 's/\.xz$//' "$ramfs/modules.order"
+# The guest's Wine prefix: links to the tree's files, so the guest's changes
+# (through its writable layer) and a later save of the tree's prefix touch
+# neither.
+[ "$with_win" = yes ] && cp -al build/win/wineprefix "$work/wineprefix"
 cp /bin/busybox "$ramfs/bin/"
 for applet in $("$ramfs/bin/busybox" --list); do
     [ -e "$ramfs/bin/$applet" ] || ln -s busybox "$ramfs/bin/$applet"
@@ -78,6 +107,7 @@ cp "$guest/drives.txt" "$ramfs/drives.txt"
 (cd "$ramfs" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initramfs.gz"
 
 echo "$with_cli" >"$work/out/with-cli"
+echo "$with_win" >"$work/out/with-win"
 ours=$(grep -cEv '^(#|$)' "$guest/drives.txt")
 devices=$((ours + 2)) # and QEMU's drives on IDE and on virtio SCSI
 console=$work/console.log
@@ -86,7 +116,7 @@ start_guest() { # accelerator
     rm -f "$console"
     timeout --kill-after=10 "$limit" qemu-system-x86_64 -accel "$1" -M pc -smp 2 -m 1536 \
         -kernel "$kernel" -initrd "$work/initramfs.gz" \
-        -append "console=ttyS0 panic=-1 quiet loglevel=4 stackbench.devices=$devices stackbench.run=$guest/scenarios.sh" \
+        -append "console=ttyS0 panic=-1 quiet loglevel=4 stackbench.devices=$devices stackbench.run=$run" \
         -display none -monitor none -serial "file:$console" -no-reboot \
         -drive if=none,id=idecd,media=cdrom,readonly=on -device ide-cd,drive=idecd,bus=ide.1 \
         -device virtio-scsi-pci,id=vscsi -drive if=none,id=scsicd,media=cdrom,readonly=on \
@@ -109,7 +139,8 @@ if [ -w /dev/kvm ]; then
     if [ "$accel" = tcg ]; then
         kill "$qemu_pid" 2>/dev/null || true
         wait "$qemu_pid" 2>/dev/null || true
-        rm -rf "$work/out" && mkdir -p "$work/out" && echo "$with_cli" >"$work/out/with-cli"
+        rm -rf "$work/out" && mkdir -p "$work/out" && echo "$with_cli" >"$work/out/with-cli" &&
+            echo "$with_win" >"$work/out/with-win"
     fi
 fi
 [ "$accel" = tcg ] && start_guest tcg

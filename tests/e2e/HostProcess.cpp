@@ -229,7 +229,7 @@ bool HostProcess::Start() {
         return false;
     // Shown is the last step of start-up: the tabs and the first page exist then.
     const DWORD start = GetTickCount();
-    while (GetTickCount() - start < 30000) {
+    while (GetTickCount() - start < DWORD(startSeconds) * 1000) {
         FindWindowOf search = {process.dwProcessId, nullptr};
         EnumWindows(MatchProcess, reinterpret_cast<LPARAM>(&search));
         if (search.found) {

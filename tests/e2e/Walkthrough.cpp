@@ -65,20 +65,39 @@ int Walkthrough::OpenTab(const std::string& caption) {
     return Fail("no tab \"" + caption + "\"");
 }
 
-int Walkthrough::ChooseDrive(int adapter, int target) {
+// Selects the row of the first drive `matches` (list, row) takes.
+template <class Matches> int SelectDrive(Walkthrough& walk, Matches matches) {
+    const HostProcess& host = walk.host;
     const HWND list = host.PageItem(kDeviceList);
-    const int rows = host.ListRows(list);
-    for (int row = 0; row < rows; ++row)
-        if (host.ListText(list, row, 0) == std::to_string(adapter) &&
-            host.ListText(list, row, 1) == std::to_string(target)) {
+    for (int row = 0; row < host.ListRows(list); ++row)
+        if (matches(list, row)) {
             host.SelectRows(list, {row});
             const std::string model = host.ListText(list, row, 2);
             if (Text(host.PageItem(kDeviceLine)).rfind(model, 0) != 0)
-                return Fail("the device page did not take the drive " + model);
+                return walk.Fail("the device page did not take the drive " + model);
             return 1;
         }
+    return 0;
+}
+
+int Walkthrough::ChooseDrive(int adapter, int target) {
+    if (SelectDrive(*this, [&](HWND list, int row) {
+            return host.ListText(list, row, 0) == std::to_string(adapter) &&
+                   host.ListText(list, row, 1) == std::to_string(target);
+        }))
+        return 1;
     return Fail("no drive at " + std::to_string(adapter) + ":" + std::to_string(target) +
-                " on the device page (" + std::to_string(rows) + " rows)");
+                " on the device page (" + std::to_string(DeviceRows()) + " rows)");
+}
+
+int Walkthrough::ChooseDrive(const std::string& product, const std::string& revision) {
+    if (SelectDrive(*this, [&](HWND list, int row) {
+            return host.ListText(list, row, 2).find(product) != std::string::npos &&
+                   host.ListText(list, row, 3) == revision;
+        }))
+        return 1;
+    return Fail("no drive " + product + " " + revision + " on the device page (" +
+                std::to_string(DeviceRows()) + " rows)");
 }
 
 int Walkthrough::ChooseImage(const std::string& path) {
@@ -156,6 +175,10 @@ std::string Walkthrough::Message() const {
 
 std::string Walkthrough::Row(int row) const {
     return host.ListText(PageItem(host, kWexaRows), row, 1);
+}
+
+int Walkthrough::DeviceRows() const {
+    return host.ListRows(host.PageItem(kDeviceList));
 }
 
 std::string Walkthrough::DeviceRow(int row) const {

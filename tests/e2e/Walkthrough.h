@@ -49,6 +49,8 @@ class Walkthrough {
     int OpenTab(const std::string& caption);
     // On the device page, the row of this adapter and target.
     int ChooseDrive(int adapter, int target);
+    // The first row whose model holds `product` and whose version is `revision`.
+    int ChooseDrive(const std::string& product, const std::string& revision);
     int ChooseImage(const std::string& path);
     // Clicks Download and waits for the notice box; answers its window.
     HWND ClickDownload();
@@ -61,6 +63,7 @@ class Walkthrough {
 
     std::string Message() const;
     std::string Row(int row) const;
+    int DeviceRows() const;
     std::string DeviceRow(int row) const; // adapter|target|model|revision
     // The transfer bar's position, -1 without a bar.
     int Progress() const;

@@ -137,16 +137,16 @@ TEST(PassThroughLayer, ADeviceThatDoesNotOpenForOneLayerMovesNoDriveOfTheOther) 
     UseLayer(&PassThroughLayer::kOps, &plugin);
     EXPECT_EQ("1:0=SECOND 1:3=THIRD ", ScanText());
     uint8_t adapter = 9, target = 9;
-    EXPECT_EQ(1, FindDevice("\\\\.\\CdRom0", &adapter, &target)) << "its place is kept";
+    EXPECT_EQ(1, FindDevice("\\\\.\\A:", &adapter, &target)) << "its place is kept";
     EXPECT_EQ(0, adapter);
     EXPECT_EQ(1, target);
     char text[kLayerTextSize];
     DescribeLayer(text, sizeof text);
-    EXPECT_NE(nullptr, std::strstr(text, "0:1 = \\\\.\\CdRom0 (port 1, path 0, target 1, lun 0, "
+    EXPECT_NE(nullptr, std::strstr(text, "0:1 = \\\\.\\A: (port 1, path 0, target 1, lun 0, "
                                          "no access)"))
         << text;
     UseLayer(&kNoLayer);
-    EXPECT_EQ(0, FindDevice("\\\\.\\CdRom0", &adapter, &target));
+    EXPECT_EQ(0, FindDevice("\\\\.\\A:", &adapter, &target));
 }
 
 TEST(PassThroughLayer, DevicePathsNameTheirDrives) {
@@ -156,9 +156,9 @@ TEST(PassThroughLayer, DevicePathsNameTheirDrives) {
     struct Case {
         const char* path;
         int found;
-    } cases[] = {
-        {"\\\\.\\CdRom3", 1},  {"\\\\.\\cdrom3", 1}, {"\\\\.\\CdRom03", 1}, {"\\\\.\\CdRom2", 0},
-        {"\\\\.\\CdRom3x", 0}, {"\\\\.\\CdRom", 0},  {"CdRom3", 0},         {"", 0}};
+    } cases[] = {{"\\\\.\\D:", 1},  {"\\\\.\\d:", 1},     {"D:", 1},
+                 {"\\\\.\\C:", 0},  {"\\\\.\\D:\\", 0},   {"\\\\.\\D", 0},
+                 {"\\\\.\\DD:", 0}, {"\\\\.\\CdRom3", 0}, {"", 0}};
     for (const Case& c : cases) {
         uint8_t adapter = 9, target = 9;
         EXPECT_EQ(c.found, FindDevice(c.path, &adapter, &target)) << c.path;
@@ -167,7 +167,10 @@ TEST(PassThroughLayer, DevicePathsNameTheirDrives) {
             EXPECT_EQ(2, target) << c.path;
         }
     }
-    EXPECT_EQ(-1, DeviceIndex("\\\\.\\CdRom123456789", kCdRomPrefix)) << "no overflow";
+    EXPECT_EQ(-1, DeviceIndex("/dev/sg123456789", "/dev/sg")) << "no overflow";
+    char name[8];
+    DriveLetterName(25, name, sizeof name);
+    EXPECT_STREQ("\\\\.\\Z:", name);
 }
 
 TEST(PassThroughLayer, NoDeviceReadsAsNoHostAdaptersWithAReason) {

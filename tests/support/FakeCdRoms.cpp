@@ -47,8 +47,8 @@ void FakeCdRoms::AddDenied(int index) {
 }
 
 DeviceCalls FakeCdRoms::Calls() {
-    return DeviceCalls{this,     &Count,  &Probe,       &Open,  &PassThrough, &Close,
-                       &IndexOf, nullptr, kCdRomPrefix, "port", "path"};
+    return DeviceCalls{this,     &Count,  &Probe, &Open,  &PassThrough, &Close,
+                       &IndexOf, nullptr, &Name,  "port", "path"};
 }
 
 FakeCdRoms::Device* FakeCdRoms::At(int index) {
@@ -157,7 +157,11 @@ int FakeCdRoms::PassThrough(void* context, void* handle, PassThroughRequest* req
 void FakeCdRoms::Close(void*, void*) {}
 
 int FakeCdRoms::IndexOf(void*, const char* path) {
-    return DeviceIndex(path, kCdRomPrefix);
+    return DriveLetterIndex(path);
+}
+
+void FakeCdRoms::Name(void*, int index, char* text, uint32_t size) {
+    DriveLetterName(index, text, size);
 }
 
 simulator::DriveConfig FakeDrive(const char* product, unsigned protocols) {

@@ -20,7 +20,6 @@
 #endif
 
 // Named as the system names them, so that reports read alike.
-constexpr const char kCdRomPrefix[] = "\\\\.\\CdRom";
 
 class FakeCdRoms {
   public:
@@ -88,6 +87,7 @@ class FakeCdRoms {
     static int PassThrough(void* context, void* device, aspi::PassThroughRequest* request);
     static void Close(void* context, void* device);
     static int IndexOf(void* context, const char* path);
+    static void Name(void* context, int index, char* text, uint32_t size);
 
     std::vector<std::unique_ptr<Device>> devices;
     std::mutex mutex;

@@ -18,8 +18,8 @@
 #include <cstring>
 #include <vector>
 
-// Two fakes: CdRom1 at port 2 target 0 takes the "CB 0 22" protocol, CdRom0
-// at port 1 target 1 none. The host lists CdRom0 first (adapter 0).
+// Two fakes: B: at port 2 target 0 takes the "CB 0 22" protocol, A: at
+// port 1 target 1 none. The host lists A: first (adapter 0).
 inline void AddTwoFakeDrives(FakeCdRoms& fakes) {
     fakes.Add(1, 2, 0, 0, 0, FakeDrive("FLASHABLE", simulator::PROTOCOL_22));
     fakes.Add(0, 1, 0, 1, 0, FakeDrive("PLAIN"));

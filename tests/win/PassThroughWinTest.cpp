@@ -59,8 +59,8 @@ TEST(AspiBinding, TheSimulatedBankWinsAndTheChoiceIsReported) {
         Rebound bound(kNoLayer, &calls);
         passThrough = Layer();
         EXPECT_EQ(0, Layer().find("SCSI pass-through: 2 host adapter(s)\r\n"
-                                  "  0:1 = \\\\.\\CdRom0 (port 1, path 0, target 1, lun 0)\r\n"
-                                  "  1:0 = \\\\.\\CdRom1 (port 2, path 0, target 0, lun 0)\r\n"))
+                                  "  0:1 = \\\\.\\A: (port 1, path 0, target 1, lun 0)\r\n"
+                                  "  1:0 = \\\\.\\B: (port 2, path 0, target 0, lun 0)\r\n"))
             << Layer();
     }
     SetEnvironmentVariableA("CORVANE_ASPI_REPORT", nullptr);
