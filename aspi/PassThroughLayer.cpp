@@ -445,8 +445,12 @@ void NumberedName(const char* prefix, int index, char* text, uint32_t size) {
 }
 
 void DriveLetterName(int index, char* text, uint32_t size) {
-    if (size)
-        std::snprintf(text, size, "\\\\.\\%c:", 'A' + (index >= 0 && index < 26 ? index : 0));
+    if (!size)
+        return;
+    if (index >= 0 && index < 26)
+        std::snprintf(text, size, "\\\\.\\%c:", 'A' + index);
+    else
+        text[0] = '\0'; // names no device, so nothing is opened
 }
 
 int DriveLetterIndex(const char* path) {

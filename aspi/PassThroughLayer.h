@@ -66,7 +66,8 @@ struct DeviceCalls {
 int DeviceIndex(const char* path, const char* prefix);
 // prefix + index, as DeviceIndex reads it.
 void NumberedName(const char* prefix, int index, char* text, uint32_t size);
-// Windows drive letters as device objects: index 0 is "\\\\.\\A:", 3 is "\\\\.\\D:".
+// Windows drive letters as device objects: index 0 is "\\\\.\\A:", 3 is "\\\\.\\D:",
+// any index outside A-Z the empty name.
 // DriveLetterIndex takes that form or the bare "D:", either case; -1 for
 // anything else.
 void DriveLetterName(int index, char* text, uint32_t size);

@@ -62,8 +62,10 @@ HANDLE OpenObject(int index, DWORD access) {
 // letter is never opened. Opened without access to the medium, which any
 // user may do; the address query needs no more.
 int Probe(void*, int index, ScsiAddress* address) {
+    if (index < 0 || index >= kDriveLetters)
+        return kProbeMissing;
     const char root[] = {static_cast<char>('A' + index), ':', '\\', '\0'};
-    if (index < 0 || index >= kDriveLetters || GetDriveTypeA(root) != DRIVE_CDROM)
+    if (GetDriveTypeA(root) != DRIVE_CDROM)
         return kProbeMissing;
     HANDLE device = OpenObject(index, 0);
     if (device == INVALID_HANDLE_VALUE)

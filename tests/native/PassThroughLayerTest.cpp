@@ -171,6 +171,10 @@ TEST(PassThroughLayer, DevicePathsNameTheirDrives) {
     char name[8];
     DriveLetterName(25, name, sizeof name);
     EXPECT_STREQ("\\\\.\\Z:", name);
+    for (int outside : {-1, 26}) {
+        DriveLetterName(outside, name, sizeof name);
+        EXPECT_STREQ("", name) << outside;
+    }
 }
 
 TEST(PassThroughLayer, NoDeviceReadsAsNoHostAdaptersWithAReason) {
