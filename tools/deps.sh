@@ -7,7 +7,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark
           clang-format-14 clang-tidy-14 shellcheck ccache python3
           g++-mingw-w64-i686-posix binutils-mingw-w64-i686
           wine wine32 fonts-wine xvfb x11-utils imagemagick srecord hyperfine
-          qemu-system-x86 linux-image-amd64 busybox-static cpio sg3-utils)
+          qemu-system-x86 linux-image-amd64 busybox-static cpio sg3-utils
+          libcli11-dev librapidcheck-dev)
 
 missing=()
 for p in "${packages[@]}"; do
