@@ -294,8 +294,7 @@ uint32_t PassThroughLayer::Execute(SRB_ExecSCSICmd* srb) {
         std::lock_guard<std::mutex> lock(mutex);
         status =
             CheckExecuteRequest(srb, static_cast<uint8_t>(AdapterCount()), uint32_t{kMaxTransfer});
-        Drive* drive =
-            status == SS_PENDING ? Find(srb->SRB_HaId, srb->SRB_Target) : nullptr;
+        Drive* drive = status == SS_PENDING ? Find(srb->SRB_HaId, srb->SRB_Target) : nullptr;
         if (status == SS_PENDING && !drive)
             status = SS_NO_DEVICE;
         srb->SRB_HaStat = HASTAT_OK;
@@ -410,10 +409,10 @@ int PassThroughLayer::DescribeDrive(const Drive& drive, char* text, uint32_t siz
     if (!p.addressed)
         return std::snprintf(text, size, "  %s = %s (no SCSI address%s)%s", place, name, state,
                              kLineEnd);
-    return std::snprintf(text, size, "  %s = %s (%s %d, %s %d, target %d, lun %d%s)%s", place,
-                         name, calls.portName ? calls.portName : "port",
-                         a.PortNumber, calls.pathName ? calls.pathName : "path", a.PathId,
-                         a.TargetId, a.Lun, state, kLineEnd);
+    return std::snprintf(text, size, "  %s = %s (%s %d, %s %d, target %d, lun %d%s)%s", place, name,
+                         calls.portName ? calls.portName : "port", a.PortNumber,
+                         calls.pathName ? calls.pathName : "path", a.PathId, a.TargetId, a.Lun,
+                         state, kLineEnd);
 }
 
 int PassThroughLayer::FindDevice(const char* path, uint8_t* adapter, uint8_t* target) const {

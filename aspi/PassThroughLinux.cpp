@@ -163,13 +163,15 @@ int AwaitAnswer(const LinuxSystem& system, SgHandle& device, sg_io_hdr_t& io) {
             return 0;
         if (n <= 0)
             continue; // interrupted, or not yet: the kernel's time-out ends it
-        if (!(ready.revents & POLLIN))
-            return 0; // POLLHUP, POLLERR: the device is going away
-        ssize_t got = system.read(system.context, device.fd, &io, sizeof io);
-        if (got == static_cast<ssize_t>(sizeof io))
-            return 1;
-        if (got < 0 && errno != EINTR && errno != EAGAIN)
-            return 0;
+        if (ready.revents & POLLIN) {
+            ssize_t got = system.read(system.context, device.fd, &io, sizeof io);
+            if (got == static_cast<ssize_t>(sizeof io))
+                return 1;
+            if (got < 0 && errno != EINTR && errno != EAGAIN)
+                return 0;
+        } else if (ready.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            return 0; // the device is going away
+        }
     }
     return 0;
 }

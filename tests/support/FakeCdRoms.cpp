@@ -230,7 +230,7 @@ LinuxSystem FakeCdRoms::Linux(const std::string& root) {
     int sr = 0;
     for (const Device* device : byIndex)
         WriteSysfs(*device, IsDisk(device->drive.get()) ? -1 : sr++);
-    return LinuxSystem{this,     sysfs.c_str(), dev.c_str(), &SgOpen,  &SgIoctl,
+    return LinuxSystem{this,     sysfs.c_str(), dev.c_str(), &SgOpen, &SgIoctl,
                        &SgWrite, &SgPoll,       &SgRead,     &SgClose};
 }
 
@@ -385,13 +385,13 @@ int FakeCdRoms::SgPoll(void* context, pollfd* fds, nfds_t count, int millisecond
         int ready = 0;
         for (nfds_t i = 0; i < count; ++i) {
             Device* device = self.SgDevice(fds[i].fd);
-            bool answered = std::any_of(
-                self.sgRequests.begin(), self.sgRequests.end(),
-                [&](const SgRequest& r) { return r.fd == fds[i].fd && r.done; });
-            fds[i].revents = static_cast<short>(!device          ? POLLNVAL
-                                                : device->gone   ? POLLHUP | (answered ? POLLIN : 0)
-                                                : answered       ? POLLIN
-                                                                 : 0);
+            bool answered =
+                std::any_of(self.sgRequests.begin(), self.sgRequests.end(),
+                            [&](const SgRequest& r) { return r.fd == fds[i].fd && r.done; });
+            fds[i].revents = static_cast<short>(!device        ? POLLNVAL
+                                                : device->gone ? POLLHUP | (answered ? POLLIN : 0)
+                                                : answered     ? POLLIN
+                                                               : 0);
             ready += fds[i].revents != 0;
         }
         auto wake = until;
@@ -415,11 +415,11 @@ ssize_t FakeCdRoms::SgRead(void* context, int fd, void* data, size_t size) {
     self.Settle();
     auto answer = std::find_if(self.sgRequests.begin(), self.sgRequests.end(),
                                [&](const SgRequest& r) { return r.fd == fd && r.done; });
-    errno = !device                            ? EBADF
-            : size < sizeof(sg_io_hdr_t)       ? EINVAL
-            : answer != self.sgRequests.end()  ? 0
-            : device->gone                     ? ENODEV
-                                               : EAGAIN;
+    errno = !device                           ? EBADF
+            : size < sizeof(sg_io_hdr_t)      ? EINVAL
+            : answer != self.sgRequests.end() ? 0
+            : device->gone                    ? ENODEV
+                                              : EAGAIN;
     if (errno)
         return -1;
     Answer(*answer, static_cast<sg_io_hdr_t*>(data));
