@@ -85,6 +85,15 @@ std::string NoAdapterReason() {
     return reason.empty() ? std::string("no ASPI layer") : reason;
 }
 
+std::string NoIdentityMessage(uint8_t adapter, uint8_t target, uint32_t bytes) {
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "%u:%u answers INQUIRY with %u of %u bytes: no drive identity; nothing but "
+                  "INQUIRY was sent",
+                  adapter, target, bytes, kInquiryIdentityBytes);
+    return text;
+}
+
 Identity SplitIdentity(const FirmwareInfo& info) {
     return Split(info.modelName, info.version);
 }

@@ -44,6 +44,10 @@ class Layer {
 // Why no host adapter answers, in the layer's own words.
 std::string NoAdapterReason();
 
+// A device that answers INQUIRY with less than a whole identity: scan does
+// not list it and flash refuses it, both in these words.
+std::string NoIdentityMessage(uint8_t adapter, uint8_t target, uint32_t bytes);
+
 // Vendor, product and revision of an identity, trailing blanks cut.
 struct Identity {
     std::string vendor, product, revision;
