@@ -85,12 +85,12 @@ std::string NoAdapterReason() {
     return reason.empty() ? std::string("no ASPI layer") : reason;
 }
 
-std::string NoIdentityMessage(uint8_t adapter, uint8_t target, uint32_t bytes) {
+std::string NoIdentityMessage(uint8_t adapter, uint8_t target) {
     char text[128];
     std::snprintf(text, sizeof text,
-                  "%u:%u answers INQUIRY with %u of %u bytes: no drive identity; nothing but "
-                  "INQUIRY was sent",
-                  adapter, target, bytes, kInquiryIdentityBytes);
+                  "%u:%u answers INQUIRY without a whole identity (%u bytes); nothing but INQUIRY "
+                  "was sent",
+                  adapter, target, kInquiryIdentityBytes);
     return text;
 }
 

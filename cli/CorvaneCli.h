@@ -46,7 +46,7 @@ std::string NoAdapterReason();
 
 // A device that answers INQUIRY with less than a whole identity: scan does
 // not list it and flash refuses it, both in these words.
-std::string NoIdentityMessage(uint8_t adapter, uint8_t target, uint32_t bytes);
+std::string NoIdentityMessage(uint8_t adapter, uint8_t target);
 
 // Vendor, product and revision of an identity, trailing blanks cut.
 struct Identity {

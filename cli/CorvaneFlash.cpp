@@ -228,8 +228,8 @@ void WatchTransfer(const Options& options, ConsoleView& view, TransferJob& job) 
     if (!options.json && !bar)
         std::printf("Transfer: sending the image; do not turn off the drive or the machine\n");
     std::fflush(stdout);
-    for (int held = 0; job.result.load() == kTransferRunning;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(bar ? 200 : 20));
+    for (int held = 0;;) {
+        const bool ended = job.result.load() != kTransferRunning;
         if (InterruptWatch::Noticed() > held) {
             held = InterruptWatch::Noticed();
             view.Log("interrupted during the transfer: held");
@@ -238,6 +238,9 @@ void WatchTransfer(const Options& options, ConsoleView& view, TransferJob& job) 
                          "drive to finish\n",
                          bar ? "\n" : "");
         }
+        if (ended)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(bar ? 200 : 20));
         if (bar)
             DrawBar(elapsed(), expected);
     }
@@ -402,7 +405,7 @@ std::string StopMessage(const Flow& flow, Stop stop) {
     case Stop::NoAnswer:
         return "no drive answers at " + address;
     case Stop::NoIdentity:
-        return NoIdentityMessage(flow.adapter, flow.target, flow.channel->bytesReceived);
+        return NoIdentityMessage(flow.adapter, flow.target);
     case Stop::NotCdDrive:
         return address + " is not a CD/DVD drive (device type " +
                std::to_string(procedure->deviceType & 0x1Fu) + "); nothing but INQUIRY was sent";

@@ -74,10 +74,9 @@ int ListDrives(DeviceChannel& channel, bool json, std::string& out) {
             const DeviceChannel::Found found =
                 channel.InquireAt(static_cast<uint8_t>(a), static_cast<uint8_t>(t), entry);
             if (found == DeviceChannel::Found::NoIdentity)
-                std::fprintf(stderr, "corvane scan: %s\n",
-                             NoIdentityMessage(static_cast<uint8_t>(a), static_cast<uint8_t>(t),
-                                               channel.bytesReceived)
-                                 .c_str());
+                std::fprintf(
+                    stderr, "corvane scan: %s\n",
+                    NoIdentityMessage(static_cast<uint8_t>(a), static_cast<uint8_t>(t)).c_str());
             if (found != DeviceChannel::Found::CdDrive)
                 continue;
             ListDrive(entry, json, out);

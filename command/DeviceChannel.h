@@ -115,8 +115,14 @@ class DeviceChannel {
     // Selects the address and asks it; `entry` is filled for a CD/DVD drive.
     Found InquireAt(uint8_t adapterNumber, uint8_t targetNumber, DeviceEntry& entry);
     void ScanDevices();
-    // The last command brought a whole INQUIRY identity (kInquiryIdentityBytes).
-    int32_t HasIdentity() const { return buffer && bytesReceived >= kInquiryIdentityBytes; }
+    // The last command brought a whole INQUIRY identity: kInquiryIdentityBytes
+    // arrived, and the answer's additional length (byte 4) says as much. An
+    // answer of no bytes reads as a whole one of zeros by the residual count
+    // alone (see TakeResidual); its additional length of 0 gives it away.
+    int32_t HasIdentity() const {
+        return buffer && bytesReceived >= kInquiryIdentityBytes &&
+               buffer[4] + 5u >= kInquiryIdentityBytes;
+    }
     // model gets 24 characters, version 4; each is cut to the room it has.
     // Spaces only when the last command received no whole identity.
     void ReadInquiryText(char* model, int modelSize, char* version, int versionSize) const;

@@ -1,8 +1,8 @@
-// A simulated bank behind a layer that meddles with one kind of command: the
-// drive is not reached (no device, or its selection times out), or a signal
-// comes in as the command is sent. And a clock that jumps, so that a command
-// the bank holds for good times out at once. Shared by the procedure's and
-// the command line's tests.
+// A clock that jumps, so that a command the bank holds for good times out at
+// once; and a simulated bank behind a layer that meddles with one kind of
+// command: the drive is not reached (no device, or its selection times out),
+// a signal comes in as the command is sent, or the command (which the bank
+// must hold) times out. Shared by the procedure's and the command line's tests.
 #pragma once
 
 #include "aspi/AspiLayer.h"
@@ -18,7 +18,16 @@
 #include <cstdint>
 #include <thread>
 
-enum class Meddle { None, NoDevice, SelectionTimeout, Signal };
+// Real time plus jumps: a command the bank holds for good is made to time
+// out at once by moving the clock past any time-out.
+inline std::atomic<uint32_t> jumpedTicks{0};
+inline uint32_t JumpingTicks() {
+    using namespace std::chrono;
+    const auto now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch());
+    return static_cast<uint32_t>(now.count()) + jumpedTicks.load();
+}
+
+enum class Meddle { None, NoDevice, SelectionTimeout, Signal, TimeOut };
 
 inline bool IsTransferCdb(const uint8_t* cdb) {
     return cdb[0] == 0xCB && (cdb[9] == 0x04 || cdb[9] == 0x84);
@@ -33,12 +42,20 @@ inline bool IsPreventCdb(const uint8_t* cdb) {
 class MeddlingLayer {
   public:
     // From now the process's layer; `matches` picks the commands meddled with.
+    // A time-out needs the polled wait on JumpingTicks (Windows 95/98).
     MeddlingLayer(simulator::DriveBank& drives, bool (*matches)(const uint8_t*), Meddle how,
                   int signalNumber = 0)
         : bank(drives), picks(matches), meddle(how), signal(signalNumber) {
         aspi::UseLayer(&kOps, this);
+        if (how == Meddle::TimeOut)
+            clock = std::thread([this] { JumpWhileHeld(); });
     }
-    ~MeddlingLayer() { aspi::UseLayer(&aspi::kNoLayer); }
+    ~MeddlingLayer() {
+        done = true;
+        if (clock.joinable())
+            clock.join();
+        aspi::UseLayer(&aspi::kNoLayer);
+    }
     MeddlingLayer(const MeddlingLayer&) = delete;
     MeddlingLayer& operator=(const MeddlingLayer&) = delete;
 
@@ -56,6 +73,11 @@ class MeddlingLayer {
             kill(getpid(), layer.signal); // to the process, as a user's signal comes
             return layer.bank.SendCommand(request);
         }
+        if (layer.meddle == Meddle::TimeOut) {
+            const uint32_t status = layer.bank.SendCommand(request);
+            layer.held = true;
+            return status;
+        }
         // As a layer answers a target that is not there: the bank never hears of it.
         const uint8_t status = layer.meddle == Meddle::NoDevice ? aspi::SS_NO_DEVICE : aspi::SS_ERR;
         srb->SRB_HaStat = layer.meddle == Meddle::SelectionTimeout ? 0x11 : 0;
@@ -68,20 +90,25 @@ class MeddlingLayer {
     static constexpr aspi::LayerOps kOps = {
         "simulated drive bank, meddled with", &SupportInfo, &Send, nullptr, nullptr, nullptr};
 
+    // Only the picked command times out: the clock jumps while the bank
+    // holds it, and no more once it has been given back.
+    void JumpWhileHeld() {
+        while (!done.load()) {
+            if (held.load() && bank.PendingCount() > 0)
+                jumpedTicks += 20000000; // past the transfer's 9000 s
+            else if (held.load())
+                held = false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
     simulator::DriveBank& bank;
     bool (*picks)(const uint8_t*);
     Meddle meddle;
     int signal;
+    std::atomic<bool> held{false}, done{false};
+    std::thread clock;
 };
-
-// Real time plus jumps: a command the bank holds for good is made to time
-// out at once by moving the clock past any time-out.
-inline std::atomic<uint32_t> jumpedTicks{0};
-inline uint32_t JumpingTicks() {
-    using namespace std::chrono;
-    const auto now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch());
-    return static_cast<uint32_t>(now.count()) + jumpedTicks.load();
-}
 
 // While it lives, any request the bank holds is timed out. The channel must
 // poll (the Windows 95/98 wait) on JumpingTicks: an event wait would sleep on.
