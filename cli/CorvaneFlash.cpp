@@ -51,10 +51,11 @@ const char kFlashHelp[] =
     "                 CORVANE_BANK; CORVANE_BANK_LOG and CORVANE_BANK_STATE as the plug-in)\n"
     "In reboot mode the drive restarts itself: corvane waits 8.5 s, asks it again,\n"
     "and tells you to power-cycle the drive or the machine when it does not answer.\n"
+    "Ctrl-C before the transfer cancels; during it, it is held until the drive is done.\n"
     "Exit status: 0 flashed and verified, or the dry run passed; 1 refused before any\n"
-    "transfer (image, drive, protocol mismatch, another model, no consent); 2 bad\n"
-    "usage; 3 the transfer was sent and failed or is not verified (the drive may be\n"
-    "modified); 4 no drive, or no access to it.\n";
+    "transfer (image, drive, protocol mismatch, another model, no consent) or\n"
+    "cancelled; 2 bad usage; 3 the transfer was sent and failed, reached no drive, or\n"
+    "is not verified (the drive may be modified); 4 no drive, or no access to it.\n";
 
 struct Options {
     const char* image = nullptr;

@@ -1,5 +1,6 @@
-// corvane scan: every CD/DVD drive the layer shows, as the device page lists
-// them. Nothing but the scan's INQUIRY is sent.
+// corvane scan: every CD/DVD drive the layer shows, on every adapter, as the
+// device page lists them (but not only the eight its table holds). Nothing
+// but the scan's INQUIRY is sent.
 #include "cli/CorvaneCli.h"
 
 #include "aspi/AspiLayer.h"
