@@ -139,45 +139,45 @@ std::string Clock(long long ms) {
     return text;
 }
 
-void Print(const Options& options, const Report& report) {
-    if (options.json) {
-        std::string out = "{\"result\":";
-        AppendJsonString(out, report.result);
-        out += ",\"mode\":";
-        if (report.mode)
-            AppendJsonString(out, report.mode);
-        else
-            out += "null";
-        out += report.transferSent ? ",\"transferSent\":true" : ",\"transferSent\":false";
-        out += ",\"before\":";
-        if (report.haveBefore)
-            AppendJsonIdentity(out, report.before);
-        else
-            out += "null";
-        out += ",\"after\":";
-        if (report.haveAfter)
-            AppendJsonIdentity(out, report.after);
-        else
-            out += "null";
-        out += ",\"message\":";
-        AppendJsonString(out, report.message);
-        out += ",\"sense\":";
-        if (report.haveSense) {
-            char text[160];
-            DescribeSense(report.key, report.asc, report.ascq, text, sizeof text);
-            char numbers[64];
-            std::snprintf(numbers, sizeof numbers,
-                          "{\"key\":%u,\"asc\":%u,\"ascq\":%u,\"text\":", report.key, report.asc,
-                          report.ascq);
-            out += numbers;
-            AppendJsonString(out, text);
-            out += '}';
-        } else {
-            out += "null";
-        }
-        std::printf("%s}\n", out.c_str());
-        return;
+void PrintJson(const Report& report) {
+    std::string out = "{\"result\":";
+    AppendJsonString(out, report.result);
+    out += ",\"mode\":";
+    if (report.mode)
+        AppendJsonString(out, report.mode);
+    else
+        out += "null";
+    out += report.transferSent ? ",\"transferSent\":true" : ",\"transferSent\":false";
+    out += ",\"before\":";
+    if (report.haveBefore)
+        AppendJsonIdentity(out, report.before);
+    else
+        out += "null";
+    out += ",\"after\":";
+    if (report.haveAfter)
+        AppendJsonIdentity(out, report.after);
+    else
+        out += "null";
+    out += ",\"message\":";
+    AppendJsonString(out, report.message);
+    out += ",\"sense\":";
+    if (report.haveSense) {
+        char text[160];
+        DescribeSense(report.key, report.asc, report.ascq, text, sizeof text);
+        char numbers[64];
+        std::snprintf(numbers, sizeof numbers,
+                      "{\"key\":%u,\"asc\":%u,\"ascq\":%u,\"text\":", report.key, report.asc,
+                      report.ascq);
+        out += numbers;
+        AppendJsonString(out, text);
+        out += '}';
+    } else {
+        out += "null";
     }
+    std::printf("%s}\n", out.c_str());
+}
+
+void PrintText(const Report& report) {
     std::printf("Result: %s: %s\n", report.result, report.message.c_str());
     if (report.haveSense) {
         char text[160];
@@ -199,6 +199,14 @@ void Print(const Options& options, const Report& report) {
         else
             std::printf("Drive:  not modified: no image was sent\n");
     }
+}
+
+// The report Conclude left, as the options ask for it.
+void Print(const Options& options, const Report& report) {
+    if (options.json)
+        PrintJson(report);
+    else
+        PrintText(report);
 }
 
 void DrawBar(long long ms, long long expected) {
@@ -283,7 +291,7 @@ void Plan(const Options& options, const std::string& layer, uint8_t adapter, uin
 }
 
 // Where the command stopped. With the facts the steps left in Flow, it is
-// all that Conclude reads.
+// all that Conclude reads. GoOn: a step let the next one run.
 enum class Stop {
     NoDeviceAtPath,
     ImageUnread,
@@ -298,6 +306,7 @@ enum class Stop {
     NoConsent,
     Cancelled,
     Transferred,
+    GoOn,
 };
 
 // Result and exit status of every stop but Transferred, in Stop's order.
@@ -335,6 +344,8 @@ Stop FindDrive(Flow& flow) {
     DownloadProcedure& procedure = *flow.procedure;
     if (!procedure.ReadImage(flow.options.image))
         return Stop::ImageUnread;
+    if (procedure.Stopped())
+        return Stop::Cancelled;
     if (flow.channel->GetAdapterCount() == 0)
         return Stop::NoAdapter;
     flow.channel->SetAdapter(flow.adapter);
@@ -343,7 +354,7 @@ Stop FindDrive(Flow& flow) {
         return !procedure.driveAnswered   ? Stop::NoAnswer
                : !procedure.wholeIdentity ? Stop::NoIdentity
                                           : Stop::NotCdDrive;
-    return procedure.Stopped() ? Stop::Cancelled : Stop::Transferred;
+    return procedure.Stopped() ? Stop::Cancelled : Stop::GoOn;
 }
 
 // The probes, the mode, and the model guard.
@@ -356,7 +367,7 @@ Stop Examine(Flow& flow) {
         return Stop::Mismatch;
     if (!SameModel(procedure.fwInfo, procedure.before) && !flow.options.forceModel)
         return Stop::OtherModel;
-    return Stop::Transferred;
+    return Stop::GoOn;
 }
 
 // What will happen, and the user's yes.
@@ -373,7 +384,7 @@ Stop AskConsent(Flow& flow) {
     }
     if (InterruptWatch::Noticed())
         return Stop::Cancelled;
-    return agreed ? Stop::Transferred : Stop::NoConsent;
+    return agreed ? Stop::GoOn : Stop::NoConsent;
 }
 
 // The tray, then the one transfer on a worker while this thread watches,
@@ -430,6 +441,7 @@ std::string StopMessage(const Flow& flow, Stop stop) {
     case Stop::Cancelled:
         return "cancelled before the transfer: nothing more was sent to the drive";
     case Stop::Transferred:
+    case Stop::GoOn:
         break;
     }
     return std::string();
@@ -509,7 +521,7 @@ void Conclude(const Flow& flow, Stop stop, Report& report) {
     }
     if (procedure && procedure->downloadMode != DownloadMismatch)
         report.mode = procedure->downloadMode == DownloadVerify ? "verify" : "reboot";
-    if (stop == Stop::Transferred) {
+    if (stop == Stop::Transferred || stop == Stop::GoOn) { // GoOn: never the last step
         ConcludeTransfer(flow, report);
         return;
     }
@@ -529,11 +541,11 @@ int End(const Flow& flow, Stop stop) {
 // Every step up to the end, each to go on only where the one before let it.
 Stop RunSteps(Flow& flow) {
     Stop stop = FindDrive(flow);
-    if (stop == Stop::Transferred)
+    if (stop == Stop::GoOn)
         stop = Examine(flow);
-    if (stop == Stop::Transferred)
+    if (stop == Stop::GoOn)
         stop = AskConsent(flow);
-    if (stop == Stop::Transferred)
+    if (stop == Stop::GoOn)
         stop = Transfer(flow);
     return stop;
 }

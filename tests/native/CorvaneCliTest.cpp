@@ -235,8 +235,9 @@ class CorvaneCli : public ::testing::TestWithParam<Case> {
     }
 };
 
-TEST_P(CorvaneCli, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
-    const Case& c = GetParam();
+// Target 0 of adapter 0 as the case describes it (" other", " current": of
+// that model, else of kSameModel).
+std::string BankText(const Case& c) {
     std::string drive = c.drive;
     const char* model = kSameModel;
     for (const auto& mark :
@@ -245,11 +246,14 @@ TEST_P(CorvaneCli, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
             drive.erase(drive.find(mark.first));
             model = mark.second;
         }
-    std::string text = "adapter\n";
     if (drive == "disk")
-        text += "disk 0\n";
-    else if (!drive.empty())
-        text += "drive 0 " + drive + " " + model + " latency=0\n";
+        return "adapter\ndisk 0\n";
+    return drive.empty() ? "adapter\n" : "adapter\ndrive 0 " + drive + " " + model + " latency=0\n";
+}
+
+TEST_P(CorvaneCli, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
+    const Case& c = GetParam();
+    const std::string text = BankText(c);
     std::ofstream(bank) << text;
     WriteImage(c.image);
     std::vector<std::string> args = {"flash", image, "--device", "0:0", "--json"};

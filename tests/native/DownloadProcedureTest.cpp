@@ -176,6 +176,26 @@ class DownloadProcedureTable : public ::testing::TestWithParam<Case> {
     }
 };
 
+// Start, the worker, Finish, as the page runs them; -1 when Start stopped.
+int RunDownload(const Case& c, simulator::DriveBank& bank, DownloadProcedure& procedure,
+                const std::string& path) {
+    if (!procedure.Start(path.c_str()))
+        return -1;
+    EXPECT_EQ(kTransferRunning, procedure.job.result.load());
+    // Held requests are timed out only where the drive holds one: its
+    // transfer, or the first command after it; nothing else is sent meanwhile.
+    std::unique_ptr<TimeOutHeldRequests> timeOut;
+    if (std::strstr(c.bank, "hang-transfer"))
+        timeOut.reset(new TimeOutHeldRequests(bank));
+    std::thread worker([&] { RunTransfer(procedure.job); });
+    while (procedure.job.result.load() == kTransferRunning)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    worker.join();
+    timeOut.reset(std::strstr(c.bank, "hang-after-flash") ? new TimeOutHeldRequests(bank)
+                                                          : nullptr);
+    return procedure.Finish();
+}
+
 TEST_P(DownloadProcedureTable, SendsShowsAndAsksAsThePairAndTheDriveAllow) {
     const Case& c = GetParam();
     simulator::BankConfig config;
@@ -192,23 +212,7 @@ TEST_P(DownloadProcedureTable, SendsShowsAndAsksAsThePairAndTheDriveAllow) {
         RecordingView view;
         view.answer = c.consent;
         std::unique_ptr<DownloadProcedure> procedure(new DownloadProcedure(&channel, view));
-        int finished = -1;
-        if (procedure->Start(path.c_str())) {
-            EXPECT_EQ(kTransferRunning, procedure->job.result.load());
-            // Held requests are timed out only where the drive holds one:
-            // its transfer, or the first command after it; nothing else is
-            // sent meanwhile.
-            std::unique_ptr<TimeOutHeldRequests> timeOut;
-            if (std::strstr(c.bank, "hang-transfer"))
-                timeOut.reset(new TimeOutHeldRequests(bank));
-            std::thread worker([&] { RunTransfer(procedure->job); });
-            while (procedure->job.result.load() == kTransferRunning)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            worker.join();
-            timeOut.reset(std::strstr(c.bank, "hang-after-flash") ? new TimeOutHeldRequests(bank)
-                                                                  : nullptr);
-            finished = procedure->Finish();
-        }
+        const int finished = RunDownload(c, bank, *procedure, path);
         EXPECT_EQ(c.finished, finished);
         EXPECT_EQ(c.message, view.message);
         EXPECT_EQ(finished == 1 ? Picture::Ok : Picture::Ng, view.picture);
@@ -235,7 +239,6 @@ TEST_P(DownloadProcedureTable, SendsShowsAndAsksAsThePairAndTheDriveAllow) {
                                                    : c.image == Type21 ? FwProtocolType21
                                                                        : FwProtocolType22)),
                          c.modeByte);
-    simulator::InstallLayer(nullptr);
     unlink(path.c_str());
 }
 
