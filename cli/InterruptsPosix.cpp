@@ -20,6 +20,7 @@ static_assert(std::atomic<int>::is_always_lock_free, "counted in a signal handle
 struct sigaction previous[kCount];
 struct sigaction previousPipe;
 sigset_t previousMask;
+sigset_t beforeListening; // one thread listens at a time
 
 extern "C" void Note(int) {
     noticed.fetch_add(1);
@@ -74,12 +75,11 @@ void InterruptWatch::HoldOnClose() {}
 
 InterruptWatch::Listening::Listening() {
     const sigset_t set = Interrupts();
-    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &set, &beforeListening);
 }
 
 InterruptWatch::Listening::~Listening() {
-    const sigset_t set = Interrupts();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    pthread_sigmask(SIG_SETMASK, &beforeListening, nullptr);
 }
 
 } // namespace corvane

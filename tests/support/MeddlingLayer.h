@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 
 // Real time plus jumps: a command the bank holds for good is made to time
@@ -67,14 +68,17 @@ class MeddlingLayer {
         MeddlingLayer& layer = *static_cast<MeddlingLayer*>(self);
         auto* srb = static_cast<aspi::SRB_ExecSCSICmd*>(request);
         if (srb->SRB_Cmd != aspi::SC_EXEC_SCSI_CMD || !layer.picks(srb->CDBByte) ||
-            layer.meddle == Meddle::None)
+            layer.meddle == Meddle::None) {
+            layer.Disarm();
             return layer.bank.SendCommand(request);
+        }
         if (layer.meddle == Meddle::Signal) {
             kill(getpid(), layer.signal); // to the process, as a user's signal comes
             return layer.bank.SendCommand(request);
         }
         if (layer.meddle == Meddle::TimeOut) {
             const uint32_t status = layer.bank.SendCommand(request);
+            const std::lock_guard<std::mutex> lock(layer.jumping);
             layer.held = true;
             return status;
         }
@@ -91,22 +95,29 @@ class MeddlingLayer {
         "simulated drive bank, meddled with", &SupportInfo, &Send, nullptr, nullptr, nullptr};
 
     // Only the picked command times out: the clock jumps while the bank
-    // holds it, and no more once it has been given back.
+    // holds it, and never once another request (the reset) has been sent.
     void JumpWhileHeld() {
         while (!done.load()) {
-            if (held.load() && bank.PendingCount() > 0)
-                jumpedTicks += 20000000; // past the transfer's 9000 s
-            else if (held.load())
-                held = false;
+            {
+                const std::lock_guard<std::mutex> lock(jumping);
+                if (held && bank.PendingCount() > 0)
+                    jumpedTicks += 20000000; // past the transfer's 9000 s
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
+    }
+    void Disarm() {
+        const std::lock_guard<std::mutex> lock(jumping);
+        held = false;
     }
 
     simulator::DriveBank& bank;
     bool (*picks)(const uint8_t*);
     Meddle meddle;
     int signal;
-    std::atomic<bool> held{false}, done{false};
+    std::mutex jumping;
+    bool held = false; // under `jumping`
+    std::atomic<bool> done{false};
     std::thread clock;
 };
 
