@@ -265,37 +265,39 @@ void MainDlg::LoadPlugins() {
         if (written < 0 || static_cast<size_t>(written) >= sizeof path)
             continue;
 
-        const uint32_t n = pluginCount;
-        PluginSlot& slot = plugins[n];
-        slot = PluginSlot();
-        slot.library = LoadLibraryA(path);
-        if (!slot.library)
+        if (!CreatePlugin(path))
             continue;
-        slot.open = reinterpret_cast<HDLL_OpenProc>(
-            reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Open")));
-        slot.close = reinterpret_cast<HDLL_CloseProc>(
-            reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Close")));
-        slot.create = reinterpret_cast<HDLL_CreateProc>(
-            reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Create")));
-        slot.destroy = reinterpret_cast<HDLL_DestroyProc>(
-            reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Destroy")));
-        // Not a plug-in: it stays loaded, and the next name takes this slot.
-        if (!slot.create)
-            continue;
-
-        FillContext(static_cast<int>(n));
-        // A plug-in without its page object has nothing to show.
-        if (!slot.create(theContext))
-            continue;
-
         char caption[MAX_PATH];
         std::snprintf(caption, sizeof caption, "%s", found.cFileName);
         if (char* dot = std::strrchr(caption, '.'))
             *dot = '\0';
         tab->AddItem(caption);
-        pluginCount = n + 1;
+        pluginCount++;
     } while (FindNextFileA(search, &found));
     FindClose(search);
+}
+
+bool MainDlg::CreatePlugin(const char* path) {
+    const uint32_t n = pluginCount;
+    PluginSlot& slot = plugins[n];
+    slot = PluginSlot();
+    slot.library = LoadLibraryA(path);
+    if (!slot.library)
+        return false;
+    slot.open = reinterpret_cast<HDLL_OpenProc>(
+        reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Open")));
+    slot.close = reinterpret_cast<HDLL_CloseProc>(
+        reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Close")));
+    slot.create = reinterpret_cast<HDLL_CreateProc>(
+        reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Create")));
+    slot.destroy = reinterpret_cast<HDLL_DestroyProc>(
+        reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Destroy")));
+    // Not a plug-in: it stays loaded, and the next name takes this slot.
+    if (!slot.create)
+        return false;
+    FillContext(static_cast<int>(n));
+    // A plug-in without its page object has nothing to show.
+    return slot.create(theContext) != 0;
 }
 
 void MainDlg::FillContext(int index) {
@@ -459,6 +461,16 @@ void MainDlg::OnWatch() {
     }
 }
 
+void MainDlg::OnTabChange() {
+    // A program's message can change the selection of a disabled tab control:
+    // the page that holds the host stays open.
+    if (PageHolds()) {
+        SendMessageA(tab->GetHwnd(), TCM_SETCURSEL, currentTab, 0);
+        return;
+    }
+    SelectTab(static_cast<uint32_t>(tab->GetCurSel()));
+}
+
 void MainDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
     if (LOWORD(wParam) == IDCLOSE) {
         RequestClose(false);
@@ -492,6 +504,33 @@ int MainDlg::Run(HINSTANCE instance, int showCommand, int templateId) {
     return code;
 }
 
+namespace {
+
+// The messages that end the program or the session, or wait for that.
+INT_PTR EndingMessage(MainDlg* self, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CLOSE:
+        if (self)
+            self->RequestClose(true);
+        else
+            DestroyWindow(window);
+        return TRUE;
+    case WM_QUERYENDSESSION:
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, self ? self->QueryEndSession(lParam) : TRUE);
+        return TRUE;
+    case WM_TIMER:
+        if (self && wParam == kWatchTimer)
+            self->OnWatch();
+        return TRUE;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
 INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     MainDlg* self = theMainDlg;
     switch (message) {
@@ -514,7 +553,7 @@ INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
         if (self && self->tab && header->idFrom == IDC_TABS && header->code == TCN_SELCHANGE)
-            self->SelectTab(static_cast<uint32_t>(self->tab->GetCurSel()));
+            self->OnTabChange();
         return TRUE;
     }
     case WM_COMMAND:
@@ -533,22 +572,6 @@ INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
         return TRUE;
     }
-    case WM_CLOSE:
-        if (self)
-            self->RequestClose(true);
-        else
-            DestroyWindow(window);
-        return TRUE;
-    case WM_QUERYENDSESSION:
-        SetWindowLongPtrA(window, DWLP_MSGRESULT, self ? self->QueryEndSession(lParam) : TRUE);
-        return TRUE;
-    case WM_TIMER:
-        if (self && wParam == kWatchTimer)
-            self->OnWatch();
-        return TRUE;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return TRUE;
     }
-    return FALSE;
+    return EndingMessage(self, window, message, wParam, lParam);
 }

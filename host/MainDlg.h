@@ -65,6 +65,9 @@ class MainDlg {
     // Plug-ins are the libraries in the program's own folder, never in the
     // working directory, whatever directory the program was started in.
     void LoadPlugins();
+    // Loads the library into the next free slot and creates its page object;
+    // true when it is a plug-in that gets a tab.
+    bool CreatePlugin(const char* path);
     // `index` is a slot, or -1 for a page of the host.
     void FillContext(int index);
     void SelectTab(uint32_t index);
@@ -86,6 +89,9 @@ class MainDlg {
     // The watch timer: the page let go, so the waiting close happens.
     void OnWatch();
     void OnCommand(WPARAM wParam, LPARAM lParam);
+    // The tab control's selection changed: the new tab's page, unless the
+    // open page holds the host.
+    void OnTabChange();
 
     int SetRegistry(const char* name, DWORD dwValue, const char* strValue);
     int GetRegistry(const char* name, DWORD* dwValue, char* strValue);

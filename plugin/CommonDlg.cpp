@@ -347,7 +347,9 @@ void CommonDlg::OnCommand(int id, int code) {
         }
         return;
     case IDC_OPEN_FILE:
-        OpenDialog();
+        // Not from a box's loop in the middle of a download.
+        if (!downloadBusy)
+            OpenDialog();
         return;
     case IDCLOSE:
         // Not under its own download or box.

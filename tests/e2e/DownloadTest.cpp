@@ -6,6 +6,7 @@
 
 #include "../support/LoggedTransfer.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -267,8 +268,9 @@ TEST_F(DownloadTest, ClosingAtTheNoticeOrTheWarningWaitsForTheBox) {
 }
 
 // While the drive is being written (here: a transfer that never completes)
-// the end of the session is refused, another program's IDCLOSE and the close
-// box do not end the program, and the window keeps answering and says why.
+// the end of the session is refused, a program's change of tab, its IDCLOSE
+// and the close box do not end the page or the program, and the window keeps
+// answering and says why.
 TEST_F(DownloadTest, AStalledTransferKeepsTheProgramAndItsWindow) {
     Begin(FwProtocolType22, "adapter\ndrive 0 protocols=2.2 latency=0 hang-transfer\n");
     ASSERT_TRUE(Download(IDOK)) << walk->failure;
@@ -276,6 +278,10 @@ TEST_F(DownloadTest, AStalledTransferKeepsTheProgramAndItsWindow) {
     DWORD_PTR answer = 1;
     ASSERT_TRUE(Answers(host->window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, &answer));
     EXPECT_EQ(0u, answer);
+    // Nor does a program's change of tab close the page.
+    SendMessageA(host->Child(kHostTabs), TCM_SETCURFOCUS, 1, 0);
+    EXPECT_EQ(0, SendMessageA(host->Child(kHostTabs), TCM_GETCURSEL, 0, 0));
+    EXPECT_TRUE(host->PageItem(e2e::kWexaRows));
     PostMessageA(host->window, WM_COMMAND, IDCLOSE, 0);
     PostMessageA(host->window, WM_CLOSE, 0, 0);
     for (int second = 0; second < 3; ++second) {
