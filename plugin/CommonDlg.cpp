@@ -286,8 +286,8 @@ void CommonDlg::EnableButtons(BOOL enable) {
 void CommonDlg::WaitForWorker() {
     if (!worker)
         return;
-    // The worker enables the host's tab control on its way out, which sends
-    // a message to this thread: handle sent messages while waiting.
+    // Other threads and programs may send to this one meanwhile (the end of
+    // the session is asked so): handle sent messages while waiting.
     while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) ==
            WAIT_OBJECT_0 + 1) {
         MSG msg;
@@ -315,8 +315,9 @@ void CommonDlg::Release() {
 
 void CommonDlg::OnDownload() {
     // One download per click: a second command (queued behind the first, or
-    // dispatched by a box's loop while the first is running) finds it taken.
-    if (downloadBusy || !IsWindowEnabled(GetDlgItem(page.window, IDC_DOWNLOAD)))
+    // dispatched by a box's loop while the first is running, or while the
+    // file-open dialog is open) finds the page taken.
+    if (downloadBusy || holds || !IsWindowEnabled(GetDlgItem(page.window, IDC_DOWNLOAD)))
         return;
     downloadBusy = true;
     Hold();
@@ -347,8 +348,8 @@ void CommonDlg::OnCommand(int id, int code) {
         }
         return;
     case IDC_OPEN_FILE:
-        // Not from a box's loop in the middle of a download.
-        if (!downloadBusy)
+        // Not from a box's loop in the middle of a download, nor twice.
+        if (!holds)
             OpenDialog();
         return;
     case IDCLOSE:
