@@ -38,9 +38,11 @@ bool Answers(HWND window, UINT message = WM_NULL, WPARAM wParam = 0, LPARAM lPar
     return answered;
 }
 
-// The program ended by itself, without a crash.
+// The program ended by itself, without a crash. This thread's windows keep
+// answering meanwhile (a veto window among them).
 void ExpectCleanExit(const HostProcess& host) {
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(host.process.hProcess, 60000));
+    ASSERT_TRUE(e2e::WaitUntil(
+        [&] { return WaitForSingleObject(host.process.hProcess, 0) == WAIT_OBJECT_0; }, 60));
     DWORD code = 9;
     GetExitCodeProcess(host.process.hProcess, &code);
     EXPECT_EQ(0u, code);
@@ -282,6 +284,8 @@ TEST_F(DownloadTest, ClosingAtTheNoticeOrTheWarningWaitsForTheBox) {
     ASSERT_TRUE(walk->Answer(box, IDOK)) << walk->failure;
     ExpectCleanExit(*host);
     EXPECT_TRUE(settings::Has("X"));
+    // The failed transfer's restart request was asked, and vetoed, here too.
+    EXPECT_TRUE(e2e::WaitUntil([] { return VetoWindow::queries > 0; }, 30));
 }
 
 // While the drive is being written (here: a transfer that never completes)
