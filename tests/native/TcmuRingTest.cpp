@@ -5,6 +5,8 @@
 #include <linux/target_core_user.h>
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <vector>
@@ -13,11 +15,41 @@ namespace {
 
 constexpr uint32_t RING_AT = 64 * 2, RING_SIZE = 1024, DATA_AT = RING_AT + RING_SIZE;
 
+// Memory that ends where an inaccessible page begins: a byte read or written
+// past its end stops the test.
+class GuardedMapping {
+  public:
+    explicit GuardedMapping(size_t bytes) : length(bytes) {
+        const size_t pages = (bytes + Page() - 1) / Page();
+        regionSize = (pages + 1) * Page();
+        void* at =
+            mmap(nullptr, regionSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        region = at == MAP_FAILED ? nullptr : static_cast<uint8_t*>(at);
+        if (region)
+            mprotect(region + pages * Page(), Page(), PROT_NONE);
+    }
+    ~GuardedMapping() {
+        if (region)
+            munmap(region, regionSize);
+    }
+    GuardedMapping(const GuardedMapping&) = delete;
+    GuardedMapping& operator=(const GuardedMapping&) = delete;
+    uint8_t* data() { return region + regionSize - Page() - length; }
+    size_t size() const { return length; }
+
+  private:
+    static size_t Page() { return static_cast<size_t>(sysconf(_SC_PAGESIZE)); }
+    uint8_t* region = nullptr;
+    size_t regionSize = 0, length;
+};
+
 struct FakeKernel {
-    std::vector<uint8_t> map = std::vector<uint8_t>(DATA_AT + 4096);
+    GuardedMapping map;
     uint32_t head = 0;
 
-    explicit FakeKernel(uint32_t start = 0) : head(start) {
+    // mapSize DATA_AT: a mapping the ring ends.
+    explicit FakeKernel(uint32_t start = 0, size_t mapSize = DATA_AT + 4096)
+        : map(mapSize), head(start) {
         tcmu_mailbox mb{};
         mb.cmd_head = mb.cmd_tail = start;
         mb.version = TCMU_MAILBOX_VERSION;
@@ -140,6 +172,39 @@ TEST(TcmuRing, RefusesEntriesThatLeaveTheMapping) {
     stackbench::RingCommand c;
     stackbench::RingTaskNotice n;
     EXPECT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::Broken);
+}
+
+// A ring that ends its mapping: an entry at an unaligned offset, or a
+// command entry too short for its answer, is refused rather than read or
+// answered past the end.
+TEST(TcmuRing, NeverReachesPastAMappingTheRingEnds) {
+    {
+        FakeKernel k(RING_SIZE - 4, DATA_AT); // a tail off the entry alignment
+        k.head = 0;
+        k.Publish();
+        stackbench::TcmuRing ring(k.map.data(), k.map.size());
+        stackbench::RingCommand c;
+        stackbench::RingTaskNotice n;
+        EXPECT_FALSE(ring.Valid());
+        EXPECT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::Broken);
+    }
+    FakeKernel k(RING_SIZE - 64, DATA_AT);
+    tcmu_cmd_entry entry{};
+    entry.hdr.len_op = 64 | TCMU_OP_CMD;
+    entry.hdr.cmd_id = 5;
+    entry.req.cdb_off = RING_AT + RING_SIZE - 16;
+    std::memcpy(k.Slot(RING_SIZE - 64), &entry, 48);
+    k.Slot(RING_SIZE - 16)[0] = 0x00; // TEST UNIT READY, no data
+    k.head = 0;
+    k.Publish();
+    stackbench::TcmuRing ring(k.map.data(), k.map.size());
+    ASSERT_TRUE(ring.Valid());
+    stackbench::RingCommand c;
+    stackbench::RingTaskNotice n;
+    const stackbench::TcmuRing::Entry taken = ring.Take(c, n);
+    EXPECT_EQ(taken, stackbench::TcmuRing::Entry::Broken) << "no room for the answer";
+    if (taken == stackbench::TcmuRing::Entry::Command) // as the drive would answer it
+        ring.Complete(c.id, 0, nullptr, 0, -1);
 }
 
 } // namespace
