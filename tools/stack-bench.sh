@@ -42,9 +42,10 @@ fi
 cmake --build build/native -j "$jobs" --target "${targets[@]}" | grep -v '^\[' || true
 [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "stack-bench: build failed" >&2; exit 1; }
 
-# The Windows programs for the scenario under Wine, built as the test
-# command builds them, and a Wine prefix for them (made on this machine,
-# where Wine starts in seconds).
+# The Windows programs for the scenarios under Wine, built as the test
+# command builds them, and a Wine prefix for them: made on this machine,
+# where Wine starts in seconds, when it runs here (a kernel without 32-bit
+# programs runs none); else the guest makes it and the bench keeps it.
 with_win=no
 if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; then
     launcher=()
@@ -53,9 +54,9 @@ if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; the
     [ -f build/win/build.ninja ] ||
         cmake -S . -B build/win -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release \
             -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake "${launcher[@]}" >/dev/null
-    cmake --build build/win -j "$jobs" --target Corvane Wexa walkthrough | grep -v '^\[' || true
+    cmake --build build/win -j "$jobs" --target Corvane Wexa walkthrough corvane | grep -v '^\[' || true
     [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "stack-bench: Windows build failed" >&2; exit 1; }
-    if [ ! -f build/win/wineprefix/.corvane-ready-2 ]; then
+    if [ ! -f build/win/wineprefix/.corvane-ready-2 ] && wine --version >/dev/null 2>&1; then
         # shellcheck source=tools/xvfb.sh
         source tools/xvfb.sh
         corvane_start_xvfb
@@ -96,7 +97,7 @@ sed -i 's/\.xz$//' "$ramfs/modules.order"
 # The guest's Wine prefix: links to the tree's files, so the guest's changes
 # (through its writable layer) and a later save of the tree's prefix touch
 # neither.
-[ "$with_win" = yes ] && cp -al build/win/wineprefix "$work/wineprefix"
+[ "$with_win" = yes ] && [ -d build/win/wineprefix ] && cp -al build/win/wineprefix "$work/wineprefix"
 cp /bin/busybox "$ramfs/bin/"
 for applet in $("$ramfs/bin/busybox" --list); do
     [ -e "$ramfs/bin/$applet" ] || ln -s busybox "$ramfs/bin/$applet"
@@ -150,6 +151,12 @@ wait "$qemu_pid"
 status=$?
 set -e
 qemu_pid=
+
+# A prefix the guest made serves the next runs.
+if [ -f "$work/out/wineprefix.tar" ] && [ ! -f build/win/wineprefix/.corvane-ready-2 ]; then
+    rm -rf build/win/wineprefix && mkdir -p build/win/wineprefix &&
+        tar -xf "$work/out/wineprefix.tar" -C build/win/wineprefix && rm "$work/out/wineprefix.tar"
+fi
 
 results=$work/out/results.txt
 [ -f "$results" ] && cat "$results"
