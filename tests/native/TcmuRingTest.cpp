@@ -1,6 +1,9 @@
-// The stack bench's command ring, on a mapping laid out as the kernel lays
+// The stack bench's command ring and drive, on a mapping laid out as the kernel lays
 // it out: mailbox, ring, data area.
+#include "stackbench/TcmuDrive.h"
 #include "stackbench/TcmuRing.h"
+
+#include "simulator/BankConfig.h"
 
 #include <linux/target_core_user.h>
 
@@ -205,6 +208,64 @@ TEST(TcmuRing, NeverReachesPastAMappingTheRingEnds) {
     EXPECT_EQ(taken, stackbench::TcmuRing::Entry::Broken) << "no room for the answer";
     if (taken == stackbench::TcmuRing::Entry::Command) // as the drive would answer it
         ring.Complete(c.id, 0, nullptr, 0, -1);
+}
+
+// A drive's commands take their time (latency= and flash= keys): each is
+// answered once its time has passed, or when the kernel gives it up first,
+// then without being run.
+TEST(TcmuDrive, AnswersWhenTheTimeHasComeOrTheKernelGivesTheCommandUp) {
+    FakeKernel k;
+    k.Command(1, {0x00, 0, 0, 0, 0, 0}, 0, 0);
+    k.Command(2, {0x00, 0, 0, 0, 0, 0}, 0, 0);
+    k.Publish();
+    simulator::BankConfig bank;
+    std::string error;
+    ASSERT_EQ(1, simulator::ParseBank("adapter\ndrive 0 latency=5000\n", bank, error)) << error;
+    char* text = nullptr;
+    size_t textSize = 0;
+    FILE* log = open_memstream(&text, &textSize);
+    ASSERT_NE(log, nullptr);
+    stackbench::TcmuRing ring(k.map.data(), k.map.size());
+    stackbench::TcmuDrive drive(ring, bank.adapters[0][0], log);
+    const stackbench::Clock::time_point start{std::chrono::hours(1)};
+    bool answered = true;
+    ASSERT_TRUE(drive.Serve(start, answered));
+    EXPECT_FALSE(answered);
+    EXPECT_EQ(drive.MsUntilDue(start + std::chrono::seconds(1)), 4000);
+
+    k.Header(k.head, TCMU_OP_TMR, 64, 0);
+    tcmu_tmr_entry tmr{};
+    std::memcpy(&tmr, k.Slot(k.head), sizeof tmr);
+    tmr.tmr_type = TCMU_TMR_ABORT_TASK;
+    tmr.cmd_cnt = 1;
+    std::memcpy(k.Slot(k.head), &tmr, sizeof tmr);
+    const uint16_t aborted = 2;
+    std::memcpy(k.Slot(k.head) + offsetof(tcmu_tmr_entry, cmd_ids), &aborted, 2);
+    k.head += 64;
+    k.Publish();
+    ASSERT_TRUE(drive.Serve(start + std::chrono::seconds(1), answered));
+    EXPECT_TRUE(answered);
+    tcmu_cmd_entry answer;
+    std::memcpy(&answer, k.Slot(0), sizeof answer);
+    EXPECT_EQ(answer.hdr.cmd_id, 2);
+    EXPECT_EQ(answer.rsp.scsi_status, 0x40) << "task aborted";
+    EXPECT_EQ(k.Tail(), 128u) << "command 1 still waits";
+
+    ASSERT_TRUE(drive.Serve(start + std::chrono::milliseconds(4999), answered));
+    EXPECT_FALSE(answered);
+    ASSERT_TRUE(drive.Serve(start + std::chrono::seconds(5), answered));
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(k.AnsweredId(128), 1);
+    EXPECT_EQ(k.Tail(), k.head);
+    EXPECT_EQ(drive.MsUntilDue(start + std::chrono::seconds(5)), -1);
+    std::fclose(log);
+    const std::string lines(text, textSize);
+    std::free(text);
+    EXPECT_EQ(lines, "wait dir=none len=0 cdb=00 00 00 00 00 00 ms=5000\n"
+                     "wait dir=none len=0 cdb=00 00 00 00 00 00 ms=5000\n"
+                     "abort-task commands=1 released=1\n"
+                     "exec dir=none len=0 cdb=00 00 00 00 00 00 digest=00000000 status=00 "
+                     "sense=0/00/00\n");
 }
 
 } // namespace
