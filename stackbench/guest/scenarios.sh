@@ -210,8 +210,11 @@ corvane_faults() {
     done
 }
 
-# A drive's place on the loopback target: "tpgt lun".
-target_of() { awk -v n="$1" '$1 == n { print $2, $3 }' "$out/targets.txt"; }
+# A drive's LUN folder on its loopback target.
+lun_dir_of() {
+    awk -v n="$1" '$1 == n { printf "/sys/kernel/config/target/loopback/%s/tpgt_%s/lun/lun_%s\n", $2, $3, $4 }' \
+        "$out/targets.txt"
+}
 
 # Transfers a drive's log holds: arrived (waiting for their time) or run.
 arrived() { grep -c '^wait dir=out len=65536 cdb=CB' "$1"; }
@@ -227,14 +230,26 @@ status_for_result() { # corvane's --log file
     esac
 }
 
-# Waits up to $2 tenths of a second for a line matching $1 in file $3.
-wait_for_line() { # pattern, tenths, file
+# Waits up to $2 tenths of a second for a line matching $1 in file $3,
+# while process $4 runs.
+wait_for_line() { # pattern, tenths, file, process
     local _
     for _ in $(seq "$2"); do
         grep -q "$1" "$3" 2>/dev/null && return 0
+        kill -0 "$4" 2>/dev/null || return 1
         sleep 0.1
     done
     return 1
+}
+
+# Runs a command with SIGINT, SIGQUIT and SIGPIPE at their defaults: bash
+# starts background commands with the first two ignored when job control
+# is off, and a signal sent must reach the program as a terminal's would.
+with_default_signals() {
+    python3 -c 'import os, signal, sys
+for s in (signal.SIGINT, signal.SIGQUIT, signal.SIGPIPE):
+    signal.signal(s, signal.SIG_DFL)
+os.execvp(sys.argv[1], sys.argv[1:])' "$@"
 }
 
 # One signal while corvane's transfer to a slow drive (20 s) waits there:
@@ -249,13 +264,16 @@ signal_case() { # case, drive revision
         mkfifo "$work/signal.fifo"
         cat "$work/signal.fifo" >"$work/signal-pipe.read" &
         reader=$!
-        "$corvane" flash "$hex" --device "$dev" --yes --log "$log" >"$work/signal.fifo" 2>&1 &
+        with_default_signals "$corvane" flash "$hex" --device "$dev" --yes --log "$log" \
+            >"$work/signal.fifo" 2>&1 &
     else
-        "$corvane" flash "$hex" --device "$dev" --yes --log "$log" >"$work/signal-$name.out" 2>&1 &
+        with_default_signals "$corvane" flash "$hex" --device "$dev" --yes --log "$log" \
+            >"$work/signal-$name.out" 2>&1 &
     fi
     pid=$!
-    if ! wait_for_line '^wait dir=out len=65536' 900 "$out/$name.log"; then
+    if ! wait_for_line '^wait dir=out len=65536' 900 "$out/$name.log" "$pid"; then
         kill -9 "$pid" 2>/dev/null
+        cat "$log" "$work/signal-$name.out" 2>/dev/null
         fail "$name: no transfer reached the drive"
     fi
     sleep 2
@@ -271,7 +289,8 @@ signal_case() { # case, drive revision
     wait "$pid"
     status=$?
     expected=$(status_for_result "$log")
-    cat "$log" "$work/signal-$name.out" "$work/signal-pipe.read" 2>/dev/null
+    cat "$log"
+    if [ "$name" = pipe ]; then cat "$work/signal-pipe.read"; else cat "$work/signal-$name.out"; fi
     grep -E '^(wait|exec|abort|lun|target)' "$out/$name.log"
     echo "$name: exit status $status, the status for its result: $expected," \
         "transfers arrived $(arrived "$out/$name.log"), run $(executed "$out/$name.log")"
@@ -285,15 +304,15 @@ signal_case() { # case, drive revision
 # Signals during a transfer (one drive a signal, all at once): each drive
 # receives its transfer once; corvane reports each outcome with its status.
 corvane_signals() {
-    local name rev probe failed=''
+    local name rev probe ignored failed=''
     local -A pids
-    # Without job control bash starts background commands with SIGINT ignored.
-    set -m
-    sleep 30 &
+    with_default_signals sleep 30 &
     probe=$!
-    (($(printf '%d' "0x$(awk '/^SigIgn/ { print $2 }' "/proc/$probe/status")") & 2)) &&
-        fail "background commands ignore SIGINT here"
+    sleep 1
+    ignored=$(awk '/^SigIgn/ { print $2 }' "/proc/$probe/status")
     kill "$probe"
+    # SIGINT is bit 1, SIGPIPE bit 12.
+    (($(printf '%d' "0x$ignored") & 0x1002)) && fail "corvane would start with signals ignored: $ignored"
     for name in stop int term pipe; do
         case $name in stop) rev=1.01 ;; int) rev=1.02 ;; term) rev=1.03 ;; pipe) rev=1.04 ;; esac
         signal_case "$name" "$rev" >"$work/signal-$name.txt" 2>&1 &
@@ -334,16 +353,15 @@ corvane_luns() {
 # loopback target): corvane says the drive is gone and may be modified,
 # exits 3 and never hangs; nothing the scenario started runs on.
 corvane_gone() {
-    local dev hex pid remover status place lun_dir
+    local dev hex pid remover status lun_dir
     dev=$(sg_of SIMDRIVE-GONE) || fail "no drive"
-    place=$(target_of gone)
-    lun_dir=/sys/kernel/config/target/loopback/naa.5001405c0a7e0000/tpgt_${place% *}/lun/lun_${place#* }
+    lun_dir=$(lun_dir_of gone)
     [ -L "$lun_dir/gone" ] || fail "no LUN link at $lun_dir"
     hex=$(make_image 2.2 SIMDRIVE-GONE 2.00 61) || fail "no image"
     "$corvane" flash "$hex" --device "$dev" --yes --log "$work/gone.log" >"$work/gone.out" 2>&1 &
     pid=$!
-    wait_for_line '^hold dir=out len=65536' 900 "$out/gone.log" ||
-        { kill -9 "$pid"; fail "no transfer reached the drive"; }
+    wait_for_line '^hold dir=out len=65536' 900 "$out/gone.log" "$pid" ||
+        { kill -9 "$pid"; cat "$work/gone.out"; fail "no transfer reached the drive"; }
     sleep 1
     (rm "$lun_dir/gone" && rmdir "$lun_dir") &
     remover=$!
