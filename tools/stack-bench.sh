@@ -14,7 +14,7 @@ cd "$root"
 tools/deps.sh
 
 jobs=${CORVANE_JOBS:-2}
-limit=${CORVANE_STACK_SECONDS:-900} # the whole guest run, then it is killed
+limit=${CORVANE_STACK_SECONDS:-2400} # the whole guest run, then it is killed
 work=$root/build/stack
 guest=$root/stackbench/guest
 # Another script of scenarios (same calling convention) for a look at one thing.

@@ -230,16 +230,26 @@ status_for_result() { # corvane's --log file
     esac
 }
 
-# Waits up to $2 tenths of a second for a line matching $1 in file $3,
-# while process $4 runs.
-wait_for_line() { # pattern, tenths, file, process
-    local _
-    for _ in $(seq "$2"); do
+# Waits up to $2 seconds for a line matching $1 in file $3, while process
+# $4 runs. (By the clock: under software emulation on a busy machine a
+# round of a loop can take a second.)
+wait_for_line() { # pattern, seconds, file, process
+    local until=$((SECONDS + $2))
+    while [ "$SECONDS" -lt "$until" ]; do
         grep -q "$1" "$3" 2>/dev/null && return 0
         kill -0 "$4" 2>/dev/null || return 1
-        sleep 0.1
+        sleep 0.2
     done
     return 1
+}
+
+# Waits up to $2 seconds for process $1 to end; false when it still runs.
+ended_within() { # process, seconds
+    local until=$((SECONDS + $2))
+    while kill -0 "$1" 2>/dev/null; do
+        [ "$SECONDS" -lt "$until" ] || return 1
+        sleep 0.2
+    done
 }
 
 # Runs a command with SIGINT, SIGQUIT and SIGPIPE at their defaults: bash
@@ -271,7 +281,7 @@ signal_case() { # case, drive revision
             >"$work/signal-$name.out" 2>&1 &
     fi
     pid=$!
-    if ! wait_for_line '^wait dir=out len=65536' 900 "$out/$name.log" "$pid"; then
+    if ! wait_for_line '^wait dir=out len=65536' 180 "$out/$name.log" "$pid"; then
         kill -9 "$pid" 2>/dev/null
         cat "$log" "$work/signal-$name.out" 2>/dev/null
         fail "$name: no transfer reached the drive"
@@ -284,8 +294,7 @@ signal_case() { # case, drive revision
         pipe) kill "$reader" ;;
     esac
     # The transfer's 20 s and the questions after it: corvane never hangs.
-    for _ in $(seq 900); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$pid" 2>/dev/null && { kill -9 "$pid"; fail "$name: corvane still runs after 90 s"; }
+    ended_within "$pid" 180 || { kill -9 "$pid"; fail "$name: corvane still runs after 180 s"; }
     wait "$pid"
     status=$?
     expected=$(status_for_result "$log")
@@ -360,17 +369,15 @@ corvane_gone() {
     hex=$(make_image 2.2 SIMDRIVE-GONE 2.00 61) || fail "no image"
     "$corvane" flash "$hex" --device "$dev" --yes --log "$work/gone.log" >"$work/gone.out" 2>&1 &
     pid=$!
-    wait_for_line '^hold dir=out len=65536' 900 "$out/gone.log" "$pid" ||
+    wait_for_line '^hold dir=out len=65536' 180 "$out/gone.log" "$pid" ||
         { kill -9 "$pid"; cat "$work/gone.out"; fail "no transfer reached the drive"; }
     sleep 1
     (rm "$lun_dir/gone" && rmdir "$lun_dir") &
     remover=$!
-    for _ in $(seq 1200); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$pid" 2>/dev/null && { kill -9 "$pid"; fail "corvane still runs 120 s after the drive went"; }
+    ended_within "$pid" 180 || { kill -9 "$pid"; fail "corvane still runs 180 s after the drive went"; }
     wait "$pid"
     status=$?
-    for _ in $(seq 600); do kill -0 "$remover" 2>/dev/null || break; sleep 0.1; done
-    kill -0 "$remover" 2>/dev/null && fail "the LUN's removal still runs after 60 s"
+    ended_within "$remover" 120 || fail "the LUN's removal still runs after 120 s"
     wait "$remover" || fail "the LUN could not be removed"
     cat "$work/gone.out" "$work/gone.log"
     cat "$out/gone.log"
@@ -503,11 +510,8 @@ wine_stop_once() { # who (program or server), image revision, seed
     timeout 600 wine "$cli" flash "Z:${hex//\//\\}" --device "$address" --yes \
         >"$work/wine-stop-$who.txt" 2>&1 &
     pid=$!
-    for _ in $(seq 1800); do
-        [ "$(arrived "$out/winestop.log")" -gt "$before" ] && break
-        sleep 0.1
-    done
-    [ "$(arrived "$out/winestop.log")" -gt "$before" ] || fail "$who: no transfer reached the drive"
+    wait_for_line "^wait dir=out len=65536 cdb=CB 00 22 $(transfer_parts "$hex" | tr a-f A-F)" 300 \
+        "$out/winestop.log" "$pid" || fail "$who: no transfer reached the drive"
     case $who in
         program) target=$(pgrep -n -f 'corvane[.]exe flash') ;;
         server) target=$(pgrep -n wineserver) ;;
