@@ -252,11 +252,12 @@ ended_within() { # process, seconds
     done
 }
 
-# Runs a command with SIGINT, SIGQUIT and SIGPIPE at their defaults: bash
-# starts background commands with the first two ignored when job control
-# is off, and a signal sent must reach the program as a terminal's would.
+# Runs a command with SIGINT, SIGQUIT and SIGPIPE at their defaults, in the
+# caller's process (started with &, $! is the command's): bash starts
+# background commands with the first two ignored when job control is off,
+# and a signal sent must reach the program as a terminal's would.
 with_default_signals() {
-    python3 -c 'import os, signal, sys
+    exec python3 -c 'import os, signal, sys
 for s in (signal.SIGINT, signal.SIGQUIT, signal.SIGPIPE):
     signal.signal(s, signal.SIG_DFL)
 os.execvp(sys.argv[1], sys.argv[1:])' "$@"
@@ -340,22 +341,25 @@ corvane_signals() {
 # Two logical units of one target, each flashed through its own generic
 # device: each drive's log holds its own transfer only.
 corvane_luns() {
-    local lun dev hex sums address
+    local lun dev hex sums address problems=''
     for lun in 0 1; do
         dev=$(sg_of SIMDRIVE-LUN "1.0$lun") || fail "no drive at LUN $lun"
         address=$(basename "$(readlink -f "/sys/class/scsi_generic/${dev#/dev/}/device")")
         echo "LUN $lun: $dev, SCSI address $address"
         [ "${address##*:}" = "$lun" ] || fail "LUN $lun is not at LUN $lun: $address"
         hex=$(make_image 2.2 SIMDRIVE-LUN "2.1$lun" "5$lun") || fail "no image"
-        flash "$dev" "$hex" || fail "LUN $lun: flash: not 0"
+        flash "$dev" "$hex" || problems+="LUN $lun: flash: not 0; "
     done
     for lun in 0 1; do
-        grep -E '^(exec|wait|hold) dir=out' "$out/lun$lun.log"
+        echo "== LUN $lun's drive"
+        grep -E '^(exec|wait|hold) dir=(out|none) len=[0-9]* cdb=CB' "$out/lun$lun.log"
         sums=$(transfer_parts "$work/SIMDRIVE-LUN-2.1$lun.hex") || fail "image not read"
-        [ "$(executed "$out/lun$lun.log")" = 1 ] || fail "LUN $lun's drive got $(executed "$out/lun$lun.log") transfers"
+        [ "$(executed "$out/lun$lun.log")" = 1 ] ||
+            problems+="LUN $lun's drive got $(executed "$out/lun$lun.log") transfers; "
         grep -q "^exec dir=out len=65536 cdb=CB 00 22 ${sums^^} FF FE 84 digest=$(fnv_digest "$work/data.bin") status=00" \
-            "$out/lun$lun.log" || fail "LUN $lun's drive did not get its own image"
+            "$out/lun$lun.log" || problems+="LUN $lun's drive did not get its own image; "
     done
+    [ -z "$problems" ] || fail "${problems%; }"
 }
 
 # A drive taken away while its transfer waits (its LUN removed from the
@@ -363,10 +367,10 @@ corvane_luns() {
 # exits 3 and never hangs; nothing the scenario started runs on.
 corvane_gone() {
     local dev hex pid remover status lun_dir
-    dev=$(sg_of SIMDRIVE-GONE) || fail "no drive"
+    dev=$(sg_of SIMDRIVE-RM) || fail "no drive"
     lun_dir=$(lun_dir_of gone)
     [ -L "$lun_dir/gone" ] || fail "no LUN link at $lun_dir"
-    hex=$(make_image 2.2 SIMDRIVE-GONE 2.00 61) || fail "no image"
+    hex=$(make_image 2.2 SIMDRIVE-RM 2.00 61) || fail "no image"
     "$corvane" flash "$hex" --device "$dev" --yes --log "$work/gone.log" >"$work/gone.out" 2>&1 &
     pid=$!
     wait_for_line '^hold dir=out len=65536' 180 "$out/gone.log" "$pid" ||
