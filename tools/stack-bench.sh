@@ -115,7 +115,7 @@ console=$work/console.log
 
 start_guest() { # accelerator
     rm -f "$console"
-    timeout --kill-after=10 "$limit" qemu-system-x86_64 -accel "$1" -M pc -smp 2 -m 1536 \
+    timeout --kill-after=10 "$limit" qemu-system-x86_64 -accel "$1" -M pc -smp 2 -m 3072 \
         -kernel "$kernel" -initrd "$work/initramfs.gz" \
         -append "console=ttyS0 panic=-1 quiet loglevel=4 stackbench.devices=$devices stackbench.run=$run" \
         -display none -monitor none -serial "file:$console" -no-reboot \
