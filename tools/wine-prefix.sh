@@ -45,6 +45,10 @@ fi
 
 mkdir -p "$WINEPREFIX"
 wineboot -i
+# Under software emulation the first boot outlasts wineboot's own wait for
+# it ("boot event wait timed out") and goes on in the background: every
+# process of it ends before the prefix is used.
+wineserver -w
 cp "$fonts"/*.ttf "$fonts"/*.fon "$WINEPREFIX/drive_c/windows/Fonts/"
 # Programs named win98_tests.exe see Windows 98, for the polled ASPI wait.
 wine reg add "HKCU\\Software\\Wine\\AppDefaults\\win98_tests.exe" /v Version /d win98 /f
