@@ -44,8 +44,9 @@ cmake --build build/native -j "$jobs" --target "${targets[@]}" | grep -v '^\[' |
 
 # The Windows programs for the scenarios under Wine, built as the test
 # command builds them, and a Wine prefix for them: made on this machine,
-# where Wine starts in seconds, when it runs here (a kernel without 32-bit
-# programs runs none); else the guest makes it and the bench keeps it.
+# where Wine starts in seconds, when its kernel runs 32-bit programs itself;
+# else (none, or only under a user-mode emulator, where a first boot of
+# Wine outlasts its own waits) the guest makes it and the bench keeps it.
 with_win=no
 if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; then
     launcher=()
@@ -56,7 +57,8 @@ if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; the
             -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake "${launcher[@]}" >/dev/null
     cmake --build build/win -j "$jobs" --target Corvane Wexa walkthrough corvane | grep -v '^\[' || true
     [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "stack-bench: Windows build failed" >&2; exit 1; }
-    if [ ! -f build/win/wineprefix/.corvane-ready-2 ] && wine --version >/dev/null 2>&1; then
+    if [ ! -f build/win/wineprefix/.corvane-ready-2 ] && wine --version >/dev/null 2>&1 &&
+        ! grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
         # shellcheck source=tools/xvfb.sh
         source tools/xvfb.sh
         corvane_start_xvfb
