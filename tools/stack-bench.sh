@@ -48,6 +48,14 @@ cmake --build build/native -j "$jobs" --target "${targets[@]}" | grep -v '^\[' |
 # else (none, or only under a user-mode emulator, where a first boot of
 # Wine outlasts its own waits) the guest makes it and the bench keeps it.
 with_win=no
+# An emulator registered for i386 programs (tools/deps.sh registers one).
+emulated_32bit() {
+    local f
+    for f in /proc/sys/fs/binfmt_misc/*; do
+        grep -qs '^enabled' "$f" && grep -qs '^magic 7f454c4601.*02000300$' "$f" && return 0
+    done
+    return 1
+}
 if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; then
     launcher=()
     command -v ccache >/dev/null &&
@@ -58,7 +66,7 @@ if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; the
     cmake --build build/win -j "$jobs" --target Corvane Wexa walkthrough corvane | grep -v '^\[' || true
     [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "stack-bench: Windows build failed" >&2; exit 1; }
     if [ ! -f build/win/wineprefix/.corvane-ready-2 ] && wine --version >/dev/null 2>&1 &&
-        ! grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+        ! emulated_32bit; then
         # shellcheck source=tools/xvfb.sh
         source tools/xvfb.sh
         corvane_start_xvfb
