@@ -318,7 +318,8 @@ corvane_signals() {
     local -A pids
     with_default_signals sleep 30 &
     probe=$!
-    sleep 1
+    # Python itself ignores SIGPIPE until it runs the command.
+    until [ "$(cat "/proc/$probe/comm" 2>/dev/null)" = sleep ]; do sleep 0.2; done
     ignored=$(awk '/^SigIgn/ { print $2 }' "/proc/$probe/status")
     kill "$probe"
     # SIGINT is bit 1, SIGPIPE bit 12.
@@ -347,6 +348,10 @@ corvane_luns() {
         address=$(basename "$(readlink -f "/sys/class/scsi_generic/${dev#/dev/}/device")")
         echo "LUN $lun: $dev, SCSI address $address"
         [ "${address##*:}" = "$lun" ] || fail "LUN $lun is not at LUN $lun: $address"
+        # The target announced its new LUN to the others with a unit
+        # attention (6/3F/0E), which a drive's first command would get.
+        sg_turs -v "$dev" 2>&1
+        sg_turs "$dev" >/dev/null 2>&1
         hex=$(make_image 2.2 SIMDRIVE-LUN "2.1$lun" "5$lun") || fail "no image"
         flash "$dev" "$hex" || problems+="LUN $lun: flash: not 0; "
     done
