@@ -319,7 +319,10 @@ corvane_signals() {
     with_default_signals sleep 30 &
     probe=$!
     # Python itself ignores SIGPIPE until it runs the command.
-    until [ "$(cat "/proc/$probe/comm" 2>/dev/null)" = sleep ]; do sleep 0.2; done
+    local until=$((SECONDS + 60))
+    until [ "$(cat "/proc/$probe/comm" 2>/dev/null)" = sleep ] || [ "$SECONDS" -ge "$until" ]; do
+        sleep 0.2
+    done
     ignored=$(awk '/^SigIgn/ { print $2 }' "/proc/$probe/status")
     kill "$probe"
     # SIGINT is bit 1, SIGPIPE bit 12.
