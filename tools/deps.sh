@@ -32,11 +32,12 @@ install_missing() { # packages...
 
 # Wine runs our programs in 32-bit processes. A kernel built without 32-bit
 # support refuses them ("Exec format error"); there QEMU's user-mode emulator
-# runs them, registered with the kernel for i386 programs.
+# runs them, registered with the kernel for i386 programs; Wine's server then
+# runs as a 64-bit program, natively (wine64 brings it).
 runs_32bit() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
 
 emulate_32bit() {
-    install_missing qemu-user-static
+    install_missing qemu-user-static wine64
     local misc=/proc/sys/fs/binfmt_misc
     [ -f "$misc/register" ] || mount -t binfmt_misc binfmt_misc "$misc"
     [ -f "$misc/corvane-i386" ] ||
