@@ -530,7 +530,9 @@ wine_stop_once() { # who (program or server), image revision, seed
     esac
     [ -n "$target" ] || fail "$who: no process to stop"
     sleep 2
-    kill -STOP "$target" && sleep 3 && kill -CONT "$target"
+    kill -STOP "$target" && sleep 1
+    echo "stopped: $(tr '\0' ' ' <"/proc/$target/cmdline"), $(grep '^State' "/proc/$target/status")"
+    sleep 2 && kill -CONT "$target"
     wait "$pid"
     status=$?
     tr -d '\r' <"$work/wine-stop-$who.txt"
