@@ -64,8 +64,8 @@ uint32_t BuildPassThrough(const SRB_ExecSCSICmd& srb, const ScsiAddress& address
 
 uint8_t MapPassThroughResult(int carriedOut, const PassThroughRequest& request,
                              SRB_ExecSCSICmd& srb) {
-    if (!carriedOut) {
-        srb.SRB_HaStat = HASTAT_SEL_TO;
+    if (carriedOut != 1) {
+        srb.SRB_HaStat = carriedOut == kPassThroughLost ? HASTAT_BUS_FREE : HASTAT_SEL_TO;
         srb.SRB_TargStat = STATUS_GOOD;
         return SS_ERR;
     }
@@ -82,7 +82,7 @@ uint8_t MapPassThroughResult(int carriedOut, const PassThroughRequest& request,
 uint8_t AnswerFromPassThrough(int carriedOut, const PassThroughRequest& request,
                               const std::vector<uint8_t>& bounce, uint32_t length,
                               SRB_ExecSCSICmd& srb) {
-    uint32_t moved = carriedOut ? std::min(request.spt.DataTransferLength, length) : 0;
+    uint32_t moved = carriedOut == 1 ? std::min(request.spt.DataTransferLength, length) : 0;
     if (moved && request.spt.DataIn != PT_DATA_OUT)
         std::memcpy(srb.SRB_BufPointer, bounce.data(), moved);
     if (srb.SRB_Flags & SRB_ENABLE_RESIDUAL_COUNT)

@@ -45,7 +45,9 @@ struct DeviceCalls {
     // kOpenMissing or kOpenDenied.
     void* (*open)(void* context, int index, int* result);
     // 1 when the system carried the command out (status, sense and length
-    // are in the record), 0 when it could not (device gone, refused).
+    // are in the record), 0 when it could not (device gone, refused),
+    // kPassThroughLost when the system took the command and the device went
+    // away before its answer (the command may have reached it).
     int (*passThrough)(void* context, void* device, PassThroughRequest* request);
     void (*close)(void* context, void* device);
     // Makes a pass-through that waits on this device give up soon, leaving
@@ -77,10 +79,14 @@ void NumberedName(const char* prefix, int index, char* text, uint32_t size);
 void DriveLetterName(int index, char* text, uint32_t size);
 int DriveLetterIndex(const char* path);
 
+// A pass-through's answer: the command was sent and its device went away.
+constexpr int kPassThroughLost = 2;
+
 // Host adapter status values of an execute request.
 enum : uint8_t {
     HASTAT_OK = 0x00,
-    HASTAT_SEL_TO = 0x11, // the device did not answer
+    HASTAT_SEL_TO = 0x11,   // the device did not answer
+    HASTAT_BUS_FREE = 0x13, // the device went away during the command
 };
 
 class PassThroughLayer {

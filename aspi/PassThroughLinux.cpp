@@ -188,7 +188,7 @@ int PassThrough(void* context, void* handle, PassThroughRequest* request) {
         return 0;
     if (!AwaitAnswer(system, device, io)) {
         device.lost = 1;
-        return 0;
+        return kPassThroughLost; // written: it may have reached the drive
     }
     int driver = io.driver_status & 0x0F; // 0x08: sense data follows, no fault
     if (io.host_status || (driver && driver != 0x08))

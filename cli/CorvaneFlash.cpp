@@ -488,6 +488,10 @@ void ConcludeTransfer(const Flow& flow, Report& report) {
         Verdict(report, "failed", kExitFailed,
                 "the transfer reached no drive at " + Address(flow) +
                     " (no device, or its selection timed out): no image was delivered" + kRetry);
+    else if (outcome == TransferOutcome::Gone && procedure.job.result.load() == 0)
+        Verdict(report, "failed", kExitFailed,
+                "the drive is gone: it went away during the transfer, which may have reached "
+                "it; reconnect or power-cycle the drive, then check it with corvane scan");
     else if (procedure.job.result.load() == 0)
         Verdict(report, "failed", kExitFailed,
                 std::string(outcome == TransferOutcome::NoAnswer

@@ -10,6 +10,9 @@ namespace {
 
 // Host adapter status of a target that never answered its selection.
 const uint8_t kSelectionTimeout = 0x11;
+// Host adapter status of a device that went away (unexpected bus free)
+// after the command was sent to it.
+const uint8_t kDeviceWentAway = 0x13;
 
 } // namespace
 
@@ -36,6 +39,8 @@ TransferOutcome JudgeAnswer(const DeviceChannel& channel, int32_t executed) {
     // No device, or a selection that timed out: the command never got to a
     // drive, so no image did either.
     const aspi::SRB_ExecSCSICmd& srb = *channel.request;
+    if (srb.SRB_HaStat == kDeviceWentAway)
+        return TransferOutcome::Gone;
     const uint8_t status = aspi::LoadStatus(&srb.SRB_Status);
     if (srb.SenseArea[0] == 0 &&
         (status == aspi::SS_NO_DEVICE || srb.SRB_HaStat == kSelectionTimeout))
@@ -62,8 +67,10 @@ void RunTransfer(TransferJob& job) {
             std::memcpy(job.sense, channel.request->SenseArea, sizeof job.sense);
         if (job.mode == DownloadReboot) {
             Pause(kRebootWaitMs);
+            // A drive restarting with the new image may leave the bus.
             result = job.outcome == TransferOutcome::Completed ||
-                             job.outcome == TransferOutcome::NoAnswer
+                             job.outcome == TransferOutcome::NoAnswer ||
+                             job.outcome == TransferOutcome::Gone
                          ? 1
                          : 0;
         } else {

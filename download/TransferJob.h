@@ -26,6 +26,7 @@ enum class TransferOutcome : int32_t {
     Refused,   // the drive answered: CHECK CONDITION or an error status
     NoAnswer,  // the command ran out of time: the drive may be restarting
     Unreached, // no device, or its selection timed out: nothing was delivered
+    Gone,      // the device went away during the command: it may have taken it
 };
 
 struct TransferJob {

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace simulator {
@@ -102,13 +103,24 @@ int ParseHexByte(const std::string& text, uint8_t& out) {
     return 1;
 }
 
+// The items of a comma-separated list; an empty item (an empty list, a
+// leading, doubled or trailing comma) is kept, for the caller to refuse.
+std::vector<std::string> SplitList(const std::string& text) {
+    std::vector<std::string> items(1);
+    for (char c : text) {
+        if (c == ',')
+            items.emplace_back();
+        else
+            items.back() += c;
+    }
+    return items;
+}
+
 int ParseProtocols(Parser& p, const std::string& text, unsigned& out) {
     out = 0;
     if (text == "none")
         return 1;
-    std::stringstream list(text);
-    std::string item;
-    while (std::getline(list, item, ',')) {
+    for (const std::string& item : SplitList(text)) {
         if (item == "2.0")
             out |= PROTOCOL_20;
         else if (item == "2.1")
@@ -118,20 +130,18 @@ int ParseProtocols(Parser& p, const std::string& text, unsigned& out) {
         else
             return p.Fail("unknown protocol '" + item + "' (2.0, 2.1, 2.2 or none)");
     }
-    return out ? 1 : p.Fail("protocols needs 2.0, 2.1, 2.2 or none");
+    return 1;
 }
 
-int ParseHang(Parser& p, const std::string& text, std::bitset<256>& out) {
+int ParseHang(Parser& p, const std::string& key, const std::string& text, std::bitset<256>& out) {
     if (text == "all") {
         out.set();
         return 1;
     }
-    std::stringstream list(text);
-    std::string item;
-    while (std::getline(list, item, ',')) {
+    for (const std::string& item : SplitList(text)) {
         uint8_t opcode;
         if (!ParseHexByte(item, opcode))
-            return p.Fail("hang needs hexadecimal opcodes or all, not '" + item + "'");
+            return p.Fail(key + " needs hexadecimal opcodes or all, not '" + item + "'");
         out.set(opcode);
     }
     return 1;
@@ -158,6 +168,69 @@ int ParseText(Parser& p, const std::string& key, const std::string& text,
     return 1;
 }
 
+// One key=value of a device line; 2 when the key is unknown for the kind.
+int ParseValue(Parser& p, bool cd, const std::string& key, const std::string& value,
+               DriveConfig& drive) {
+    if (key == "vendor")
+        return ParseText(p, key, value, drive.vendor);
+    if (key == "product")
+        return ParseText(p, key, value, drive.product);
+    if (key == "revision")
+        return ParseText(p, key, value, drive.revision);
+    if (key == "latency")
+        return ParseNumber(p, key, value, 600000, drive.latencyMs);
+    if (key == "inquiry-length")
+        return ParseNumber(p, key, value, INQUIRY_DATA_SIZE, drive.inquiryLength);
+    if (key == "hang")
+        return ParseHang(p, key, value, drive.hang);
+    if (!cd)
+        return 2;
+    if (key == "protocols")
+        return ParseProtocols(p, value, drive.protocols);
+    if (key == "flash")
+        return ParseNumber(p, key, value, 600000, drive.flashMs);
+    if (key == "attention") {
+        uint32_t n;
+        int ok = ParseNumber(p, key, value, 1000, n);
+        drive.unitAttentions = static_cast<int>(n);
+        return ok;
+    }
+    if (key == "hang-after-flash")
+        return ParseHang(p, key, value, drive.hangAfterFlash);
+    if (key == "fail-transfer")
+        return ParseSense(p, value, drive);
+    return 2;
+}
+
+// The words after the target: flags and key=value pairs, each key once (a
+// second value would silently replace or add to the first).
+int ParseKeys(Parser& p, const std::vector<std::string>& words, DriveConfig& drive) {
+    bool cd = drive.kind == DriveKind::CdDrive;
+    std::set<std::string> seen;
+    for (size_t i = 2; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        size_t eq = word.find('=');
+        std::string key = word.substr(0, eq);
+        if (!seen.insert(key).second)
+            return p.Fail(key + " is given twice");
+        if (eq == std::string::npos) {
+            if (key == "notready")
+                drive.notReady = true;
+            else if (cd && key == "hang-transfer")
+                drive.hangTransfer = true;
+            else
+                return p.Fail("expected key=value, not '" + word + "'");
+            continue;
+        }
+        int ok = ParseValue(p, cd, key, word.substr(eq + 1), drive);
+        if (ok == 2)
+            return p.Fail("unknown key '" + key + "' for " + words[0]);
+        if (!ok)
+            return 0;
+    }
+    return 1;
+}
+
 int ParseDevice(Parser& p, const std::vector<std::string>& words, BankConfig& config) {
     if (config.adapters.empty())
         return p.Fail("'" + words[0] + "' before the first 'adapter'");
@@ -172,52 +245,7 @@ int ParseDevice(Parser& p, const std::vector<std::string>& words, BankConfig& co
     SetField(drive.vendor, "QVSIM");
     SetField(drive.product, cd ? "CD-ROM" : "DISK");
     SetField(drive.revision, "1.00");
-    for (size_t i = 2; i < words.size(); ++i) {
-        const std::string& word = words[i];
-        size_t eq = word.find('=');
-        std::string key = word.substr(0, eq);
-        std::string value = eq == std::string::npos ? std::string() : word.substr(eq + 1);
-        if (key == "notready" && eq == std::string::npos) {
-            drive.notReady = true;
-            continue;
-        }
-        if (cd && key == "hang-transfer" && eq == std::string::npos) {
-            drive.hangTransfer = true;
-            continue;
-        }
-        if (eq == std::string::npos)
-            return p.Fail("expected key=value, not '" + word + "'");
-        int ok;
-        if (key == "vendor")
-            ok = ParseText(p, key, value, drive.vendor);
-        else if (key == "product")
-            ok = ParseText(p, key, value, drive.product);
-        else if (key == "revision")
-            ok = ParseText(p, key, value, drive.revision);
-        else if (key == "latency")
-            ok = ParseNumber(p, key, value, 600000, drive.latencyMs);
-        else if (key == "inquiry-length")
-            ok = ParseNumber(p, key, value, INQUIRY_DATA_SIZE, drive.inquiryLength);
-        else if (key == "hang")
-            ok = ParseHang(p, value, drive.hang);
-        else if (cd && key == "protocols")
-            ok = ParseProtocols(p, value, drive.protocols);
-        else if (cd && key == "flash")
-            ok = ParseNumber(p, key, value, 600000, drive.flashMs);
-        else if (cd && key == "attention") {
-            uint32_t n;
-            ok = ParseNumber(p, key, value, 1000, n);
-            drive.unitAttentions = static_cast<int>(n);
-        } else if (cd && key == "hang-after-flash")
-            ok = ParseHang(p, value, drive.hangAfterFlash);
-        else if (cd && key == "fail-transfer")
-            ok = ParseSense(p, value, drive);
-        else
-            return p.Fail("unknown key '" + key + "' for " + words[0]);
-        if (!ok)
-            return 0;
-    }
-    return 1;
+    return ParseKeys(p, words, drive);
 }
 
 } // namespace

@@ -39,8 +39,8 @@ std::vector<FlashedIdentity> ParseBankState(const std::string& text, const std::
             continue;
         std::istringstream words(line);
         FlashedIdentity record;
-        std::string hex;
-        if (!(words >> record.adapter >> record.target >> hex) ||
+        std::string hex, rest;
+        if (!(words >> record.adapter >> record.target >> hex) || words >> rest ||
             !Unhex(hex, record.identity.data(), record.identity.size())) {
             problems.push_back("state file " + name + " line " + std::to_string(number) +
                                ": expected 'adapter target identity-hex'");

@@ -13,6 +13,7 @@
 #include "simulator/BankConfig.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -96,13 +97,18 @@ int main(int argc, char** argv) {
     std::fflush(log);
     for (;;) {
         bool answered = false;
-        if (!drive.Serve(answered))
+        if (!drive.Serve(stackbench::Clock::now(), answered))
             return 1;
         uint32_t one = 1;
         if (answered && write(fd, &one, sizeof one) != sizeof one)
             return 1;
+        // New entries, or the time of the next command that takes time.
+        pollfd wake{fd, POLLIN, 0};
+        int ready = poll(&wake, 1, drive.MsUntilDue(stackbench::Clock::now()));
         uint32_t events;
-        if (read(fd, &events, sizeof events) != sizeof events && errno != EINTR)
+        if (ready > 0 && read(fd, &events, sizeof events) != sizeof events && errno != EINTR)
+            return 1;
+        if (ready < 0 && errno != EINTR)
             return 1;
     }
 }

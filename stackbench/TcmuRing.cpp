@@ -49,7 +49,11 @@ TcmuRing::TcmuRing(uint8_t* mapping, size_t mappingSize) : base(mapping), size(m
     valid = mb.version == TCMU_MAILBOX_VERSION && ringOffset >= sizeof mb && ringSize > 0 &&
             ringSize % TCMU_OP_ALIGN_SIZE == 0 && ringOffset <= size &&
             ringSize <= size - ringOffset;
-    next = tail = valid ? Load(base + TAIL_AT) % ringSize : 0;
+    // Entries start on the alignment, so a header read at one never passes
+    // the end of the ring (nor of the mapping, where the ring ends it).
+    uint32_t kernelTail = valid ? Load(base + TAIL_AT) : 0;
+    valid = valid && kernelTail < ringSize && kernelTail % TCMU_OP_ALIGN_SIZE == 0;
+    next = tail = valid ? kernelTail : 0;
 }
 
 TcmuRing::Entry TcmuRing::Take(RingCommand& command, RingTaskNotice& notice) {
@@ -60,7 +64,8 @@ TcmuRing::Entry TcmuRing::Take(RingCommand& command, RingTaskNotice& notice) {
         const uint8_t* at = Slot(next);
         tcmu_cmd_entry_hdr hdr = Header(at);
         uint32_t length = tcmu_hdr_get_len(hdr.len_op);
-        if (head >= ringSize || length < sizeof hdr || length > ringSize - next)
+        if (head >= ringSize || head % TCMU_OP_ALIGN_SIZE || length < sizeof hdr ||
+            length % TCMU_OP_ALIGN_SIZE || length > ringSize - next)
             return Entry::Broken;
         uint32_t room = length;
         next = (next + length) % ringSize;
@@ -81,7 +86,8 @@ TcmuRing::Entry TcmuRing::Take(RingCommand& command, RingTaskNotice& notice) {
             return Entry::TaskNotice;
         }
         case TCMU_OP_CMD: {
-            if (room < IOV_AT)
+            // The answer is written over the entry: it must hold one.
+            if (room < sizeof(tcmu_cmd_entry))
                 return Entry::Broken;
             tcmu_cmd_entry entry;
             std::memcpy(&entry, at, IOV_AT);

@@ -14,7 +14,7 @@ cd "$root"
 tools/deps.sh
 
 jobs=${CORVANE_JOBS:-2}
-limit=${CORVANE_STACK_SECONDS:-900} # the whole guest run, then it is killed
+limit=${CORVANE_STACK_SECONDS:-2400} # the whole guest run, then it is killed
 work=$root/build/stack
 guest=$root/stackbench/guest
 # Another script of scenarios (same calling convention) for a look at one thing.
@@ -42,10 +42,20 @@ fi
 cmake --build build/native -j "$jobs" --target "${targets[@]}" | grep -v '^\[' || true
 [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "stack-bench: build failed" >&2; exit 1; }
 
-# The Windows programs for the scenario under Wine, built as the test
-# command builds them, and a Wine prefix for them (made on this machine,
-# where Wine starts in seconds).
+# The Windows programs for the scenarios under Wine, built as the test
+# command builds them, and a Wine prefix for them: made on this machine,
+# where Wine starts in seconds, when its kernel runs 32-bit programs itself;
+# else (none, or only under a user-mode emulator, where a first boot of
+# Wine outlasts its own waits) the guest makes it and the bench keeps it.
 with_win=no
+# An emulator registered for i386 programs (tools/deps.sh registers one).
+emulated_32bit() {
+    local f
+    for f in /proc/sys/fs/binfmt_misc/*; do
+        grep -qs '^enabled' "$f" && grep -qs '^magic 7f454c4601.*02000300$' "$f" && return 0
+    done
+    return 1
+}
 if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; then
     launcher=()
     command -v ccache >/dev/null &&
@@ -53,9 +63,10 @@ if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; the
     [ -f build/win/build.ninja ] ||
         cmake -S . -B build/win -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release \
             -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake "${launcher[@]}" >/dev/null
-    cmake --build build/win -j "$jobs" --target Corvane Wexa walkthrough | grep -v '^\[' || true
+    cmake --build build/win -j "$jobs" --target Corvane Wexa walkthrough corvane | grep -v '^\[' || true
     [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "stack-bench: Windows build failed" >&2; exit 1; }
-    if [ ! -f build/win/wineprefix/.corvane-ready-2 ]; then
+    if [ ! -f build/win/wineprefix/.corvane-ready-2 ] && wine --version >/dev/null 2>&1 &&
+        ! emulated_32bit; then
         # shellcheck source=tools/xvfb.sh
         source tools/xvfb.sh
         corvane_start_xvfb
@@ -96,7 +107,7 @@ sed -i 's/\.xz$//' "$ramfs/modules.order"
 # The guest's Wine prefix: links to the tree's files, so the guest's changes
 # (through its writable layer) and a later save of the tree's prefix touch
 # neither.
-[ "$with_win" = yes ] && cp -al build/win/wineprefix "$work/wineprefix"
+[ "$with_win" = yes ] && [ -d build/win/wineprefix ] && cp -al build/win/wineprefix "$work/wineprefix"
 cp /bin/busybox "$ramfs/bin/"
 for applet in $("$ramfs/bin/busybox" --list); do
     [ -e "$ramfs/bin/$applet" ] || ln -s busybox "$ramfs/bin/$applet"
@@ -114,7 +125,7 @@ console=$work/console.log
 
 start_guest() { # accelerator
     rm -f "$console"
-    timeout --kill-after=10 "$limit" qemu-system-x86_64 -accel "$1" -M pc -smp 2 -m 1536 \
+    timeout --kill-after=10 "$limit" qemu-system-x86_64 -accel "$1" -M pc -smp 2 -m 3072 \
         -kernel "$kernel" -initrd "$work/initramfs.gz" \
         -append "console=ttyS0 panic=-1 quiet loglevel=4 stackbench.devices=$devices stackbench.run=$run" \
         -display none -monitor none -serial "file:$console" -no-reboot \
@@ -150,6 +161,12 @@ wait "$qemu_pid"
 status=$?
 set -e
 qemu_pid=
+
+# A prefix the guest made serves the next runs.
+if [ -f "$work/out/wineprefix.tar" ] && [ ! -f build/win/wineprefix/.corvane-ready-2 ]; then
+    rm -rf build/win/wineprefix && mkdir -p build/win/wineprefix &&
+        tar -xf "$work/out/wineprefix.tar" -C build/win/wineprefix && rm "$work/out/wineprefix.tar"
+fi
 
 results=$work/out/results.txt
 [ -f "$results" ] && cat "$results"

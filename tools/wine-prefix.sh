@@ -44,7 +44,12 @@ if [ -z "$fonts" ]; then
 fi
 
 mkdir -p "$WINEPREFIX"
-wineboot -i
+# Under software emulation the first boot outlasts Wine's own wait for it
+# (five minutes: "boot event wait timed out", and wineboot fails) and goes
+# on in the background: every process of it ends before the prefix is used,
+# and a prefix that is still unusable then fails the steps below.
+wineboot -i || echo "wine-prefix: wineboot gave up waiting; waiting for the boot to end" >&2
+wineserver -w
 cp "$fonts"/*.ttf "$fonts"/*.fon "$WINEPREFIX/drive_c/windows/Fonts/"
 # Programs named win98_tests.exe see Windows 98, for the polled ASPI wait.
 wine reg add "HKCU\\Software\\Wine\\AppDefaults\\win98_tests.exe" /v Version /d win98 /f

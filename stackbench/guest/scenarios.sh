@@ -210,6 +210,195 @@ corvane_faults() {
     done
 }
 
+# A drive's LUN folder on its loopback target.
+lun_dir_of() {
+    awk -v n="$1" '$1 == n { printf "/sys/kernel/config/target/loopback/%s/tpgt_%s/lun/lun_%s\n", $2, $3, $4 }' \
+        "$out/targets.txt"
+}
+
+# Transfers a drive's log holds: arrived (waiting for their time) or run.
+arrived() { grep -c '^wait dir=out len=65536 cdb=CB' "$1"; }
+executed() { grep -c '^exec dir=out len=65536 cdb=CB' "$1"; }
+
+# The exit status corvane gives for the result its log ends with.
+status_for_result() { # corvane's --log file
+    case $(sed -n 's/^ *[0-9.]* result: \([a-z]*\):.*/\1/p' "$1" | tail -1) in
+        ok) echo 0 ;;
+        refused) echo 1 ;;
+        failed | unverified) echo 3 ;;
+        *) echo "no result" ;;
+    esac
+}
+
+# Waits up to $2 seconds for a line matching $1 in file $3, while process
+# $4 runs. (By the clock: under software emulation on a busy machine a
+# round of a loop can take a second.)
+wait_for_line() { # pattern, seconds, file, process
+    local until=$((SECONDS + $2))
+    while [ "$SECONDS" -lt "$until" ]; do
+        grep -q "$1" "$3" 2>/dev/null && return 0
+        kill -0 "$4" 2>/dev/null || return 1
+        sleep 0.2
+    done
+    return 1
+}
+
+# Waits up to $2 seconds for process $1 to end; false when it still runs.
+ended_within() { # process, seconds
+    local until=$((SECONDS + $2))
+    while kill -0 "$1" 2>/dev/null; do
+        [ "$SECONDS" -lt "$until" ] || return 1
+        sleep 0.2
+    done
+}
+
+# Runs a command with SIGINT, SIGQUIT and SIGPIPE at their defaults, in the
+# caller's process (started with &, $! is the command's): bash starts
+# background commands with the first two ignored when job control is off,
+# and a signal sent must reach the program as a terminal's would.
+with_default_signals() {
+    exec python3 -c 'import os, signal, sys
+for s in (signal.SIGINT, signal.SIGQUIT, signal.SIGPIPE):
+    signal.signal(s, signal.SIG_DFL)
+os.execvp(sys.argv[1], sys.argv[1:])' "$@"
+}
+
+# One signal while corvane's transfer to a slow drive (20 s) waits there:
+# stop (stopped 3 s, then continued), int, term, or pipe (the reader of its
+# output goes away). Prints what happened; fails unless the drive received
+# the transfer once and corvane reported its result with that result's status.
+signal_case() { # case, drive revision
+    local name=$1 dev hex pid reader='' status expected log=$work/signal-$1.log
+    dev=$(sg_of SIMDRIVE-SIG "$2") || fail "$name: no drive"
+    hex=$(make_image 2.2 SIMDRIVE-SIG "2${2#1}" "4${2#1.}") || fail "$name: no image"
+    if [ "$name" = pipe ]; then
+        mkfifo "$work/signal.fifo"
+        cat "$work/signal.fifo" >"$work/signal-pipe.read" &
+        reader=$!
+        with_default_signals "$corvane" flash "$hex" --device "$dev" --yes --log "$log" \
+            >"$work/signal.fifo" 2>&1 &
+    else
+        with_default_signals "$corvane" flash "$hex" --device "$dev" --yes --log "$log" \
+            >"$work/signal-$name.out" 2>&1 &
+    fi
+    pid=$!
+    if ! wait_for_line '^wait dir=out len=65536' 180 "$out/$name.log" "$pid"; then
+        kill -9 "$pid" 2>/dev/null
+        cat "$log" "$work/signal-$name.out" 2>/dev/null
+        fail "$name: no transfer reached the drive"
+    fi
+    sleep 2
+    case $name in
+        stop) kill -STOP "$pid" && sleep 3 && kill -CONT "$pid" ;;
+        int) kill -INT "$pid" ;;
+        term) kill -TERM "$pid" ;;
+        pipe) kill "$reader" ;;
+    esac
+    # The transfer's 20 s and the questions after it: corvane never hangs.
+    ended_within "$pid" 180 || { kill -9 "$pid"; fail "$name: corvane still runs after 180 s"; }
+    wait "$pid"
+    status=$?
+    expected=$(status_for_result "$log")
+    cat "$log"
+    if [ "$name" = pipe ]; then cat "$work/signal-pipe.read"; else cat "$work/signal-$name.out"; fi
+    grep -E '^(wait|exec|abort|lun|target)' "$out/$name.log"
+    echo "$name: exit status $status, the status for its result: $expected," \
+        "transfers arrived $(arrived "$out/$name.log"), run $(executed "$out/$name.log")"
+    if [ "$(arrived "$out/$name.log")" != 1 ] || [ "$(executed "$out/$name.log")" != 1 ]; then
+        fail "$name: the drive did not receive exactly one transfer"
+    fi
+    [ "$status" = "$expected" ] || fail "$name: exit status $status; its result demands $expected"
+    [ "$name" != stop ] || [ "$status" = 0 ] || fail "stop: exit status $status after a stop, not 0"
+}
+
+# Signals during a transfer (one drive a signal, all at once): each drive
+# receives its transfer once; corvane reports each outcome with its status.
+corvane_signals() {
+    local name rev probe ignored failed=''
+    local -A pids
+    with_default_signals sleep 30 &
+    probe=$!
+    # Python itself ignores SIGPIPE until it runs the command.
+    local until=$((SECONDS + 60))
+    until [ "$(cat "/proc/$probe/comm" 2>/dev/null)" = sleep ] || [ "$SECONDS" -ge "$until" ]; do
+        sleep 0.2
+    done
+    ignored=$(awk '/^SigIgn/ { print $2 }' "/proc/$probe/status")
+    kill "$probe"
+    # SIGINT is bit 1, SIGPIPE bit 12.
+    (($(printf '%d' "0x$ignored") & 0x1002)) && fail "corvane would start with signals ignored: $ignored"
+    for name in stop int term pipe; do
+        case $name in stop) rev=1.01 ;; int) rev=1.02 ;; term) rev=1.03 ;; pipe) rev=1.04 ;; esac
+        signal_case "$name" "$rev" >"$work/signal-$name.txt" 2>&1 &
+        pids[$name]=$!
+    done
+    for name in stop int term pipe; do
+        wait "${pids[$name]}" || failed+=" $name"
+        echo "== $name"
+        cat "$work/signal-$name.txt"
+    done
+    [ -z "$failed" ] || fail "failed:$failed ($(for name in $failed; do
+        tail -1 "$work/signal-$name.txt"
+    done | paste -sd';'))"
+}
+
+# Two logical units of one target, each flashed through its own generic
+# device: each drive's log holds its own transfer only.
+corvane_luns() {
+    local lun dev hex sums address problems=''
+    for lun in 0 1; do
+        dev=$(sg_of SIMDRIVE-LUN "1.0$lun") || fail "no drive at LUN $lun"
+        address=$(basename "$(readlink -f "/sys/class/scsi_generic/${dev#/dev/}/device")")
+        echo "LUN $lun: $dev, SCSI address $address"
+        [ "${address##*:}" = "$lun" ] || fail "LUN $lun is not at LUN $lun: $address"
+        # The target announced its new LUN to the others with a unit
+        # attention (6/3F/0E), which a drive's first command would get.
+        sg_turs -v "$dev" 2>&1
+        sg_turs "$dev" >/dev/null 2>&1
+        hex=$(make_image 2.2 SIMDRIVE-LUN "2.1$lun" "5$lun") || fail "no image"
+        flash "$dev" "$hex" || problems+="LUN $lun: flash: not 0; "
+    done
+    for lun in 0 1; do
+        echo "== LUN $lun's drive"
+        grep -E '^(exec|wait|hold) dir=(out|none) len=[0-9]* cdb=CB' "$out/lun$lun.log"
+        sums=$(transfer_parts "$work/SIMDRIVE-LUN-2.1$lun.hex") || fail "image not read"
+        [ "$(executed "$out/lun$lun.log")" = 1 ] ||
+            problems+="LUN $lun's drive got $(executed "$out/lun$lun.log") transfers; "
+        grep -q "^exec dir=out len=65536 cdb=CB 00 22 ${sums^^} FF FE 84 digest=$(fnv_digest "$work/data.bin") status=00" \
+            "$out/lun$lun.log" || problems+="LUN $lun's drive did not get its own image; "
+    done
+    [ -z "$problems" ] || fail "${problems%; }"
+}
+
+# A drive taken away while its transfer waits (its LUN removed from the
+# loopback target): corvane says the drive is gone and may be modified,
+# exits 3 and never hangs; nothing the scenario started runs on.
+corvane_gone() {
+    local dev hex pid remover status lun_dir
+    dev=$(sg_of SIMDRIVE-RM) || fail "no drive"
+    lun_dir=$(lun_dir_of gone)
+    [ -L "$lun_dir/gone" ] || fail "no LUN link at $lun_dir"
+    hex=$(make_image 2.2 SIMDRIVE-RM 2.00 61) || fail "no image"
+    "$corvane" flash "$hex" --device "$dev" --yes --log "$work/gone.log" >"$work/gone.out" 2>&1 &
+    pid=$!
+    wait_for_line '^hold dir=out len=65536' 180 "$out/gone.log" "$pid" ||
+        { kill -9 "$pid"; cat "$work/gone.out"; fail "no transfer reached the drive"; }
+    sleep 1
+    (rm "$lun_dir/gone" && rmdir "$lun_dir") &
+    remover=$!
+    ended_within "$pid" 180 || { kill -9 "$pid"; fail "corvane still runs 180 s after the drive went"; }
+    wait "$pid"
+    status=$?
+    ended_within "$remover" 120 || fail "the LUN's removal still runs after 120 s"
+    wait "$remover" || fail "the LUN could not be removed"
+    cat "$work/gone.out" "$work/gone.log"
+    cat "$out/gone.log"
+    [ -e "/sys/class/scsi_generic/${dev#/dev/}" ] && fail "the kernel still has $dev"
+    [ "$status" = 3 ] || fail "exit status $status, not 3"
+    grep -q 'may have been modified' "$work/gone.out" || fail "no word that the drive may be modified"
+    grep -qi 'gone' "$work/gone.out" || fail "no word that the drive is gone"
+}
+
 # Windows programs under Wine, once the bench built them (and a prefix for them).
 winbin=
 [ "$(cat "$out/with-win")" = yes ] && winbin=$root/build/win/bin
@@ -247,16 +436,40 @@ answered() { # sg device
         "$(sed -n 's/^ *Product revision level: *//p' <<<"$report" | sed 's/ *$//')"
 }
 
+# Wine's prefix, environment and virtual display for a scenario; sets prefix.
+wine_env() {
+    prefix=$root/build/stack/wineprefix
+    [ -f "$prefix/.corvane-ready-2" ] || fail "no Wine prefix at $prefix"
+    # A crash ends the program instead of waiting in Wine's debugger.
+    export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=;winedbg.exe=d"
+    # shellcheck source=tools/xvfb.sh
+    source "$root/tools/xvfb.sh"
+    corvane_start_xvfb || fail "no virtual display"
+}
+
+# A prefix made here, where the bench brought none (its machine runs no
+# 32-bit program): tools/wine-prefix.sh, as on a host; the bench keeps it
+# (RESULTS_DIR/wineprefix.tar) for the next runs.
+wine_prefix() {
+    prefix=$root/build/stack/wineprefix
+    # shellcheck source=tools/xvfb.sh
+    source "$root/tools/xvfb.sh"
+    corvane_start_xvfb || fail "no virtual display"
+    WINEPREFIX=$prefix bash "$root/tools/wine-prefix.sh" "$root/build/stack" || fail "no prefix made"
+    WINEPREFIX=$prefix wineserver -k
+    WINEPREFIX=$prefix wineserver -w
+    kill "$corvane_xvfb_pid" 2>/dev/null
+    tar -cf "$out/wineprefix.tar" -C "$prefix" . || fail "prefix not kept"
+}
+
 # Corvane.exe with Wexa.dll and no simulated WNASPI32.DLL: its device page
 # lists the kernel's drives through our pass-through layer (read from its
 # window), and a verify-mode download through its window reaches the Type
 # 2.2 drive: the new identity in row 7, read back through the kernel, and
 # the transfer the image demands in the drive's log.
 wine_download() {
-    local prefix=$root/build/stack/wineprefix run=/run/corvane-win hex dev name sums status
-    [ -f "$prefix/system.reg" ] || fail "no Wine prefix at $prefix"
-    # A crash ends the program instead of waiting in Wine's debugger.
-    export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=;mshtml=;winedbg.exe=d"
+    local run=/run/corvane-win hex dev name sums status
+    wine_env
     export CORVANE_ASPI_REPORT=$out/wine-aspi.txt
     wine_letters "$prefix" >"$work/letters.txt" || exit 1
     cat "$work/letters.txt"
@@ -264,9 +477,6 @@ wine_download() {
     # The programs run from the guest's memory: mapped from the shared
     # folder, a program's pages can read wrong (a fault in its first lines).
     cp "$winbin/Corvane.exe" "$winbin/Wexa.dll" "$winbin/walkthrough.exe" "$run/"
-    # shellcheck source=tools/xvfb.sh
-    source "$root/tools/xvfb.sh"
-    corvane_start_xvfb || fail "no virtual display"
     dev=$(sg_of SIMDRIVE-22 1.30) || fail "no Type 2.2 drive for Wine"
     hex=$(make_image 2.2 SIMDRIVE-22 2.30 17) || fail "no image"
     while read -r _ _ sg; do echo "$sg $(answered "$sg")"; done <"$work/letters.txt" >"$work/before.txt"
@@ -299,6 +509,63 @@ wine_download() {
         "$out/wine22.log" || fail "no transfer of this image in the drive's log"
 }
 
+# Under Wine the pass-through is Wine's own SG_IO, issued by the program's
+# process. Which stop of a Wine process during a transfer makes the drive
+# receive it twice: corvane.exe flashes a slow drive (20 s) through its
+# drive letter, stopped for 3 s and continued once the transfer waits at
+# the drive, first the program, then the wineserver. Prints, a stop, how
+# many transfers reached the drive; fails only when a run could not be made.
+wine_stop_once() { # who (program or server), image revision, seed
+    local who=$1 hex before pid target status
+    hex=$(make_image 2.2 SIMDRIVE-WS "$2" "$3") || fail "no image"
+    before=$(arrived "$out/winestop.log")
+    timeout 600 wine "$cli" flash "Z:${hex//\//\\}" --device "$address" --yes \
+        >"$work/wine-stop-$who.txt" 2>&1 &
+    pid=$!
+    wait_for_line "^wait dir=out len=65536 cdb=CB 00 22 $(transfer_parts "$hex" | tr a-f A-F)" 300 \
+        "$out/winestop.log" "$pid" || fail "$who: no transfer reached the drive"
+    case $who in
+        program) target=$(pgrep -n -f 'corvane[.]exe flash') ;;
+        server) target=$(pgrep -n wineserver) ;;
+    esac
+    [ -n "$target" ] || fail "$who: no process to stop"
+    sleep 2
+    kill -STOP "$target" && sleep 1
+    echo "stopped: $(tr '\0' ' ' <"/proc/$target/cmdline"), $(grep '^State' "/proc/$target/status")"
+    sleep 2 && kill -CONT "$target"
+    wait "$pid"
+    status=$?
+    tr -d '\r' <"$work/wine-stop-$who.txt"
+    echo "stop of the $who (process $target): exit status $status;" \
+        "transfers that reached the drive: $(($(arrived "$out/winestop.log") - before))"
+}
+
+wine_stop() {
+    local sg sr address cli=/run/corvane-cli/corvane.exe
+    wine_env
+    sg=$(sg_of SIMDRIVE-WS) || fail "no slow drive"
+    sr=$(basename "$(echo "/sys/class/scsi_generic/${sg#/dev/}"/device/block/sr*)")
+    # Drive letter D: for the slow drive (the registry's CD-ROM type for D:
+    # too, where wine-download set none).
+    mkdir -p /run/wine-mnt/d "${cli%/*}"
+    ln -sfn /run/wine-mnt/d "$prefix/dosdevices/d:"
+    ln -sfn "/dev/$sr" "$prefix/dosdevices/d::"
+    grep -q '^"d:"="cdrom"' "$prefix/system.reg" ||
+        printf '\n[Software\\\\Wine\\\\Drives]\n"d:"="cdrom"\n' >>"$prefix/system.reg"
+    cp "$winbin/corvane.exe" "$cli"
+    wineserver -p
+    timeout 300 wine cmd /c exit </dev/null >/dev/null 2>&1 || fail "Wine does not start"
+    address=$(timeout 300 wine "$cli" scan | tr -d '\r' | tee "$work/wine-scan.txt" |
+        awk '/SIMDRIVE-WS/ { print $1; exit }')
+    cat "$work/wine-scan.txt"
+    [ -n "$address" ] || fail "corvane.exe scan does not list the slow drive"
+    wine_stop_once program 2.01 71
+    wine_stop_once server 2.02 72
+    wineserver -k
+    kill "$corvane_xvfb_pid" 2>/dev/null
+    grep -E '^(wait|exec|abort|lun|target)' "$out/winestop.log"
+}
+
 scenario kernel-drives kernel_drives
 scenario kernel-abort kernel_abort
 if [ -n "$corvane" ]; then
@@ -306,14 +573,22 @@ if [ -n "$corvane" ]; then
     scenario corvane-verify corvane_verify
     scenario corvane-mismatch corvane_mismatch
     scenario corvane-faults corvane_faults
+    scenario corvane-signals corvane_signals
+    scenario corvane-luns corvane_luns
+    scenario corvane-gone corvane_gone
 else
-    for name in corvane-scan corvane-verify corvane-mismatch corvane-faults; do
+    for name in corvane-scan corvane-verify corvane-mismatch corvane-faults corvane-signals \
+        corvane-luns corvane-gone; do
         echo "wait $name: no corvane command line with the Linux pass-through in this tree yet" >>"$results"
     done
 fi
 if [ -n "$winbin" ]; then
+    [ -f "$root/build/stack/wineprefix/.corvane-ready-2" ] || scenario wine-prefix wine_prefix
     scenario wine-download wine_download
+    scenario wine-stop wine_stop
 else
-    echo "wait wine-download: no Windows build (build/win) for the guest" >>"$results"
+    for name in wine-download wine-stop; do
+        echo "wait $name: no Windows build (build/win) for the guest" >>"$results"
+    done
 fi
 echo end >>"$results"

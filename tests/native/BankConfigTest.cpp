@@ -81,6 +81,13 @@ TEST(BankConfig, ErrorsNameTheLineAndLeaveNoHalfBank) {
         {"adapter\ndrive 0 fail-transfer=13/00/00\n", "line 2: fail-transfer needs sense"},
         {"adapter\ndisk 0 protocols=2.0\n", "line 2: unknown key 'protocols' for disk"},
         {"adapter\ndrive 0 hang=XYZ\n", "line 2: hang needs hexadecimal opcodes"},
+        {"adapter\ndrive 0 hang=\n", "line 2: hang needs hexadecimal opcodes or all, not ''"},
+        {"adapter\ndrive 0 hang-after-flash=12,\n", "line 2: hang-after-flash needs hexadecimal"},
+        {"adapter\ndrive 0 protocols=2.0,\n", "line 2: unknown protocol ''"},
+        {"adapter\ndrive 0 protocols=,2.1\n", "line 2: unknown protocol ''"},
+        {"adapter\ndrive 0 latency=5 flash=9 latency=7\n", "line 2: latency is given twice"},
+        {"adapter\ndrive 0 hang=12 hang=cb\n", "line 2: hang is given twice"},
+        {"adapter\ndisk 0 notready notready\n", "line 2: notready is given twice"},
         {"adapter\ndrive 0 inquiry-length=97\n", "line 2: inquiry-length is at most 96"},
         {"adapter\ndisk 0 hang-transfer\n", "line 2: expected key=value, not 'hang-transfer'"},
         {"adapter x\n", "line 1: 'adapter' takes nothing after it"},
@@ -145,14 +152,16 @@ TEST(BankState, ReadsRecordsNamesTheOtherLinesAndWritesThemBack) {
     }
     std::vector<std::string> problems;
     const std::vector<FlashedIdentity> records = ParseBankState(
-        "# flashed\n\n0 1 " + hex + "\nx y z\n2 3 ABC\n1 7 " + hex + "\r\n", "s.txt", problems);
+        "# flashed\n\n0 1 " + hex + "\nx y z\n2 3 ABC\n1 7 " + hex + "\r\n0 2 " + hex + " 0\n",
+        "s.txt", problems);
     ASSERT_EQ(2u, records.size());
     EXPECT_EQ(1, records[1].adapter);
     EXPECT_EQ(7, records[1].target);
     EXPECT_EQ(identity, std::string(records[0].identity.begin(), records[0].identity.end()));
-    ASSERT_EQ(2u, problems.size());
+    ASSERT_EQ(3u, problems.size()) << "trailing text is no record either";
     EXPECT_EQ(0u, problems[0].find("state file s.txt line 4: ")) << problems[0];
     EXPECT_EQ(0u, problems[1].find("state file s.txt line 5: ")) << problems[1];
+    EXPECT_EQ(0u, problems[2].find("state file s.txt line 7: ")) << problems[2];
 
     std::vector<std::string> none;
     const std::vector<FlashedIdentity> again =

@@ -276,6 +276,8 @@ TEST(PassThroughLayer, ResultsMapIntoTheRequest) {
         int senseCopied;
     } cases[] = {
         {"device gone", 0, 0, 0, 14, SS_ERR, HASTAT_SEL_TO, 0, 0},
+        {"device gone during the command", kPassThroughLost, 0, 0, 14, SS_ERR, HASTAT_BUS_FREE, 0,
+         0},
         {"good", 1, STATUS_GOOD, 0, 14, SS_COMP, 0, 0, 0},
         {"check condition", 1, STATUS_CHKCOND, 18, 14, SS_ERR, 0, 2, 14},
         {"short sense", 1, STATUS_CHKCOND, 8, 14, SS_ERR, 0, 2, 8},

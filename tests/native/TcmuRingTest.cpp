@@ -1,10 +1,15 @@
-// The stack bench's command ring, on a mapping laid out as the kernel lays
+// The stack bench's command ring and drive, on a mapping laid out as the kernel lays
 // it out: mailbox, ring, data area.
+#include "stackbench/TcmuDrive.h"
 #include "stackbench/TcmuRing.h"
+
+#include "simulator/BankConfig.h"
 
 #include <linux/target_core_user.h>
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <vector>
@@ -13,11 +18,41 @@ namespace {
 
 constexpr uint32_t RING_AT = 64 * 2, RING_SIZE = 1024, DATA_AT = RING_AT + RING_SIZE;
 
+// Memory that ends where an inaccessible page begins: a byte read or written
+// past its end stops the test.
+class GuardedMapping {
+  public:
+    explicit GuardedMapping(size_t bytes) : length(bytes) {
+        const size_t pages = (bytes + Page() - 1) / Page();
+        regionSize = (pages + 1) * Page();
+        void* at =
+            mmap(nullptr, regionSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        region = at == MAP_FAILED ? nullptr : static_cast<uint8_t*>(at);
+        if (region)
+            mprotect(region + pages * Page(), Page(), PROT_NONE);
+    }
+    ~GuardedMapping() {
+        if (region)
+            munmap(region, regionSize);
+    }
+    GuardedMapping(const GuardedMapping&) = delete;
+    GuardedMapping& operator=(const GuardedMapping&) = delete;
+    uint8_t* data() { return region + regionSize - Page() - length; }
+    size_t size() const { return length; }
+
+  private:
+    static size_t Page() { return static_cast<size_t>(sysconf(_SC_PAGESIZE)); }
+    uint8_t* region = nullptr;
+    size_t regionSize = 0, length;
+};
+
 struct FakeKernel {
-    std::vector<uint8_t> map = std::vector<uint8_t>(DATA_AT + 4096);
+    GuardedMapping map;
     uint32_t head = 0;
 
-    explicit FakeKernel(uint32_t start = 0) : head(start) {
+    // mapSize DATA_AT: a mapping the ring ends.
+    explicit FakeKernel(uint32_t start = 0, size_t mapSize = DATA_AT + 4096)
+        : map(mapSize), head(start) {
         tcmu_mailbox mb{};
         mb.cmd_head = mb.cmd_tail = start;
         mb.version = TCMU_MAILBOX_VERSION;
@@ -140,6 +175,97 @@ TEST(TcmuRing, RefusesEntriesThatLeaveTheMapping) {
     stackbench::RingCommand c;
     stackbench::RingTaskNotice n;
     EXPECT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::Broken);
+}
+
+// A ring that ends its mapping: an entry at an unaligned offset, or a
+// command entry too short for its answer, is refused rather than read or
+// answered past the end.
+TEST(TcmuRing, NeverReachesPastAMappingTheRingEnds) {
+    {
+        FakeKernel k(RING_SIZE - 4, DATA_AT); // a tail off the entry alignment
+        k.head = 0;
+        k.Publish();
+        stackbench::TcmuRing ring(k.map.data(), k.map.size());
+        stackbench::RingCommand c;
+        stackbench::RingTaskNotice n;
+        EXPECT_FALSE(ring.Valid());
+        EXPECT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::Broken);
+    }
+    FakeKernel k(RING_SIZE - 64, DATA_AT);
+    tcmu_cmd_entry entry{};
+    entry.hdr.len_op = 64 | TCMU_OP_CMD;
+    entry.hdr.cmd_id = 5;
+    entry.req.cdb_off = RING_AT + RING_SIZE - 16;
+    std::memcpy(k.Slot(RING_SIZE - 64), &entry, 48);
+    k.Slot(RING_SIZE - 16)[0] = 0x00; // TEST UNIT READY, no data
+    k.head = 0;
+    k.Publish();
+    stackbench::TcmuRing ring(k.map.data(), k.map.size());
+    ASSERT_TRUE(ring.Valid());
+    stackbench::RingCommand c;
+    stackbench::RingTaskNotice n;
+    const stackbench::TcmuRing::Entry taken = ring.Take(c, n);
+    EXPECT_EQ(taken, stackbench::TcmuRing::Entry::Broken) << "no room for the answer";
+    if (taken == stackbench::TcmuRing::Entry::Command) // as the drive would answer it
+        ring.Complete(c.id, 0, nullptr, 0, -1);
+}
+
+// A drive's commands take their time (latency= and flash= keys): each is
+// answered once its time has passed, or when the kernel gives it up first,
+// then without being run.
+TEST(TcmuDrive, AnswersWhenTheTimeHasComeOrTheKernelGivesTheCommandUp) {
+    FakeKernel k;
+    k.Command(1, {0x00, 0, 0, 0, 0, 0}, 0, 0);
+    k.Command(2, {0x00, 0, 0, 0, 0, 0}, 0, 0);
+    k.Publish();
+    simulator::BankConfig bank;
+    std::string error;
+    ASSERT_EQ(1, simulator::ParseBank("adapter\ndrive 0 latency=5000\n", bank, error)) << error;
+    char* text = nullptr;
+    size_t textSize = 0;
+    FILE* log = open_memstream(&text, &textSize);
+    ASSERT_NE(log, nullptr);
+    stackbench::TcmuRing ring(k.map.data(), k.map.size());
+    stackbench::TcmuDrive drive(ring, bank.adapters[0][0], log);
+    const stackbench::Clock::time_point start{std::chrono::hours(1)};
+    bool answered = true;
+    ASSERT_TRUE(drive.Serve(start, answered));
+    EXPECT_FALSE(answered);
+    EXPECT_EQ(drive.MsUntilDue(start + std::chrono::seconds(1)), 4000);
+
+    k.Header(k.head, TCMU_OP_TMR, 64, 0);
+    tcmu_tmr_entry tmr{};
+    std::memcpy(&tmr, k.Slot(k.head), sizeof tmr);
+    tmr.tmr_type = TCMU_TMR_ABORT_TASK;
+    tmr.cmd_cnt = 1;
+    std::memcpy(k.Slot(k.head), &tmr, sizeof tmr);
+    const uint16_t aborted = 2;
+    std::memcpy(k.Slot(k.head) + offsetof(tcmu_tmr_entry, cmd_ids), &aborted, 2);
+    k.head += 64;
+    k.Publish();
+    ASSERT_TRUE(drive.Serve(start + std::chrono::seconds(1), answered));
+    EXPECT_TRUE(answered);
+    tcmu_cmd_entry answer;
+    std::memcpy(&answer, k.Slot(0), sizeof answer);
+    EXPECT_EQ(answer.hdr.cmd_id, 2);
+    EXPECT_EQ(answer.rsp.scsi_status, 0x40) << "task aborted";
+    EXPECT_EQ(k.Tail(), 128u) << "command 1 still waits";
+
+    ASSERT_TRUE(drive.Serve(start + std::chrono::milliseconds(4999), answered));
+    EXPECT_FALSE(answered);
+    ASSERT_TRUE(drive.Serve(start + std::chrono::seconds(5), answered));
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(k.AnsweredId(128), 1);
+    EXPECT_EQ(k.Tail(), k.head);
+    EXPECT_EQ(drive.MsUntilDue(start + std::chrono::seconds(5)), -1);
+    std::fclose(log);
+    const std::string lines(text, textSize);
+    std::free(text);
+    EXPECT_EQ(lines, "wait dir=none len=0 cdb=00 00 00 00 00 00 ms=5000\n"
+                     "wait dir=none len=0 cdb=00 00 00 00 00 00 ms=5000\n"
+                     "abort-task commands=1 released=1\n"
+                     "exec dir=none len=0 cdb=00 00 00 00 00 00 digest=00000000 status=00 "
+                     "sense=0/00/00\n");
 }
 
 } // namespace

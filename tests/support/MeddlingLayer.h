@@ -28,7 +28,7 @@ inline uint32_t JumpingTicks() {
     return static_cast<uint32_t>(now.count()) + jumpedTicks.load();
 }
 
-enum class Meddle { None, NoDevice, SelectionTimeout, Signal, TimeOut };
+enum class Meddle { None, NoDevice, SelectionTimeout, WentAway, Signal, TimeOut };
 
 inline bool IsTransferCdb(const uint8_t* cdb) {
     return cdb[0] == 0xCB && (cdb[9] == 0x04 || cdb[9] == 0x84);
@@ -84,7 +84,9 @@ class MeddlingLayer {
         }
         // As a layer answers a target that is not there: the bank never hears of it.
         const uint8_t status = layer.meddle == Meddle::NoDevice ? aspi::SS_NO_DEVICE : aspi::SS_ERR;
-        srb->SRB_HaStat = layer.meddle == Meddle::SelectionTimeout ? 0x11 : 0;
+        srb->SRB_HaStat = layer.meddle == Meddle::SelectionTimeout ? 0x11
+                          : layer.meddle == Meddle::WentAway       ? 0x13
+                                                                   : 0;
         srb->SRB_TargStat = 0;
         if (void* post = aspi::FinishRequest(srb, status))
             reinterpret_cast<aspi::PostRoutine>(post)(srb);
