@@ -2,8 +2,10 @@
 // The image is read and checked before any drive is touched; the drive is
 // asked who it is and which download it takes; nothing goes to it before
 // the user agrees (or --yes), and --dry-run stops right there.
+#include "cli/Consent.h"
 #include "cli/ConsoleView.h"
 #include "cli/CorvaneCli.h"
+#include "cli/CorvaneOptions.h"
 
 #include "aspi/AspiLayer.h"
 #include "download/DownloadProcedure.h"
@@ -32,37 +34,6 @@ using namespace download;
 namespace corvane {
 namespace {
 
-const char kFlashHelp[] =
-    "usage: corvane flash IMAGE --device DEV [--dry-run] [--yes] [--force-model]\n"
-    "                     [--json] [--log FILE] [--bank FILE]\n"
-    "Sends the firmware image IMAGE (Intel HEX) to the drive DEV as the plug-in does:\n"
-    "reads and checks the image, asks the drive who it is and which download it\n"
-    "takes, says what will happen and asks \"Flash? [y/N]\", opens the tray, sends\n"
-    "the image in one command, then asks the drive for its new identity.\n"
-    "  --device DEV   A:T, host adapter and target as corvane scan shows them, or\n"
-    "                 a device path (Linux: /dev/sgN or /dev/srN)\n"
-    "  --dry-run      everything up to the question; no tray command, no image\n"
-    "  --yes          flash without asking (needed where there is no terminal)\n"
-    "  --force-model  flash an image made for another model than the drive's\n"
-    "  --json         one JSON object instead of text\n"
-    "  --log FILE     append every step to FILE\n"
-    "  --bank FILE    the simulated drive bank of FILE instead of real drives (also\n"
-    "                 CORVANE_BANK; CORVANE_BANK_LOG and CORVANE_BANK_STATE as the plug-in)\n"
-    "In reboot mode the drive restarts itself: corvane waits 8.5 s, asks it again,\n"
-    "and tells you to power-cycle the drive or the machine when it does not answer.\n"
-    "Exit status: 0 flashed and verified, or the dry run passed; 1 refused before any\n"
-    "transfer (image, drive, protocol mismatch, another model, no consent); 2 bad\n"
-    "usage; 3 the transfer was sent and failed or is not verified (the drive may be\n"
-    "modified); 4 no drive, or no access to it.\n";
-
-struct Options {
-    const char* image = nullptr;
-    const char* device = nullptr;
-    const char* log = nullptr;
-    const char* bank = nullptr;
-    bool dryRun = false, yes = false, forceModel = false, json = false;
-};
-
 // What the command ends with, for people and for scripts.
 struct Report {
     const char* result = "refused";
@@ -78,65 +49,13 @@ struct Report {
     uint8_t raw[kSenseBytes] = {};
 };
 
-// -1 to go on, else the exit status.
-int Parse(int argc, char** argv, Options& options) {
-    for (int i = 0; i < argc; ++i) {
-        const char* arg = argv[i];
-        const char** value = std::strcmp(arg, "--device") == 0 ? &options.device
-                             : std::strcmp(arg, "--log") == 0  ? &options.log
-                             : std::strcmp(arg, "--bank") == 0 ? &options.bank
-                                                               : nullptr;
-        if (IsHelp(arg)) {
-            std::fputs(kFlashHelp, stdout);
-            return kExitOk;
-        } else if (value) {
-            if (!(*value = OptionValue(argc, argv, i)))
-                return Usage("flash", (std::string(arg) + " needs a value").c_str());
-        } else if (std::strcmp(arg, "--dry-run") == 0) {
-            options.dryRun = true;
-        } else if (std::strcmp(arg, "--yes") == 0) {
-            options.yes = true;
-        } else if (std::strcmp(arg, "--force-model") == 0) {
-            options.forceModel = true;
-        } else if (std::strcmp(arg, "--json") == 0) {
-            options.json = true;
-        } else if (arg[0] == '-' && arg[1]) {
-            return Usage("flash", (std::string("unknown option ") + arg).c_str());
-        } else if (options.image) {
-            return Usage("flash", "more than one image given");
-        } else {
-            options.image = arg;
-        }
-    }
-    if (!options.image)
-        return Usage("flash", "no image given");
-    if (!options.device)
-        return Usage("flash", "no --device given");
-    return -1;
-}
-
-// "A:T", both decimal: adapter 0-255, target 0-7.
-bool ParseAddress(const char* text, uint8_t& adapter, uint8_t& target) {
-    char* end = nullptr;
-    const unsigned long a = std::strtoul(text, &end, 10);
-    if (end == text || *end != ':' || a > 255 || text[0] == '-' || text[0] == '+')
-        return false;
-    const char* t = end + 1;
-    const unsigned long b = std::strtoul(t, &end, 10);
-    if (end == t || *end || b > 7 || t[0] == '-' || t[0] == '+')
-        return false;
-    adapter = static_cast<uint8_t>(a);
-    target = static_cast<uint8_t>(b);
-    return true;
-}
-
 std::string Clock(long long ms) {
     char text[48];
     std::snprintf(text, sizeof text, "%02lld:%02lld", ms / 60000, ms / 1000 % 60);
     return text;
 }
 
-void Print(const Options& options, const Report& report) {
+void Print(const FlashOptions& options, const Report& report) {
     if (options.json) {
         std::string out = "{\"result\":";
         AppendJsonString(out, report.result);
@@ -175,7 +94,7 @@ void Print(const Options& options, const Report& report) {
         std::printf("%s}\n", out.c_str());
         return;
     }
-    std::printf("Result: %s: %s\n", report.result, report.message.c_str());
+    std::printf("Result: %s: %s\n", report.result, DisplayText(report.message).c_str());
     if (report.haveSense) {
         char text[160];
         DescribeSense(report.key, report.asc, report.ascq, text, sizeof text);
@@ -189,8 +108,8 @@ void Print(const Options& options, const Report& report) {
         if (report.transferSent)
             std::printf("Drive:  may have been modified: the image was sent; before: %s; after: "
                         "%s\n",
-                        IdentityText(report.before).c_str(),
-                        report.haveAfter    ? IdentityText(report.after).c_str()
+                        DisplayText(IdentityText(report.before)).c_str(),
+                        report.haveAfter    ? DisplayText(IdentityText(report.after)).c_str()
                         : report.askedAfter ? "no answer"
                                             : "not asked");
         else
@@ -198,7 +117,9 @@ void Print(const Options& options, const Report& report) {
     }
 }
 
-int End(const Options& options, ConsoleView& view, Report& report, int status) {
+int End(const FlashOptions& options, ConsoleView& view, Report& report, int status) {
+    if (status == kExitNoDrive)
+        report.result = NoDriveResult();
     view.Log(std::string("result: ") + report.result + ": " + report.message);
     Print(options, report);
     return status;
@@ -206,7 +127,7 @@ int End(const Options& options, ConsoleView& view, Report& report, int status) {
 
 // Until the worker has stored its result: a bar on a terminal, by time as
 // the page's, with elapsed and expected time; plain lines otherwise.
-void WatchTransfer(const Options& options, TransferJob& job) {
+void WatchTransfer(const FlashOptions& options, TransferJob& job) {
     const bool bar = !options.json && CORVANE_ISATTY(CORVANE_FILENO(stdout));
     const long long expected =
         kTransferFullMs + (job.mode == DownloadReboot ? static_cast<long long>(kRebootWaitMs) : 0);
@@ -240,31 +161,17 @@ void WatchTransfer(const Options& options, TransferJob& job) {
         std::printf("Transfer: ended after %s\n", Clock(ms).c_str());
 }
 
-// The user's yes: --yes, or "y" typed at a terminal.
-bool Agreed(const Options& options) {
-    if (options.yes)
-        return true;
-    FILE* out = options.json ? stderr : stdout;
-    std::fprintf(out, "Flash? [y/N] ");
-    std::fflush(out);
-    char line[16] = "";
-    if (!std::fgets(line, sizeof line, stdin))
-        return false;
-    return (line[0] == 'y' || line[0] == 'Y') &&
-           (line[1] == '\n' || line[1] == '\0' || std::strncmp(line + 1, "es", 2) == 0);
-}
-
-void Plan(const Options& options, const std::string& layer, uint8_t adapter, uint8_t target,
+void Plan(const FlashOptions& options, const std::string& layer, uint8_t adapter, uint8_t target,
           const DownloadProcedure& procedure) {
     if (options.json)
         return;
     char sum[8];
     std::snprintf(sum, sizeof sum, "%04X", procedure.fwInfo.checkSum);
     std::printf("Drive:  %u:%u %s, %s%s%s\n", adapter, target,
-                IdentityText(SplitIdentity(procedure.before)).c_str(),
+                DisplayText(IdentityText(SplitIdentity(procedure.before))).c_str(),
                 ProtocolName(procedure.before.protocol), layer.empty() ? "" : ", ", layer.c_str());
     std::printf("Image:  %s: %s, %s, check sum %s\n", options.image,
-                IdentityText(SplitIdentity(procedure.fwInfo)).c_str(),
+                DisplayText(IdentityText(SplitIdentity(procedure.fwInfo))).c_str(),
                 ProtocolName(procedure.fwInfo.protocol), sum);
     std::printf(procedure.downloadMode == DownloadVerify
                     ? "Mode:   verify: the drive is asked for its new identity afterwards\n"
@@ -274,17 +181,12 @@ void Plan(const Options& options, const std::string& layer, uint8_t adapter, uin
 } // namespace
 
 int Flash(int argc, char** argv) {
-    Options options;
-    const int parsed = Parse(argc, argv, options);
+    FlashOptions options;
+    const int parsed = ParseFlashOptions(argc, argv, options);
     if (parsed >= 0)
         return parsed;
-    if (!options.image || !options.device)
-        return kExitUsage; // said by Parse
-    uint8_t adapter = 0, target = 0;
-    const bool path = !ParseAddress(options.device, adapter, target);
-    if (path && options.device[0] != '/' && options.device[0] != '\\')
-        return Usage("flash", "--device takes A:T (host adapter and target, see corvane scan) "
-                              "or a device path");
+    uint8_t adapter = options.adapter, target = options.target;
+    const bool path = !options.address;
     FILE* log = nullptr;
     if (options.log && !(log = std::fopen(options.log, "a")))
         return Usage("flash", (std::string("cannot open the log ") + options.log).c_str());
@@ -351,11 +253,12 @@ int Flash(int argc, char** argv) {
                          "no tray command and no image were sent";
         return End(options, view, report, kExitOk);
     }
-    if (!options.yes && !CORVANE_ISATTY(CORVANE_FILENO(stdin))) {
+    const Consent consent = options.yes ? Consent::Given : AskOnTerminal("Flash? [y/N] ");
+    if (consent == Consent::NoTerminal) {
         report.message = "no terminal to ask for consent (--yes flashes without asking)";
         return End(options, view, report, kExitRefused);
     }
-    if (!Agreed(options)) {
+    if (consent != Consent::Given) {
         report.message = "not flashed: no consent";
         return End(options, view, report, kExitRefused);
     }

@@ -1,17 +1,23 @@
 // corvane as a user or a script runs it, in-process on the simulated bank:
 // one table of image, drive and options, each checked for the exit status,
 // the result, and the commands the drive got (the plug-in's, in its order).
+#include "cli/Consent.h"
 #include "cli/CorvaneCli.h"
 
 #include "../support/LoggedCommands.h"
 #include "../support/LoggedTransfer.h"
 
 #include "download/Pause.h"
+#include "firmware/HexReader.h"
 #include "firmware/SyntheticImage.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
 
 #include <cstdlib>
 #include <fstream>
@@ -74,7 +80,7 @@ const Case kCases[] = {
      "unverified",
      Whole(kType22),
      0},
-    {"NoDriveThere", "", Type22, {"--yes"}, 4, "refused", {}, 0},
+    {"NoDriveThere", "", Type22, {"--yes"}, 4, "no drive", {}, 0},
 };
 
 std::string Contents(const std::string& path) {
@@ -94,10 +100,12 @@ class CorvaneCli : public ::testing::TestWithParam<Case> {
         setenv("CORVANE_BANK_LOG", log.c_str(), 1);
         unsetenv("CORVANE_BANK");
         unsetenv("CORVANE_BANK_STATE");
-        // No terminal: consent only by --yes.
+        // No terminal, whoever runs the tests: consent only by --yes.
+        corvane::UseTerminal("");
         ASSERT_NE(nullptr, std::freopen("/dev/null", "r", stdin));
     }
     void TearDown() override {
+        corvane::UseTerminal(nullptr);
         download::SetPause(nullptr);
         unsetenv("CORVANE_BANK_LOG");
         for (const std::string& file : {bank, log, image})
@@ -204,25 +212,143 @@ TEST_F(CorvaneCli, ScanListsTheDrivesAndNothingElseIsSent) {
     EXPECT_EQ("", out);
 }
 
-TEST_F(CorvaneCli, BadUsageIsStatus2) {
+// Every case would reach a drive (CORVANE_BANK names one) if it were taken
+// for good usage: --yes flashes, so a misreading shows in the bank's log.
+TEST_F(CorvaneCli, BadUsageIsStatus2AndSendsNothing) {
+    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 " << kSameModel << " latency=0\n";
+    WriteImage(Type22);
+    setenv("CORVANE_BANK", bank.c_str(), 1);
     const std::vector<std::vector<std::string>> cases = {
-        {"flash", "x.hex"},
-        {"flash", "--device", "0:0"},
-        {"flash", "x.hex", "--device", "0:8"},
-        {"flash", "x.hex", "--device", "A:0"},
-        {"flash", "x.hex", "--device"},
-        {"flash", "x.hex", "y.hex", "--device", "0:0"},
-        {"flash", "x.hex", "--device", "0:0", "--bogus"},
+        {"flash", "IMG", "--yes"},
+        {"flash", "--device", "0:0", "--yes"},
+        {"flash", "IMG", "--device", "0:8", "--yes"},
+        {"flash", "IMG", "--device", "A:0", "--yes"},
+        {"flash", "IMG", "--device", " 0:0", "--yes"},
+        {"flash", "IMG", "--device", "0: 0", "--yes"},
+        {"flash", "IMG", "--device", "+0:0", "--yes"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--device"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--log", "--dry-run"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--log", "--json"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--log", ""},
+        {"flash", "IMG", "--yes", "--device", "--json", "0:0"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--bank", "--json"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--dry-run=no"},
+        {"flash", "IMG", "IMG", "--device", "0:0", "--yes"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--bogus"},
         {"scan", "extra"},
+        {"scan", "--bank", "--json"},
     };
-    for (const auto& args : cases) {
+    for (auto args : cases) {
+        std::replace(args.begin(), args.end(), std::string("IMG"), image);
         std::string out;
         EXPECT_EQ(2, Run(args, out)) << args.back();
         EXPECT_EQ("", out);
+        EXPECT_TRUE(ExecutedLines(Contents(log)).empty()) << args.back();
+        unlink(log.c_str());
     }
+    unsetenv("CORVANE_BANK");
     std::string out;
     EXPECT_EQ(0, Run({"flash", "--help"}, out));
     EXPECT_NE(std::string::npos, out.find("Exit status: 0 flashed and verified"));
+    EXPECT_EQ(0, Run({"scan", "--help"}, out));
+    EXPECT_EQ(0u, out.find("usage: corvane scan"));
+}
+
+// Identity bytes are data: a NUL is a blank, an escape never reaches the
+// terminal raw (this revision would hide the rest of the screen).
+TEST_F(CorvaneCli, IdentitiesWithNulAndControlBytesAreShownWholeAndInert) {
+    SyntheticImageRecipe recipe;
+    DefaultSyntheticRecipe(recipe);
+    static uint8_t bytes[kImageSize];
+    ASSERT_EQ(1, MakeSyntheticImage(recipe, bytes));
+    std::memcpy(bytes + kSyntheticTemplateAddress + 8, "CO\0VANE SIMDRIVE 52X\x1B[2J", 24);
+    FILE* file = std::fopen(image.c_str(), "wb");
+    ASSERT_NE(nullptr, file);
+    EXPECT_EQ(1, WriteHexImage(file, bytes, recipe.length));
+    std::fclose(file);
+    const char* const drive = "vendor=\"CO\\0VANE\" product=\"SIMDRIVE 52X\\x1B[2J\" "
+                              "revision=\"\\x1B[8m\" latency=0";
+    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 " << drive << "\ndrive 1 protocols=2.2 "
+                        << kOtherModel << " latency=0\n";
+    const std::string flash[] = {"flash", image, "--bank", bank, "--device"};
+    const auto raw = [](const std::string& text) {
+        return std::count_if(text.begin(), text.end(),
+                             [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F; });
+    };
+    std::string out, logFile = stem + "steps.txt";
+    EXPECT_EQ(0, Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:0", "--dry-run", "--log",
+                      logFile},
+                     out));
+    EXPECT_NE(std::string::npos, out.find("0:0 CO VANE SIMDRIVE 52X\\x1B[2J \\x1B[8m, ")) << out;
+    EXPECT_NE(std::string::npos, out.find(": CO VANE SIMDRIVE 52X\\x1B[2J 1.00, ")) << out;
+    EXPECT_EQ(0, raw(out)) << out;
+    EXPECT_EQ(0, raw(Contents(logFile)));
+    unlink(logFile.c_str());
+    EXPECT_EQ(1, Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes"}, out));
+    EXPECT_NE(std::string::npos, out.find("the image is for CO VANE SIMDRIVE 52X\\x1B[2J, "))
+        << out;
+    EXPECT_EQ(0, raw(out)) << out;
+    EXPECT_EQ(
+        1, Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes", "--json"}, out));
+    EXPECT_NE(std::string::npos, out.find("for CO\\u0000VANE SIMDRIVE 52X\\u001b[2J, ")) << out;
+    EXPECT_EQ(0, Run({"scan", "--bank", bank}, out));
+    EXPECT_NE(std::string::npos, out.find(" SIMDRIVE 52X\\x1B[2J \\x1B[8m\n")) << out;
+    EXPECT_EQ(0, raw(out)) << out;
+}
+
+// The question goes to the terminal, not to standard output, and only "y"
+// or "yes" typed there consents; stdin holds nothing (it is /dev/null).
+class Consent : public CorvaneCli {
+  protected:
+    int master = -1;
+    void SetUp() override {
+        CorvaneCli::SetUp();
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(0, grantpt(master));
+        ASSERT_EQ(0, unlockpt(master));
+        corvane::UseTerminal(ptsname(master));
+    }
+    void TearDown() override {
+        corvane::UseTerminal(nullptr);
+        close(master);
+        CorvaneCli::TearDown();
+    }
+    // What the program wrote to the terminal (and the terminal's echo).
+    std::string Screen() {
+        std::string text;
+        fcntl(master, F_SETFL, O_NONBLOCK);
+        char buffer[256];
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+            text.append(buffer, static_cast<size_t>(n));
+        return text;
+    }
+};
+
+TEST_F(Consent, OnlyYOrYesTypedOnTheTerminalFlashes) {
+    const struct {
+        const char* typed;
+        int status;
+    } answers[] = {{"y\n", 0},          {"YES\n", 0}, {"Yes\n", 0}, {"yesterday\n", 1},
+                   {"yes please\n", 1}, {"n\n", 1},   {"\n", 1},    {" y\n", 1}};
+    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 " << kSameModel << " latency=0\n";
+    WriteImage(Type22);
+    for (const auto& answer : answers) {
+        ASSERT_EQ(ssize_t(std::strlen(answer.typed)),
+                  write(master, answer.typed, std::strlen(answer.typed)));
+        std::string out;
+        EXPECT_EQ(answer.status,
+                  Run({"flash", image, "--device", "0:0", "--bank", bank, "--json"}, out))
+            << answer.typed;
+        EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << "one object: " << out;
+        EXPECT_NE(std::string::npos, Screen().find("Flash? [y/N] ")) << answer.typed;
+        EXPECT_EQ(answer.status == 0, ExecutedLines(Contents(log)).size() > 6) << answer.typed;
+        unlink(log.c_str());
+    }
+    corvane::UseTerminal("");
+    std::string out;
+    EXPECT_EQ(1, Run({"flash", image, "--device", "0:0", "--bank", bank}, out));
+    EXPECT_NE(std::string::npos, out.find("no terminal to ask for consent")) << out;
 }
 
 } // namespace
