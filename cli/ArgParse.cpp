@@ -32,6 +32,12 @@ Parsed ParseArguments(CLI::App& app, int argc, char** argv, std::string& error) 
         app.parse(args);
     } catch (const CLI::CallForHelp&) {
         return Parsed::Help;
+    } catch (const CLI::ArgumentMismatch& e) {
+        // "--log: 1 required TEXT missing": an option given last, without its value.
+        const std::string what = e.what();
+        const bool missing = what.size() > 8 && what.compare(what.size() - 8, 8, " missing") == 0;
+        error = missing ? what.substr(0, what.find(':')) + ": needs a value" : what;
+        return Parsed::Bad;
     } catch (const CLI::Error& e) {
         error = e.what();
         return Parsed::Bad;

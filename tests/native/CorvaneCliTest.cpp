@@ -1,9 +1,10 @@
 // corvane as a user or a script runs it, in-process on the simulated bank:
-// one table of image, drive and options, each checked for the exit status,
-// the result, and the commands the drive got (the plug-in's, in its order).
+// the table of image, drive and options (shared with the run of corvane.exe
+// under Wine), and what the table does not hold.
 #include "cli/Consent.h"
 #include "cli/CorvaneCli.h"
 
+#include "../support/CliCases.h"
 #include "../support/LoggedCommands.h"
 #include "../support/LoggedTransfer.h"
 
@@ -17,71 +18,14 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
-
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
-
-enum Image { None, Type20, Type21, Type22, NoTemplate22, Damaged };
-
-// A drive of the image's model, an older revision: no guard stands in the way.
-const char* const kSameModel = "vendor=CORVANE product=\"SIMDRIVE 52X\" revision=0.90";
-const char* const kOtherModel = "vendor=QVSIM product=DRIVE revision=0.10";
-
-struct Case {
-    const char* name;
-    const char* drive; // target 0 of adapter 0, of the image's model unless it says
-    Image image;
-    std::vector<std::string> options;
-    int status;
-    const char* result;
-    std::vector<std::string> commands;
-    int modeByte; // of a transfer checked byte for byte; 0: none
-};
-
-const Case kCases[] = {
-    {"Verify22On22", "protocols=2.2", Type22, {"--yes"}, 0, "ok", Whole(kType22), 0x84},
-    {"Reboot20On20", "protocols=2.0", Type20, {"--yes"}, 0, "ok", Whole(kType20), 0x04},
-    {"Reboot20On22", "protocols=2.2", Type20, {"--yes"}, 0, "ok", Whole(kType22), 0x04},
-    {"Reboot21On21", "protocols=2.1", Type21, {"--yes"}, 0, "ok", Whole(kType21), 0x04},
-    {"Reboot22On20", "protocols=2.0", Type22, {"--yes"}, 0, "ok", Whole(kType20), 0x04},
-    {"OtherModelRefused", "protocols=2.2 other", Type22, {"--yes"}, 1, "refused", kProbed, 0},
-    {"OtherModelForced",
-     "protocols=2.2 other",
-     Type22,
-     {"--yes", "--force-model"},
-     0,
-     "ok",
-     Whole(kType22),
-     0x84},
-    {"DiskRefused", "disk", Type22, {"--yes"}, 1, "refused", {kInquiry}, 0},
-    {"DamagedFile", "protocols=2.2", Damaged, {"--yes"}, 1, "refused", {}, 0},
-    {"Mismatch", "protocols=2.1", Type22, {"--yes"}, 1, "refused", kProbed, 0},
-    {"DryRun", "protocols=2.2", Type22, {"--dry-run"}, 0, "ok", kProbed, 0},
-    {"NoTerminalNoConsent", "protocols=2.2", Type22, {}, 1, "refused", kProbed, 0},
-    {"TransferRefused",
-     "protocols=2.2 fail-transfer=3/0C/00",
-     Type22,
-     {"--yes"},
-     3,
-     "failed",
-     Then(kAsked, {kType22}),
-     0},
-    {"KeptItsIdentity",
-     "protocols=2.2",
-     NoTemplate22,
-     {"--yes", "--force-model"},
-     3,
-     "unverified",
-     Whole(kType22),
-     0},
-    {"NoDriveThere", "", Type22, {"--yes"}, 4, "no drive", {}, 0},
-};
 
 std::string Contents(const std::string& path) {
     std::ifstream in(path);
@@ -90,7 +34,7 @@ std::string Contents(const std::string& path) {
     return text.str();
 }
 
-class CorvaneCli : public ::testing::TestWithParam<Case> {
+class CorvaneCli : public ::testing::TestWithParam<CliCase> {
   protected:
     std::string stem = "/tmp/corvane-cli-" + std::to_string(getpid()) + "-";
     std::string bank = stem + "bank.txt", log = stem + "log.txt", image = stem + "image.hex";
@@ -125,55 +69,20 @@ class CorvaneCli : public ::testing::TestWithParam<Case> {
         return status;
     }
 
-    void WriteImage(Image kind) {
-        if (kind == Damaged) {
-            std::ofstream(image) << ":10000000000102030405060708090A0B0C0D0E0F79\r\n";
-            return;
-        }
-        SyntheticImageRecipe recipe;
-        DefaultSyntheticRecipe(recipe);
-        recipe.protocol = kind == NoTemplate22 ? FwProtocolType22 : FwProtocol(kind);
-        recipe.withTemplate = kind != NoTemplate22;
-        ASSERT_EQ(1, SaveSyntheticImage(image.c_str(), recipe));
-    }
+    void WriteImage(CaseImage kind) { WriteCaseImage(kind, image); }
 };
 
 TEST_P(CorvaneCli, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
-    const Case& c = GetParam();
-    std::string drive = c.drive;
-    const bool other = drive.find(" other") != std::string::npos;
-    if (other)
-        drive.erase(drive.find(" other"));
-    const bool disk = drive == "disk";
-    std::ofstream file(bank);
-    file << "adapter\n";
-    if (disk)
-        file << "disk 0\n";
-    else if (!drive.empty())
-        file << "drive 0 " << drive << " " << (other ? kOtherModel : kSameModel) << " latency=0\n";
-    file.close();
+    const CliCase& c = GetParam();
+    std::ofstream(bank) << CaseBank(c);
     WriteImage(c.image);
-    std::vector<std::string> args = {"flash", image, "--device", "0:0", "--bank", bank, "--json"};
-    args.insert(args.end(), c.options.begin(), c.options.end());
     std::string out;
-    EXPECT_EQ(c.status, Run(args, out));
-    EXPECT_EQ(0u, out.find("{\"result\":\"" + std::string(c.result) + "\"")) << out;
-    EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << "one object: " << out;
-    const std::vector<std::string> executed = ExecutedLines(Contents(log));
-    ExpectCommands(c.commands, executed);
-    if (c.modeByte)
-        ExpectTransferOf(executed[executed.size() - 4],
-                         SyntheticBytes(c.image == Type20   ? FwProtocolType20
-                                        : c.image == Type21 ? FwProtocolType21
-                                                            : FwProtocolType22),
-                         c.modeByte);
-    const bool sent = c.status == 0 ? c.modeByte != 0 : c.status == 3;
-    EXPECT_NE(std::string::npos,
-              out.find(sent ? "\"transferSent\":true" : "\"transferSent\":false"));
+    const int status = Run(CaseArguments(c, image, bank), out);
+    ExpectCaseOutcome(c, status, out, Contents(log));
 }
 
-INSTANTIATE_TEST_SUITE_P(ImageDriveOptions, CorvaneCli, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<Case>& row) {
+INSTANTIATE_TEST_SUITE_P(ImageDriveOptions, CorvaneCli, ::testing::ValuesIn(kCliCases),
+                         [](const ::testing::TestParamInfo<CliCase>& row) {
                              return std::string(row.param.name);
                          });
 

@@ -173,13 +173,13 @@ if [ -z "$runner" ]; then
     ln -s kept.bin link.bin
     run dump 2.2.hex -o link.bin
     expect_rc 0 "dump through a link"
-    [ -L link.bin ] && cmp -s kept.bin 2.2.bin || fail "dump through a link did not keep the link"
+    { [ -L link.bin ] && cmp -s kept.bin 2.2.bin; } || fail "dump through a link did not keep the link"
     mkfifo pipe.bin
     cat pipe.bin >piped.bin &
     run dump 2.2.hex -o pipe.bin
     wait
     expect_rc 0 "dump into a FIFO"
-    [ -p pipe.bin ] && cmp -s piped.bin 2.2.bin || fail "dump replaced a FIFO"
+    { [ -p pipe.bin ] && cmp -s piped.bin 2.2.bin; } || fail "dump replaced a FIFO"
     # A write that fails half-way (past a file size limit) leaves the old file whole.
     for target in old.hex link.hex; do
         echo keep >old.hex
