@@ -76,9 +76,18 @@ Layer::~Layer() {
 std::string NoAdapterReason() {
     char text[aspi::kLayerTextSize] = "";
     aspi::DescribeLayer(text, sizeof text);
-    std::string reason(text);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
-        reason.pop_back();
+    // One line: the result line stays one line, and a line break in it is
+    // no byte the output has to escape.
+    std::string reason;
+    for (const char* c = text; *c; ++c) {
+        if (*c == '\n') {
+            while (c[1] == ' ')
+                ++c;
+            reason += c[1] ? "; " : "";
+        } else if (*c != '\r') {
+            reason += *c;
+        }
+    }
     return reason.empty() ? std::string("no ASPI layer") : reason;
 }
 

@@ -39,7 +39,7 @@ class Layer {
   private:
     void* bank; // the simulator's, natively
 };
-// Why no host adapter answers, in the layer's own words.
+// Why no host adapter answers, in the layer's own words, on one line.
 std::string NoAdapterReason();
 // The result of a command that found no drive to work on: "no access" when
 // the layer saw a device it may not open, else "no drive".

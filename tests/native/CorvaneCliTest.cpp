@@ -5,9 +5,11 @@
 #include "cli/CorvaneCli.h"
 
 #include "../support/CliCases.h"
+#include "../support/FakeCdRoms.h"
 #include "../support/LoggedCommands.h"
 #include "../support/LoggedTransfer.h"
 
+#include "aspi/AspiLayer.h"
 #include "download/Pause.h"
 #include "firmware/HexReader.h"
 #include "firmware/SyntheticImage.h"
@@ -161,6 +163,26 @@ TEST_F(CorvaneCli, BadUsageIsStatus2AndSendsNothing) {
     EXPECT_NE(std::string::npos, out.find("Exit status: 0 flashed and verified"));
     EXPECT_EQ(0, Run({"scan", "--help"}, out));
     EXPECT_EQ(0u, out.find("usage: corvane scan"));
+}
+
+// Status 4 says which it is: no drive, or a device the user may not open.
+TEST_F(CorvaneCli, NoDriveOrNoAccessIsTheResultOfStatus4) {
+    WriteImage(Type22);
+    for (const bool denied : {false, true}) {
+        FakeCdRoms fakes;
+        if (denied)
+            fakes.AddDenied(0);
+        aspi::PassThroughLayer layer(fakes.Calls());
+        aspi::UseLayer(&aspi::PassThroughLayer::kOps, &layer);
+        const char* const result = denied ? "no access" : "no drive";
+        std::string out;
+        EXPECT_EQ(4, Run({"flash", image, "--device", "0:0", "--yes", "--json"}, out));
+        EXPECT_EQ(0u, out.find("{\"result\":\"" + std::string(result) + "\"")) << out;
+        EXPECT_EQ(4, Run({"flash", image, "--device", "0:0", "--yes"}, out));
+        EXPECT_EQ(0u, out.find("Result: " + std::string(result) + ": no drive: ")) << out;
+        EXPECT_EQ(denied, out.find("administrator rights.; 0:0 = ") != std::string::npos) << out;
+        aspi::UseLayer(&aspi::kNoLayer);
+    }
 }
 
 // Identity bytes are data: a NUL is a blank, an escape never reaches the
