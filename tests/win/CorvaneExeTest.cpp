@@ -69,7 +69,8 @@ bool Start(const CliCase& c, const std::string& stem, Started& started) {
     HANDLE out = CreateFileA(started.out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                              CREATE_ALWAYS, 0, nullptr);
     HANDLE none =
-        CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+        CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
@@ -90,6 +91,9 @@ class CorvaneExe : public ::testing::TestWithParam<CliCase> {
     static void SetUpTestSuite() {
         char dir[MAX_PATH];
         GetTempPathA(sizeof dir, dir);
+        // Each case starts from its bank file alone: no identity kept from another run.
+        SetEnvironmentVariableA("CORVANE_BANK", nullptr);
+        SetEnvironmentVariableA("CORVANE_BANK_STATE", nullptr);
         std::vector<Started> running;
         for (const CliCase& c : kCliCases) {
             Started started;
@@ -104,6 +108,8 @@ class CorvaneExe : public ::testing::TestWithParam<CliCase> {
                 DWORD code = 0;
                 GetExitCodeProcess(started.process.hProcess, &code);
                 outcome.status = static_cast<int>(code);
+            } else {
+                TerminateProcess(started.process.hProcess, 99); // hung: its status stays -1
             }
             CloseHandle(started.process.hProcess);
             CloseHandle(started.process.hThread);
