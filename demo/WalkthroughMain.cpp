@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     if (ok && walk.failure.empty())
         return 0;
     std::fprintf(stderr, "walk-through stopped: %s\n",
-                 walk.failure.empty() ? "Corvane.exe did not come up" : walk.failure.c_str());
+                 walk.failure.empty() ? ("Corvane.exe did not come up: " + host.startFault).c_str()
+                                      : walk.failure.c_str());
     return 1;
 }

@@ -1,6 +1,7 @@
 #include "HostProcess.h"
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstring>
@@ -47,6 +48,42 @@ BOOL CALLBACK MatchProcess(HWND window, LPARAM data) {
         return FALSE;
     }
     return TRUE;
+}
+
+// Milliseconds left of a wait of `seconds` begun at `start` (GetTickCount).
+DWORD Remaining(DWORD start, int seconds) {
+    const DWORD spent = GetTickCount() - start, whole = DWORD(seconds) * 1000;
+    return spent < whole ? whole - spent : 0;
+}
+
+// The session's shell (the desktop) ready for a program's first window. A
+// program that needs the desktop starts the shell and waits for it ten
+// seconds only: on a slow machine (an emulator) the shell takes longer, and
+// the program is left without a display, its window never made. Asking for
+// the desktop here starts the shell; then this waits for it as long as the
+// program may take to come up. Meanwhile this process holds the desktop, so
+// that it stays up for the program.
+bool WaitForShell(DWORD start, int seconds) {
+    GetDesktopWindow();
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return true; // nothing to wait for that can be seen
+    bool ready = true;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more && ready;
+         more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, "explorer.exe") != 0)
+            continue;
+        HANDLE shell =
+            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
+        if (!shell)
+            continue;
+        ready = WaitForInputIdle(shell, Remaining(start, seconds)) != WAIT_TIMEOUT;
+        CloseHandle(shell);
+    }
+    CloseHandle(snapshot);
+    return ready;
 }
 
 } // namespace
@@ -221,15 +258,22 @@ HostProcess::~HostProcess() {
 bool HostProcess::Start() {
     EndProcess(process);
     window = nullptr;
+    const DWORD start = GetTickCount();
+    startFault.clear();
+    if (!WaitForShell(start, startSeconds)) {
+        startFault = "the desktop's shell did not come up";
+        return false;
+    }
     std::string commandLine = "\"" + path + "\"";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        workDirectory.c_str(), &startup, &process))
+                        workDirectory.c_str(), &startup, &process)) {
+        startFault = "the program could not be started";
         return false;
+    }
     // Shown is the last step of start-up: the tabs and the first page exist then.
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < DWORD(startSeconds) * 1000) {
+    while (Remaining(start, startSeconds) > 0) {
         FindWindowOf search = {process.dwProcessId, nullptr};
         EnumWindows(MatchProcess, reinterpret_cast<LPARAM>(&search));
         if (search.found) {
@@ -238,9 +282,12 @@ bool HostProcess::Start() {
             SendMessageA(window, WM_NULL, 0, 0);
             return true;
         }
-        if (WaitForSingleObject(process.hProcess, 2) != WAIT_TIMEOUT)
+        if (WaitForSingleObject(process.hProcess, 2) != WAIT_TIMEOUT) {
+            startFault = "it ended without a window";
             return false;
+        }
     }
+    startFault = "no window within " + std::to_string(startSeconds) + " s";
     return false;
 }
 

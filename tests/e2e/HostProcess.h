@@ -39,7 +39,8 @@ class HostProcess {
     bool owned;                // the scratch directory is removed with the object
     PROCESS_INFORMATION process;
     HWND window;
-    int startSeconds = 30; // Start's wait for the main window
+    int startSeconds = 30;  // Start's wait for the main window
+    std::string startFault; // why the last Start failed
 
     // `bank`: contents of a bank file, or empty for the default bank. With
     // `besideProgram`, the program starts in a folder of its own below the
