@@ -132,6 +132,9 @@ uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
         if (status != aspi::SS_PENDING) {
             srb->SRB_HaStat = 0;
             srb->SRB_TargStat = 0;
+            char tail[16];
+            std::snprintf(tail, sizeof tail, " status=%02X", status);
+            RecordRequest("reject", *srb, tail);
             post = aspi::FinishRequest(srb, status);
         } else {
             srb->SRB_HaStat = 0;
@@ -142,6 +145,10 @@ uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
                 hung ? Clock::time_point::max()
                      : Clock::now() + std::chrono::milliseconds(drive->DurationMs(srb->CDBByte));
             pending.push_back(Pending{srb, srb->SRB_HaId, srb->SRB_Target, due, hung});
+            if (hung) {
+                ++held;
+                RecordRequest("hold", *srb, "");
+            }
         }
     }
     if (status == aspi::SS_PENDING)
@@ -228,6 +235,7 @@ uint32_t DriveBank::Abort(aspi::SRB_Abort* srb) {
             char line[64];
             std::snprintf(line, sizeof line, "abort ha=%d target=%d cdb=", it->adapter, it->target);
             Record(line + Hex(victim->CDBByte, victim->SRB_CDBLen, " "));
+            held -= it->hung ? 1 : 0;
             pending.erase(it);
             if (void* post = aspi::FinishRequest(victim, aspi::SS_ABORTED))
                 posts.push_back(post);
@@ -258,6 +266,7 @@ uint32_t DriveBank::Reset(aspi::SRB_BusDeviceReset* srb) {
                     continue;
                 }
                 aspi::SRB_ExecSCSICmd* victim = it->srb;
+                held -= it->hung ? 1 : 0;
                 it = pending.erase(it);
                 if (void* post = aspi::FinishRequest(victim, aspi::SS_ABORTED))
                     posts.emplace_back(post, victim);
@@ -280,6 +289,14 @@ uint32_t DriveBank::Reset(aspi::SRB_BusDeviceReset* srb) {
     for (auto& post : posts)
         reinterpret_cast<aspi::PostRoutine>(post.first)(post.second);
     return status;
+}
+
+void DriveBank::RecordRequest(const char* what, const aspi::SRB_ExecSCSICmd& srb,
+                              const char* tail) {
+    char head[48];
+    std::snprintf(head, sizeof head, "%s ha=%d target=%d cdb=", what, srb.SRB_HaId, srb.SRB_Target);
+    Record(head + Hex(srb.CDBByte, std::min<size_t>(srb.SRB_CDBLen, sizeof srb.CDBByte), " ") +
+           tail);
 }
 
 void DriveBank::Record(const std::string& line) {

@@ -167,6 +167,7 @@ TEST(DriveBank, ResetAndAbortReleaseRequestsThatNeverComplete) {
     EXPECT_EQ(0, WaitCompletionEvent(stuck.event, 100));
     EXPECT_EQ(SS_PENDING, stuck.Status());
     EXPECT_EQ(1, bank->PendingCount());
+    EXPECT_EQ(1, bank->HeldCount());
 
     SRB_BusDeviceReset reset{};
     reset.SRB_Cmd = SC_RESET_DEV;
@@ -187,6 +188,7 @@ TEST(DriveBank, ResetAndAbortReleaseRequestsThatNeverComplete) {
     abort.SRB_ToAbort = &again.srb;
     EXPECT_EQ(SS_COMP, bank->SendCommand(&abort));
     EXPECT_EQ(SS_ABORTED, again.Status());
+    EXPECT_EQ(0, bank->HeldCount());
     EXPECT_EQ(SS_ABORT_FAIL, bank->SendCommand(&abort)) << "nothing left to abort";
 
     reset.SRB_Target = 6;
@@ -194,10 +196,17 @@ TEST(DriveBank, ResetAndAbortReleaseRequestsThatNeverComplete) {
     reset.SRB_HaId = 3;
     EXPECT_EQ(SS_INVALID_HA, bank->SendCommand(&reset));
 
+    Request nowhere(0, 5, {0x12, 0, 0, 0, 36});
+    EXPECT_EQ(SS_NO_DEVICE, bank->SendCommand(&nowhere.srb));
+
+    // Every request that reached the bank shows, the held ones as they arrive.
     std::vector<std::string> journal = bank->Journal();
-    ASSERT_EQ(2u, journal.size());
-    EXPECT_EQ("reset ha=0 target=2 released=1", journal[0]);
-    EXPECT_EQ("abort ha=0 target=2 cdb=12 00 00 00 24 00 00 00 00 00 00 00", journal[1]);
+    ASSERT_EQ(5u, journal.size());
+    EXPECT_EQ("hold ha=0 target=2 cdb=12 00 00 00 24 00 00 00 00 00 00 00", journal[0]);
+    EXPECT_EQ("reset ha=0 target=2 released=1", journal[1]);
+    EXPECT_EQ("hold ha=0 target=2 cdb=12 00 00 00 24 00 00 00 00 00 00 00", journal[2]);
+    EXPECT_EQ("abort ha=0 target=2 cdb=12 00 00 00 24 00 00 00 00 00 00 00", journal[3]);
+    EXPECT_EQ("reject ha=0 target=5 cdb=12 00 00 00 24 00 00 00 00 00 00 00 status=82", journal[4]);
 }
 
 TEST(DriveBank, HostAdapterInquiryAndDeviceType) {
@@ -367,6 +376,7 @@ TEST(DriveBank, BadBankFileGivesNoAdaptersAndAnError) {
 TEST(SimulatedLayer, InstalledBankAnswersTheAspiEntryPoints) {
     std::unique_ptr<DriveBank> bank(CreateBank("", "", ""));
     InstallLayer(bank.get());
+    EXPECT_EQ(bank.get(), InstalledBank());
     EXPECT_EQ(1, HasLayer());
     EXPECT_EQ(MakeSupportInfo(SS_COMP, 2), GetASPI32SupportInfo());
     Request r(1, 0, {0x12, 0, 0, 0, 36});
@@ -374,6 +384,7 @@ TEST(SimulatedLayer, InstalledBankAnswersTheAspiEntryPoints) {
     ASSERT_EQ(1, WaitCompletionEvent(r.event, 5000));
     EXPECT_EQ(0, std::memcmp(r.data + 16, "DVD+RW QV-2200", 14));
     InstallLayer(nullptr);
+    EXPECT_EQ(nullptr, InstalledBank());
     EXPECT_EQ(0, HasLayer());
     EXPECT_EQ(0, SupportAdapterCount(GetASPI32SupportInfo()));
 }
