@@ -185,6 +185,10 @@ int ParseDevice(Parser& p, const std::vector<std::string>& words, BankConfig& co
             drive.hangTransfer = true;
             continue;
         }
+        if (cd && key == "vanish-transfer" && eq == std::string::npos) {
+            drive.vanishTransfer = true;
+            continue;
+        }
         if (eq == std::string::npos)
             return p.Fail("expected key=value, not '" + word + "'");
         int ok;

@@ -161,6 +161,7 @@ uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
 void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& posts) {
     aspi::SRB_ExecSCSICmd* srb = p.srb;
     VirtualDrive* drive = DriveAt(p.adapter, p.target);
+    const int flashesBefore = drive->flashCount;
     CommandResult result =
         drive->Execute(srb->CDBByte, srb->SRB_BufPointer, srb->SRB_BufLen, srb->SRB_Flags);
     srb->SRB_HaStat = result.hostStatus;
@@ -187,9 +188,8 @@ void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& pos
     Record(head + Hex(srb->CDBByte, srb->SRB_CDBLen, " ") + tail);
     if (srb->SRB_Flags & aspi::SRB_ENABLE_RESIDUAL_COUNT)
         srb->SRB_BufLen = srb->SRB_BufLen > movedLength ? srb->SRB_BufLen - movedLength : 0;
-    // A probe (byte 9 = 01) changes nothing; any other vendor command that
-    // completed took a firmware, which the state file must keep.
-    bool flashed = srb->CDBByte[0] == 0xCB && status == aspi::SS_COMP && srb->CDBByte[9] != 0x01;
+    // A firmware the drive took (even one whose status was lost) is kept.
+    const bool flashed = drive->flashCount != flashesBefore;
     if (void* post = aspi::FinishRequest(srb, status))
         posts.emplace_back(post, srb);
     if (flashed)

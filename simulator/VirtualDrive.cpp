@@ -160,7 +160,10 @@ CommandResult VirtualDrive::Vendor(const uint8_t* cdb, const uint8_t* data, uint
         r.bytesOut = IMAGE_SIZE;
         return r;
     }
-    return TakeFirmware(cdb, data);
+    CommandResult r = TakeFirmware(cdb, data);
+    if (config.vanishTransfer && r.targetStatus == aspi::STATUS_GOOD)
+        r.hostStatus = HOST_SELECTION_TIMEOUT;
+    return r;
 }
 
 CommandResult VirtualDrive::TakeFirmware(const uint8_t* cdb, const uint8_t* data) {
