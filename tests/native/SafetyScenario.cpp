@@ -144,10 +144,10 @@ std::vector<std::string> GenOptions(const Scenario& s) {
     if (s.consent)
         groups.push_back({"--yes"});
     add(50, {"--json"});
-    add(15, {"--dry-run"});
+    add(25, {"--dry-run"});
     add(20, {"--force-model"});
     add(40, {"--log", "@log"});
-    add(8, {"--log"});
+    add(15, {"--log"});
     for (size_t i = 0; i + 1 < groups.size(); ++i)
         std::swap(groups[i], groups[size_t(*gen::inRange(int(i), int(groups.size())))]);
     std::vector<std::string> options;
@@ -229,6 +229,10 @@ void showValue(const Scenario& s, std::ostream& out) {
         ShowText(s.options[i], out);
     }
     out << "}}";
+}
+
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+    showValue(scenario, *out);
 }
 
 } // namespace safety

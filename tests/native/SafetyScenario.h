@@ -44,6 +44,8 @@ rc::Gen<Scenario> GenScenario(Route route);
 
 // A C++ initializer of the scenario: a row for the regression table.
 void showValue(const Scenario& scenario, std::ostream& out);
+// The same for GoogleTest.
+void PrintTo(const Scenario& scenario, std::ostream* out);
 
 // What the bank text says of one address; a device that is not there is
 // kind 0.
