@@ -71,14 +71,17 @@ void CheckWhatReachedTheDevice(const Facts& f, Out& out) {
     if (!f.sound && !f.commands.empty())
         out.push_back("a command was sent although the image file is not sound");
     const bool cd = f.device.kind == 1 && f.device.inquiryLength > 0;
-    for (const LogLine* line : f.commands)
-        if (!cd && !line->cdb.empty() && line->cdb[0] != 0x12 && line->cdb[0] != 0x00)
-            out.push_back("a device that is not a CD/DVD drive got more than INQUIRY and TEST "
-                          "UNIT READY");
-    if (f.dryRun)
-        for (const LogLine* line : f.commands)
-            if (!line->cdb.empty() && (line->cdb[0] == 0x1B || line->cdb[0] == 0x1E))
-                out.push_back("a dry run sent a tray command");
+    bool other = false, tray = false;
+    for (const LogLine* line : f.commands) {
+        const int opcode = line->cdb.empty() ? -1 : line->cdb[0];
+        other = other || (opcode != 0x12 && opcode != 0x00);
+        tray = tray || opcode == 0x1B || opcode == 0x1E;
+    }
+    if (!cd && other)
+        out.push_back("a device that is not a CD/DVD drive got more than INQUIRY and TEST UNIT "
+                      "READY");
+    if (f.dryRun && tray)
+        out.push_back("a dry run sent a tray command");
 }
 
 // The one transfer carries this image in the drive's form and the mode's byte.
