@@ -57,6 +57,15 @@ const Scenario kRegressions[] = {
      true,
      true,
      {"--log", "@log", "@image", "--json", "--device", "0:0", "--yes"}},
+    {Route::Cli,
+     "adapter\ndrive 0 latency=0 protocols=2.2 " CORVANE_DRIVE "revision=0.90\n",
+     0,
+     0,
+     {3, true, FileFault::Sound, 0u},
+     false,
+     false,
+     {"@image", "--device", "0:0"},
+     "Yes\n"},
     // A drive that answers 1 byte of INQUIRY gets the image.
     {Route::PlugIn,
      "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=0.90 inquiry-length=1\n",
@@ -118,6 +127,16 @@ const Scenario kRegressions[] = {
      true,
      false,
      {"@image", "--device", "0:0", "--log", "--dry-run", "--yes", "--json"}},
+    // Typed at the terminal, a word that starts with "yes" counts as yes.
+    {Route::Cli,
+     "adapter\ndrive 0 latency=0 protocols=2.2 " CORVANE_DRIVE "revision=0.90\n",
+     0,
+     0,
+     {3, true, FileFault::Sound, 0u},
+     false,
+     false,
+     {"@image", "--device", "0:0"},
+     "yesterday\n"},
 };
 #undef CORVANE_DRIVE
 

@@ -52,7 +52,7 @@ Facts Gather(const Scenario& s, const Observation& o) {
     f.probed = ProbedProtocol(f.commands);
     f.mode = DecideDownloadMode(s.image.protocol, uint8_t(f.probed));
     const bool cli = s.route == Route::Cli;
-    f.consent = cli ? HasOption(s, "--yes") : s.consent;
+    f.consent = cli ? CliConsent(s) : s.consent;
     f.dryRun = cli && HasOption(s, "--dry-run");
     f.sound = s.image.fault == FileFault::Sound;
     return f;

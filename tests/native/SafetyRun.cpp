@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -204,6 +205,25 @@ std::string Substitute(const std::string& option) {
     return option;
 }
 
+// Standard input becomes a terminal with `typed` waiting in it; answers the
+// terminal's other end (to close afterwards), or -1 when there is none.
+int TypeAtTerminal(const std::string& typed) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0)
+        return -1;
+    const char* name = grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
+    const int slave = name ? open(name, O_RDWR | O_NOCTTY) : -1;
+    if (slave < 0 || write(master, typed.data(), typed.size()) != ssize_t(typed.size()) ||
+        dup2(slave, STDIN_FILENO) < 0) {
+        ADD_FAILURE() << "no terminal for the typed answer";
+        close(master);
+        return -1;
+    }
+    close(slave);
+    clearerr(stdin);
+    return master;
+}
+
 void RunCli(const Scenario& s, Observation& o) {
     WriteFile(Path("bank.txt"), s.bank);
     std::remove(Path("steps.log").c_str());
@@ -219,11 +239,17 @@ void RunCli(const Scenario& s, Observation& o) {
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(&arg[0]);
+    const int terminal = s.typed.empty() ? -1 : TypeAtTerminal(s.typed);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     o.exitStatus = corvane::Flash(int(argv.size()) - 1, argv.data() + 1);
     o.out = testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
+    if (terminal >= 0) {
+        if (!std::freopen("/dev/null", "r", stdin))
+            ADD_FAILURE() << "no /dev/null for standard input";
+        close(terminal);
+    }
     o.steps = Contents(Path("steps.log"));
     unsetenv("CORVANE_BANK_LOG");
     unsetenv("CORVANE_BANK");

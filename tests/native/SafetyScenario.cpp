@@ -3,6 +3,7 @@
 #include "simulator/BankConfig.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace safety {
 
@@ -170,8 +171,13 @@ Gen<Scenario> GenScenario(Route route) {
         s.bank = Bank(adapters, s.adapter, s.target, s.image.protocol);
         s.consent = Pick<bool>({{6, true}, {1, false}});
         s.polled = Chance(50);
-        if (route == Route::Cli)
+        if (route == Route::Cli) {
             s.options = GenOptions(s);
+            // Now and then a terminal, and whatever is typed at it.
+            if (Chance(30))
+                s.typed = *OneOf({"y\n", "Y\n", "yes\n", "Yes\n", "YES\n", " yes \n", "n\n", "no\n",
+                                  "\n", "yesterday\n", "yess\n", "yes no\n", "ye\n", "nyes\n"});
+        }
         return s;
     });
 }
@@ -179,6 +185,19 @@ Gen<Scenario> GenScenario(Route route) {
 bool HasOption(const Scenario& scenario, const char* option) {
     return std::find(scenario.options.begin(), scenario.options.end(), option) !=
            scenario.options.end();
+}
+
+bool CliConsent(const Scenario& scenario) {
+    if (HasOption(scenario, "--yes"))
+        return true;
+    std::string word;
+    for (char c : scenario.typed)
+        if (c != ' ' && c != '\n')
+            word += char(std::tolower(static_cast<unsigned char>(c)));
+    const size_t first = scenario.typed.find_first_not_of(' ');
+    const size_t last = scenario.typed.find_last_not_of(" \n");
+    const bool oneWord = first != std::string::npos && last - first + 1 == word.size();
+    return oneWord && (word == "y" || word == "yes");
 }
 
 DeviceFacts FactsAt(const Scenario& scenario) {
@@ -228,7 +247,12 @@ void showValue(const Scenario& s, std::ostream& out) {
         out << (i ? ", " : "");
         ShowText(s.options[i], out);
     }
-    out << "}}";
+    out << "}";
+    if (!s.typed.empty()) {
+        out << ", ";
+        ShowText(s.typed, out);
+    }
+    out << "}";
 }
 
 void PrintTo(const Scenario& scenario, std::ostream* out) {

@@ -35,6 +35,9 @@ struct Scenario {
     // for the scenario's files. Without "--bank" the bank comes from
     // CORVANE_BANK. Empty on the plug-in's route.
     std::vector<std::string> options;
+    // What the user types at corvane's terminal, line end included; empty:
+    // no terminal (consent is --yes alone).
+    std::string typed = "";
 };
 
 // The identity the images carry (vendor, product, revision: 28 bytes).
@@ -59,5 +62,7 @@ struct DeviceFacts {
 DeviceFacts FactsAt(const Scenario& scenario);
 
 bool HasOption(const Scenario& scenario, const char* option);
+// The user agreed: --yes, or "y" or "yes" typed (any case, blanks around).
+bool CliConsent(const Scenario& scenario);
 
 } // namespace safety
