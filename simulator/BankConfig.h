@@ -41,8 +41,7 @@ struct DriveConfig {
     uint8_t failKey = 0, failAsc = 0, failAscq = 0;
     std::bitset<256> hang;     // opcodes that never complete
     bool hangTransfer = false; // the firmware transfer alone never completes
-    // The drive takes the image and is gone from the bus before it ends the
-    // transfer: a selection time-out instead of a status.
+    // The firmware transfer finds the drive gone: its selection times out.
     bool vanishTransfer = false;
     // Opcodes that never complete once the drive has taken a firmware.
     std::bitset<256> hangAfterFlash;

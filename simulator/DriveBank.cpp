@@ -14,6 +14,8 @@ namespace simulator {
 namespace {
 
 constexpr size_t JOURNAL_LINES = 2000;
+// Host adapter status of a target that did not answer its selection.
+constexpr uint8_t HOST_SELECTION_TIMEOUT = 0x11;
 
 std::string Hex(const uint8_t* bytes, size_t count, const char* separator) {
     std::string out;
@@ -128,12 +130,15 @@ uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
         status = aspi::CheckExecuteRequest(srb, static_cast<uint8_t>(adapterCount), MAX_TRANSFER);
         if (status == aspi::SS_PENDING && !drive)
             status = aspi::SS_NO_DEVICE;
+        const bool vanished = status == aspi::SS_PENDING && drive->Vanishes(srb->CDBByte);
+        if (vanished)
+            status = aspi::SS_ERR;
 
         if (status != aspi::SS_PENDING) {
-            srb->SRB_HaStat = 0;
+            srb->SRB_HaStat = vanished ? HOST_SELECTION_TIMEOUT : 0;
             srb->SRB_TargStat = 0;
-            char tail[16];
-            std::snprintf(tail, sizeof tail, " status=%02X", status);
+            char tail[24];
+            std::snprintf(tail, sizeof tail, " status=%02X host=%02X", status, srb->SRB_HaStat);
             RecordRequest("reject", *srb, tail);
             post = aspi::FinishRequest(srb, status);
         } else {
@@ -161,7 +166,6 @@ uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
 void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& posts) {
     aspi::SRB_ExecSCSICmd* srb = p.srb;
     VirtualDrive* drive = DriveAt(p.adapter, p.target);
-    const int flashesBefore = drive->flashCount;
     CommandResult result =
         drive->Execute(srb->CDBByte, srb->SRB_BufPointer, srb->SRB_BufLen, srb->SRB_Flags);
     srb->SRB_HaStat = result.hostStatus;
@@ -188,8 +192,9 @@ void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& pos
     Record(head + Hex(srb->CDBByte, srb->SRB_CDBLen, " ") + tail);
     if (srb->SRB_Flags & aspi::SRB_ENABLE_RESIDUAL_COUNT)
         srb->SRB_BufLen = srb->SRB_BufLen > movedLength ? srb->SRB_BufLen - movedLength : 0;
-    // A firmware the drive took (even one whose status was lost) is kept.
-    const bool flashed = drive->flashCount != flashesBefore;
+    // A probe (byte 9 = 01) changes nothing; any other vendor command that
+    // completed took a firmware, which the state file must keep.
+    bool flashed = srb->CDBByte[0] == 0xCB && status == aspi::SS_COMP && srb->CDBByte[9] != 0x01;
     if (void* post = aspi::FinishRequest(srb, status))
         posts.emplace_back(post, srb);
     if (flashed)

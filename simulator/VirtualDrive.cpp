@@ -77,6 +77,10 @@ bool VirtualDrive::Hangs(const uint8_t* cdb) const {
            (flashCount > 0 && config.hangAfterFlash.test(cdb[0]));
 }
 
+bool VirtualDrive::Vanishes(const uint8_t* cdb) const {
+    return config.vanishTransfer && IsTransfer(cdb);
+}
+
 uint32_t VirtualDrive::DurationMs(const uint8_t* cdb) const {
     return config.latencyMs + (IsTransfer(cdb) ? config.flashMs : 0);
 }
@@ -160,10 +164,7 @@ CommandResult VirtualDrive::Vendor(const uint8_t* cdb, const uint8_t* data, uint
         r.bytesOut = IMAGE_SIZE;
         return r;
     }
-    CommandResult r = TakeFirmware(cdb, data);
-    if (config.vanishTransfer && r.targetStatus == aspi::STATUS_GOOD)
-        r.hostStatus = HOST_SELECTION_TIMEOUT;
-    return r;
+    return TakeFirmware(cdb, data);
 }
 
 CommandResult VirtualDrive::TakeFirmware(const uint8_t* cdb, const uint8_t* data) {

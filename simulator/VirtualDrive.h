@@ -16,12 +16,9 @@ constexpr uint32_t IMAGE_SIZE = 65536;
 // kCdRomDeviceType.
 constexpr uint8_t DISK_DEVICE_TYPE = 0x00;
 
-// Host adapter status of a target that did not answer its selection.
-constexpr uint8_t HOST_SELECTION_TIMEOUT = 0x11;
-
 struct CommandResult {
     uint8_t targetStatus = 0; // GOOD or CHECK CONDITION
-    uint8_t hostStatus = 0;   // 0; 0x12 wrong data direction; HOST_SELECTION_TIMEOUT
+    uint8_t hostStatus = 0;   // 0, or 0x12 when the data direction is wrong
     uint8_t sense[18] = {};   // fixed-format sense data with CHECK CONDITION
     uint32_t bytesIn = 0;     // bytes written into the data buffer
     uint32_t bytesOut = 0;    // bytes taken from the data buffer
@@ -36,6 +33,8 @@ class VirtualDrive {
 
     // Commands that never complete, until a reset or abort.
     bool Hangs(const uint8_t* cdb) const;
+    // Commands that never reach the drive: its selection times out.
+    bool Vanishes(const uint8_t* cdb) const;
     // How long the command takes after it was sent.
     uint32_t DurationMs(const uint8_t* cdb) const;
 

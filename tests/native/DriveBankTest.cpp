@@ -154,6 +154,20 @@ TEST(DriveBank, RequestsThatCannotRunFailAtOnce) {
         }
         EXPECT_EQ(0, r.data[0]) << c.what;
     }
+    // A transfer that finds its drive gone: a selection time-out; the drive
+    // never sees it, and it still answers its probe.
+    std::unique_ptr<DriveBank> gone(NewBank("adapter\ndrive 0 protocols=2.2 vanish-transfer\n"));
+    Request transfer(0, 0, {0xCB, 0, 0x22, 0, 0, 0, 0, 0xFF, 0xFE, 0x84}, SRB_DIR_OUT);
+    EXPECT_EQ(SS_ERR, gone->SendCommand(&transfer.srb));
+    EXPECT_EQ(0x11, transfer.srb.SRB_HaStat);
+    EXPECT_EQ(0, transfer.srb.SenseArea[0]);
+    Request probe(0, 0, {0xCB, 0, 0x22, 0, 0, 0, 0, 0xFF, 0xFE, 0x01}, 0);
+    EXPECT_EQ(SS_PENDING, gone->SendCommand(&probe.srb));
+    ASSERT_EQ(1, WaitCompletionEvent(probe.event, 5000));
+    EXPECT_EQ(SS_COMP, probe.Status());
+    EXPECT_EQ(0u, gone->Journal()[0].find("reject ha=0 target=0 cdb=CB 00 22"))
+        << gone->Journal()[0];
+    EXPECT_NE(std::string::npos, gone->Journal()[0].find("status=04 host=11"));
     BankConfig empty;
     DriveBank none(empty);
     EXPECT_EQ(SS_NO_ADAPTERS, SupportStatus(none.GetSupportInfo()));
@@ -206,7 +220,8 @@ TEST(DriveBank, ResetAndAbortReleaseRequestsThatNeverComplete) {
     EXPECT_EQ("reset ha=0 target=2 released=1", journal[1]);
     EXPECT_EQ("hold ha=0 target=2 cdb=12 00 00 00 24 00 00 00 00 00 00 00", journal[2]);
     EXPECT_EQ("abort ha=0 target=2 cdb=12 00 00 00 24 00 00 00 00 00 00 00", journal[3]);
-    EXPECT_EQ("reject ha=0 target=5 cdb=12 00 00 00 24 00 00 00 00 00 00 00 status=82", journal[4]);
+    EXPECT_EQ("reject ha=0 target=5 cdb=12 00 00 00 24 00 00 00 00 00 00 00 status=82 host=00",
+              journal[4]);
 }
 
 TEST(DriveBank, HostAdapterInquiryAndDeviceType) {

@@ -182,21 +182,6 @@ TEST(VirtualDrive, TransferWithMatchingSumsTakesTheNewIdentity) {
         Transfer bad(image, form, 0, 0x84);
         EXPECT_EQ("5/24/00", Sense(reboot.Execute(bad.cdb.b, bad.data.data(), IMAGE_SIZE, 0)));
     }
-    // A drive gone from the bus as it takes the image: no status, the image taken;
-    // an image it refuses still ends with its sense.
-    DriveConfig vanishing = Drive(PROTOCOL_22);
-    vanishing.vanishTransfer = true;
-    VirtualDrive gone(vanishing);
-    Transfer wrong(image, 0, 0x22, 0x84);
-    wrong.cdb.b[4] ^= 0x01;
-    CommandResult refused = gone.Execute(wrong.cdb.b, wrong.data.data(), IMAGE_SIZE, 0);
-    EXPECT_EQ("5/26/00", Sense(refused));
-    EXPECT_EQ(0, refused.hostStatus);
-    r = gone.Execute(t.cdb.b, t.data.data(), IMAGE_SIZE, 0);
-    EXPECT_EQ(HOST_SELECTION_TIMEOUT, r.hostStatus);
-    EXPECT_EQ(aspi::STATUS_GOOD, r.targetStatus);
-    EXPECT_EQ(1, gone.flashCount);
-    EXPECT_EQ("2.34", std::string(gone.config.revision.begin(), gone.config.revision.end()));
 }
 
 TEST(VirtualDrive, TransferIsRefusedOnAnyWrongSumOrShortData) {
