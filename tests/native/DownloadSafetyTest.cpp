@@ -100,8 +100,8 @@ const Scenario kRegressions[] = {
      true,
      false,
      {"@image", "--device", "0:0", "--yes"}},
-    // Reboot mode, the drive gone from the bus in the transfer, and answering
-    // afterwards with the identity it had before, the image's: success.
+    // Reboot mode, the transfer reached no drive (selection time-out), which
+    // answers afterwards with the identity it had before, the image's: success.
     {Route::PlugIn,
      "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=1.00 vanish-transfer\n",
      0,

@@ -10,9 +10,10 @@ namespace {
 // What the scenario and the bank's log say, gathered once for the rules.
 struct Facts {
     DeviceFacts device;
-    std::vector<const LogLine*> commands; // exec, hold and reject lines
-    std::vector<const LogLine*> transfers;
-    int probed = 0; // the drive's protocol as its probe answers make it
+    std::vector<const LogLine*> commands;  // exec, hold and reject lines
+    std::vector<const LogLine*> transfers; // attempted, whether or not a drive was there
+    bool delivered = false;                // one reached the drive
+    int probed = 0;                        // the drive's protocol as its probe answers make it
     DownloadMode mode = DownloadMismatch;
     bool consent = false, dryRun = false, sound = false;
 };
@@ -46,8 +47,10 @@ Facts Gather(const Scenario& s, const Observation& o) {
         if (!IsCommand(line))
             continue;
         f.commands.push_back(&line);
-        if (IsVendor(line) && line.cdb[9] != 0x01)
+        if (IsVendor(line) && line.cdb[9] != 0x01) {
             f.transfers.push_back(&line);
+            f.delivered = f.delivered || line.kind != "reject";
+        }
     }
     f.probed = ProbedProtocol(f.commands);
     f.mode = DecideDownloadMode(s.image.protocol, uint8_t(f.probed));
@@ -137,11 +140,11 @@ void CheckEvidence(const Scenario& s, const Facts& f, bool success, Out& out) {
         return;
     }
     const LogLine& t = *f.transfers[0];
+    // The bank's drive takes the image when it completes the transfer; it
+    // then answers with the image's template.
     const bool completed = t.kind == "exec" && t.status == 1;
-    // The bank's drive took the image when it completed the transfer or
-    // vanished with it; it then answers with the image's template.
-    const bool took = t.kind == "exec" && t.senseKey == 0 && (completed || f.device.vanish);
-    const std::string after = took && s.image.withTemplate ? kImageIdentity : f.device.identity;
+    const std::string after =
+        completed && s.image.withTemplate ? kImageIdentity : f.device.identity;
     bool answeredAfter = false;
     for (const LogLine* line : f.commands)
         answeredAfter = answeredAfter || (line > &t && line->kind == "exec" && line->status == 1 &&
@@ -180,18 +183,21 @@ bool Contains(const std::string& text, const char* part) {
     return text.find(part) != std::string::npos;
 }
 
+// "Not sent" and "not modified" need that no transfer reached the drive;
+// "sent" and "may have been modified", that one was tried.
 void CheckCliWords(const Facts& f, const Observation& o, const std::string& word, Out& out) {
-    const bool sent = !f.transfers.empty();
+    const bool tried = !f.transfers.empty();
     const bool json = o.out.rfind("{", 0) == 0;
-    if (json && Contains(o.out, "\"transferSent\":true") != sent)
+    const bool saysSent = Contains(o.out, "\"transferSent\":true");
+    if (json && (saysSent ? !tried : f.delivered))
         out.push_back("the JSON's transferSent is not what the drive got");
-    if (json && sent &&
+    if (json && tried &&
         !Contains(o.out, f.mode == DownloadVerify ? "\"mode\":\"verify\"" : "\"mode\":\"reboot\""))
         out.push_back("the JSON's mode is not the mode of the transfer");
     if (!json && word != "ok" &&
-        Contains(o.out, sent ? "Drive:  not modified" : "Drive:  may have been modified"))
-        out.push_back("the report says the drive was " + std::string(sent ? "not " : "") +
-                      "modified, the drive says otherwise");
+        ((Contains(o.out, "Drive:  not modified") && f.delivered) ||
+         (Contains(o.out, "Drive:  may have been modified") && !tried)))
+        out.push_back("the report says whether the drive was modified, the drive says otherwise");
     const std::string logged = ResultWord(o.steps, "result: ", ':');
     if (!o.steps.empty() && logged != word)
         out.push_back("the log says " + logged + ", the report " + word);
@@ -214,8 +220,8 @@ void CheckCli(const Facts& f, const Observation& o, Out& out) {
         out.push_back("no result reported: " + o.out.substr(0, 200));
     else if (o.exitStatus != expected && !(expected == 1 && o.exitStatus == 4))
         out.push_back("exit status " + std::to_string(o.exitStatus) + " for result " + word);
-    if (word == "refused" && !f.transfers.empty())
-        out.push_back("refused after a transfer was sent");
+    if (word == "refused" && f.delivered)
+        out.push_back("refused after a transfer reached the drive");
     CheckCliWords(f, o, word, out);
 }
 

@@ -219,7 +219,6 @@ DeviceFacts FactsAt(const Scenario& scenario) {
     facts.identity.append(d.revision.begin(), d.revision.end());
     std::replace(facts.identity.begin(), facts.identity.end(), '\0', ' ');
     facts.inquiryLength = d.inquiryLength;
-    facts.vanish = d.vanishTransfer;
     return facts;
 }
 

@@ -57,7 +57,6 @@ struct DeviceFacts {
     unsigned protocols = 0;
     std::string identity; // 28 bytes as INQUIRY shows them, NUL as blank
     uint32_t inquiryLength = 96;
-    bool vanish = false;
 };
 DeviceFacts FactsAt(const Scenario& scenario);
 
