@@ -3,6 +3,8 @@
 #include "firmware/DownloadRules.h"
 
 #include <cstring>
+#include <map>
+#include <set>
 
 namespace safety {
 namespace {
@@ -212,13 +214,14 @@ void CheckCli(const Facts& f, const Observation& o, Out& out) {
     std::string word = ResultWord(o.out, "{\"result\":\"", '"');
     if (word.empty())
         word = ResultWord(o.out, "Result: ", ':');
-    const int expected = word == "ok"                               ? 0
-                         : word == "refused"                        ? 1
-                         : word == "failed" || word == "unverified" ? 3
-                                                                    : -1;
-    if (expected < 0)
+    // The result words and the exit statuses they go with.
+    static const std::map<std::string, std::set<int>> kStatuses = {
+        {"ok", {0}},        {"refused", {1, 4}}, {"no drive", {4}},
+        {"no access", {4}}, {"failed", {3}},     {"unverified", {3}}};
+    const auto statuses = kStatuses.find(word);
+    if (statuses == kStatuses.end())
         out.push_back("no result reported: " + o.out.substr(0, 200));
-    else if (o.exitStatus != expected && !(expected == 1 && o.exitStatus == 4))
+    else if (!statuses->second.count(o.exitStatus))
         out.push_back("exit status " + std::to_string(o.exitStatus) + " for result " + word);
     if (word == "refused" && f.delivered)
         out.push_back("refused after a transfer reached the drive");
