@@ -189,6 +189,10 @@ int ParseDevice(Parser& p, const std::vector<std::string>& words, BankConfig& co
             drive.vanishTransfer = true;
             continue;
         }
+        if (cd && key == "restart-transfer" && eq == std::string::npos) {
+            drive.restartTransfer = true;
+            continue;
+        }
         if (eq == std::string::npos)
             return p.Fail("expected key=value, not '" + word + "'");
         int ok;

@@ -43,6 +43,8 @@ struct DriveConfig {
     bool hangTransfer = false; // the firmware transfer alone never completes
     // The firmware transfer finds the drive gone: its selection times out.
     bool vanishTransfer = false;
+    // The drive takes the firmware transfer and restarts without ending it.
+    bool restartTransfer = false;
     // Opcodes that never complete once the drive has taken a firmware.
     std::bitset<256> hangAfterFlash;
 };

@@ -146,6 +146,12 @@ uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
             srb->SRB_TargStat = 0;
             aspi::StoreStatus(&srb->SRB_Status, aspi::SS_PENDING);
             bool hung = drive->Hangs(srb->CDBByte);
+            if (!hung && drive->RestartsOn(srb->CDBByte)) {
+                // Taken at once; the answer never comes.
+                drive->Execute(srb->CDBByte, srb->SRB_BufPointer, srb->SRB_BufLen, srb->SRB_Flags);
+                SaveState();
+                hung = true;
+            }
             Clock::time_point due =
                 hung ? Clock::time_point::max()
                      : Clock::now() + std::chrono::milliseconds(drive->DurationMs(srb->CDBByte));

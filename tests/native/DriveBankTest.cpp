@@ -174,6 +174,23 @@ TEST(DriveBank, RequestsThatCannotRunFailAtOnce) {
     EXPECT_EQ(0, SupportAdapterCount(none.GetSupportInfo()));
 }
 
+TEST(DriveBank, RestartTransferTakesTheImageAndNeverEndsTheCommand) {
+    std::unique_ptr<DriveBank> bank(NewBank("adapter\ndrive 0 protocols=2.2 restart-transfer\n"));
+    std::vector<uint8_t> zeros(MAX_TRANSFER); // an image of zeros: both sums 0
+    Request transfer(0, 0, {0xCB, 0, 0x22, 0, 0, 0, 0, 0xFF, 0xFE, 0x84}, SRB_DIR_OUT);
+    transfer.srb.SRB_BufPointer = zeros.data();
+    transfer.srb.SRB_BufLen = MAX_TRANSFER;
+    EXPECT_EQ(SS_PENDING, bank->SendCommand(&transfer.srb));
+    EXPECT_EQ(1, bank->FlashCount(0, 0));
+    EXPECT_EQ(1, bank->HeldCount());
+    EXPECT_EQ(0, WaitCompletionEvent(transfer.event, 50));
+    SRB_BusDeviceReset reset{};
+    reset.SRB_Cmd = SC_RESET_DEV;
+    EXPECT_EQ(SS_COMP, bank->SendCommand(&reset));
+    EXPECT_EQ(SS_ABORTED, transfer.Status());
+    EXPECT_EQ(0, bank->HeldCount());
+}
+
 TEST(DriveBank, ResetAndAbortReleaseRequestsThatNeverComplete) {
     std::unique_ptr<DriveBank> bank(NewBank(TwoDrives));
     Request stuck(0, 2, {0x12, 0, 0, 0, 36});
