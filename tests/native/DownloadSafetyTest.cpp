@@ -37,7 +37,7 @@ RC_GTEST_PROP(DownloadSafety, ThroughCorvaneFlash, ()) {
     Check(*GenScenario(Route::Cli));
 }
 
-// Scenarios the properties once found breaking a rule, shrunk, and two that
+// Scenarios the properties once found breaking a rule, shrunk, and some that
 // keep them all.
 #define CORVANE_DRIVE "vendor=CORVANE product=\"SIMDRIVE 52X\" "
 const Scenario kRegressions[] = {
@@ -66,6 +66,24 @@ const Scenario kRegressions[] = {
      false,
      {"@image", "--device", "0:0"},
      "Yes\n"},
+    // Reboot mode: the drive restarts with the image without ending the
+    // transfer, and answers with the image's identity: evidence enough.
+    {Route::PlugIn,
+     "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=0.90 restart-transfer\n",
+     0,
+     0,
+     {1, true, FileFault::Sound, 0u},
+     true,
+     true,
+     {}},
+    {Route::Cli,
+     "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=0.90 restart-transfer\n",
+     0,
+     0,
+     {1, true, FileFault::Sound, 0u},
+     true,
+     false,
+     {"@image", "--json", "--device", "0:0", "--yes"}},
     // A drive that answers 1 byte of INQUIRY gets the image.
     {Route::PlugIn,
      "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=0.90 inquiry-length=1\n",

@@ -142,11 +142,11 @@ void CheckEvidence(const Scenario& s, const Facts& f, bool success, Out& out) {
         return;
     }
     const LogLine& t = *f.transfers[0];
-    // The bank's drive takes the image when it completes the transfer; it
-    // then answers with the image's template.
+    // The bank's drive takes the image when it completes the transfer, or
+    // when it restarts with it; it then answers with the image's template.
     const bool completed = t.kind == "exec" && t.status == 1;
-    const std::string after =
-        completed && s.image.withTemplate ? kImageIdentity : f.device.identity;
+    const bool took = completed || (t.kind == "hold" && f.device.restarts);
+    const std::string after = took && s.image.withTemplate ? kImageIdentity : f.device.identity;
     bool answeredAfter = false;
     for (const LogLine* line : f.commands)
         answeredAfter = answeredAfter || (line > &t && line->kind == "exec" && line->status == 1 &&

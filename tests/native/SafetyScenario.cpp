@@ -80,7 +80,7 @@ std::string NamedDrive(int target, uint8_t imageProtocol) {
         20, gen::map(gen::inRange(1, 12), [](int n) { return " attention=" + std::to_string(n); }));
     line += Maybe(40, OneOf({" fail-transfer=3/0C/00", " fail-transfer=5/26/00",
                              " fail-transfer=2/04/00", " fail-transfer=6/29/00", " hang-transfer",
-                             " vanish-transfer", " vanish-transfer"}));
+                             " vanish-transfer", " restart-transfer", " restart-transfer"}));
     line += Maybe(
         10, OneOf({" hang-after-flash=12", " hang-after-flash=00", " hang-after-flash=12,00"}));
     line += Maybe(8, OneOf({" hang=12", " hang=cb", " hang=1b", " hang=1e", " hang=00"}));
@@ -219,6 +219,7 @@ DeviceFacts FactsAt(const Scenario& scenario) {
     facts.identity.append(d.revision.begin(), d.revision.end());
     std::replace(facts.identity.begin(), facts.identity.end(), '\0', ' ');
     facts.inquiryLength = d.inquiryLength;
+    facts.restarts = d.restartTransfer;
     return facts;
 }
 

@@ -57,6 +57,7 @@ struct DeviceFacts {
     unsigned protocols = 0;
     std::string identity; // 28 bytes as INQUIRY shows them, NUL as blank
     uint32_t inquiryLength = 96;
+    bool restarts = false; // takes the transfer and never ends it
 };
 DeviceFacts FactsAt(const Scenario& scenario);
 
