@@ -2,8 +2,8 @@
 // answers and option vectors, through the plug-in's procedure and through
 // corvane flash, each run checked against the rules of SafetyCheck. How many
 // runs: RC_PARAMS="max_success=N" (CTest sets it per tree, see
-// CORVANE_SAFETY_CASES); a failure prints its seed and its shrunk scenario
-// as a row for kRegressions below, where it is replayed ever after.
+// tests/native/CMakeLists.txt); a failure prints its seed and its shrunk
+// scenario as a row for kRegressions below, where it is replayed ever after.
 #include "SafetyCheck.h"
 #include "SafetyRun.h"
 #include "SafetyScenario.h"
