@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <rapidcheck/gtest.h>
 
+#include <string>
+
 namespace safety {
 namespace {
 
@@ -25,8 +27,11 @@ void Check(const Scenario& scenario) {
     const Observation observation = Run(scenario);
     RC_TAG(OutcomeTag(scenario, observation));
     const std::vector<std::string> broken = Violations(scenario, observation);
+    // The run's seed beside the rules, where a short log shows only this.
     if (!broken.empty())
-        RC_FAIL("rules broken:" + Joined(broken));
+        RC_FAIL("rules broken (RC_PARAMS=\"seed=" +
+                std::to_string(rc::detail::configuration().testParams.seed) +
+                "\"):" + Joined(broken));
 }
 
 RC_GTEST_PROP(DownloadSafety, ThroughThePlugInsProcedure, ()) {
