@@ -54,7 +54,7 @@ void SetRequestTimeout(const void* srb, uint32_t milliseconds);
 
 // Which layer answers and, for the pass-through, which drive is where or why
 // it sees none, for a troubleshooting user. At most kLayerTextSize bytes.
-enum : uint32_t { kLayerTextSize = 1024 };
+enum : uint32_t { kLayerTextSize = 4096 };
 void DescribeLayer(char* text, uint32_t size);
 
 // The adapter and target under which the layer in use serves a device path

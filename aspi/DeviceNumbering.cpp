@@ -6,6 +6,10 @@
 namespace aspi {
 namespace {
 
+struct Group {
+    size_t begin, end; // in `places`
+};
+
 // Addressed devices by address, then the others in device order.
 bool ByAddress(const DevicePlace& a, const DevicePlace& b) {
     if (a.addressed != b.addressed)
@@ -18,8 +22,7 @@ bool ByAddress(const DevicePlace& a, const DevicePlace& b) {
 }
 
 bool ByPlace(const DevicePlace& a, const DevicePlace& b) {
-    return std::tie(b.placed, a.adapter, a.target, a.lun) <
-           std::tie(a.placed, b.adapter, b.target, b.lun);
+    return std::tie(b.placed, a.adapter, a.target) < std::tie(a.placed, b.adapter, b.target);
 }
 
 bool SameAdapter(const DevicePlace& a, const DevicePlace& b) {
@@ -29,34 +32,51 @@ bool SameAdapter(const DevicePlace& a, const DevicePlace& b) {
            (a.address.PortNumber == b.address.PortNumber && a.address.PathId == b.address.PathId);
 }
 
-bool Taken(const std::vector<DevicePlace>& places, size_t begin, size_t end, uint8_t target,
-           uint8_t lun) {
-    for (size_t i = begin; i < end; ++i)
-        if (places[i].placed && places[i].target == target && places[i].lun == lun)
+bool Taken(const std::vector<DevicePlace>& places, const Group& group, uint8_t target) {
+    for (size_t i = group.begin; i < group.end; ++i)
+        if (places[i].placed && places[i].target == target)
             return true;
     return false;
 }
 
-// The devices of one adapter: own target ids first, then the lowest free.
-void PlaceAdapter(std::vector<DevicePlace>& places, size_t begin, size_t end, uint8_t adapter) {
-    for (size_t i = begin; i < end; ++i) {
-        DevicePlace& p = places[i];
-        p.adapter = adapter;
-        p.target = 0;
-        p.lun = p.addressed ? p.address.Lun : 0;
-        uint8_t own = p.address.TargetId;
-        if (p.addressed && own < kTargetsPerAdapter && !Taken(places, begin, end, own, p.lun)) {
-            p.target = own;
-            p.placed = 1;
+void Place(DevicePlace& place, uint8_t adapter, uint8_t target) {
+    place.adapter = adapter;
+    place.target = target;
+    place.placed = 1;
+}
+
+// The group's own adapter: own target ids first, lower logical units before
+// higher ones, then the lowest free target in address order.
+void PlaceFirst(std::vector<DevicePlace>& places, const Group& group, uint8_t adapter) {
+    std::vector<size_t> byLun;
+    for (size_t i = group.begin; i < group.end; ++i)
+        if (places[i].addressed && places[i].address.TargetId < kTargetsPerAdapter)
+            byLun.push_back(i);
+    std::stable_sort(byLun.begin(), byLun.end(), [&](size_t a, size_t b) {
+        return places[a].address.Lun < places[b].address.Lun;
+    });
+    for (size_t i : byLun)
+        if (!Taken(places, group, places[i].address.TargetId))
+            Place(places[i], adapter, places[i].address.TargetId);
+    for (size_t i = group.begin; i < group.end; ++i)
+        for (uint8_t t = 0; !places[i].placed && t < kTargetsPerAdapter; ++t)
+            if (!Taken(places, group, t))
+                Place(places[i], adapter, t);
+}
+
+// What did not fit on the group's own adapter, on adapters of its own.
+void PlaceRest(std::vector<DevicePlace>& places, const Group& group, int& adapters) {
+    uint8_t target = kTargetsPerAdapter;
+    for (size_t i = group.begin; i < group.end; ++i) {
+        if (places[i].placed)
+            continue;
+        if (target == kTargetsPerAdapter) {
+            if (adapters >= kAdapterLimit)
+                return;
+            ++adapters;
+            target = 0;
         }
-    }
-    for (size_t i = begin; i < end; ++i) {
-        DevicePlace& p = places[i];
-        for (uint8_t t = 0; !p.placed && t < kTargetsPerAdapter; ++t)
-            if (!Taken(places, begin, end, t, p.lun)) {
-                p.target = t;
-                p.placed = 1;
-            }
+        Place(places[i], static_cast<uint8_t>(adapters - 1), target++);
     }
 }
 
@@ -66,15 +86,20 @@ int NumberDevices(std::vector<DevicePlace>& places) {
     for (DevicePlace& p : places)
         p.placed = 0;
     std::sort(places.begin(), places.end(), &ByAddress);
-    int adapters = 0;
+    std::vector<Group> groups;
     for (size_t begin = 0; begin < places.size();) {
         size_t end = begin + 1;
         while (end < places.size() && SameAdapter(places[begin], places[end]))
             ++end;
-        if (adapters < 255) // an adapter number is a byte, and 255 marks none
-            PlaceAdapter(places, begin, end, static_cast<uint8_t>(adapters++));
+        groups.push_back(Group{begin, end});
         begin = end;
     }
+    int adapters = 0;
+    for (const Group& group : groups)
+        if (adapters < kAdapterLimit)
+            PlaceFirst(places, group, static_cast<uint8_t>(adapters++));
+    for (const Group& group : groups)
+        PlaceRest(places, group, adapters);
     std::stable_sort(places.begin(), places.end(), &ByPlace);
     return adapters;
 }

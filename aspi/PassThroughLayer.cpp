@@ -105,6 +105,9 @@ PassThroughLayer::~PassThroughLayer() {
             AbortAll(drive, done);
         for (SRB_ExecSCSICmd* victim : done)
             FinishRequest(victim, SS_ABORTED); // no post routine runs from a dying layer
+        for (Drive* drive : drives)
+            if (drive->handle && calls.cancel)
+                calls.cancel(calls.context, drive->handle);
     }
     wake.notify_all();
     for (Drive* drive : drives) {
@@ -136,12 +139,10 @@ void PassThroughLayer::Enumerate() {
 void PassThroughLayer::Open(std::vector<DevicePlace>& places) {
     int deniedIndex = -1;
     for (const DevicePlace& place : places) {
-        if (!place.placed)
-            continue; // out of reach: no free target
         Drive* drive = new Drive();
         drive->place = place;
         int result = kOpenMissing;
-        drive->handle = calls.open(calls.context, place.index, &result);
+        drive->handle = place.placed ? calls.open(calls.context, place.index, &result) : nullptr;
         drive->denied = !drive->handle && result == kOpenDenied;
         if (drive->denied && deniedIndex < 0)
             deniedIndex = place.index;
@@ -163,10 +164,9 @@ void PassThroughLayer::WordReason(int deniedIndex) {
                                        : "No CD/DVD drive was found.");
 }
 
-PassThroughLayer::Drive* PassThroughLayer::Find(uint8_t adapter, uint8_t target, uint8_t lun) {
+PassThroughLayer::Drive* PassThroughLayer::Find(uint8_t adapter, uint8_t target) {
     for (Drive* drive : drives)
-        if (drive->handle && drive->place.adapter == adapter && drive->place.target == target &&
-            drive->place.lun == lun)
+        if (drive->handle && drive->place.adapter == adapter && drive->place.target == target)
             return drive;
     return nullptr;
 }
@@ -236,7 +236,7 @@ uint32_t PassThroughLayer::DeviceType(SRB_GDEVBlock* srb) {
     uint8_t status = SS_COMP;
     if (srb->SRB_HaId >= AdapterCount())
         status = SS_INVALID_HA;
-    else if (!Find(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun))
+    else if (!Find(srb->SRB_HaId, srb->SRB_Target))
         status = SS_NO_DEVICE;
     else
         srb->SRB_DeviceType = DTYPE_CDROM; // every device object here is a CD/DVD drive
@@ -266,7 +266,7 @@ uint32_t PassThroughLayer::Reset(SRB_BusDeviceReset* srb) {
     uint8_t status = SS_COMP;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        Drive* drive = Find(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun);
+        Drive* drive = Find(srb->SRB_HaId, srb->SRB_Target);
         if (srb->SRB_HaId >= AdapterCount()) {
             status = SS_INVALID_HA;
         } else if (!drive) {
@@ -294,8 +294,7 @@ uint32_t PassThroughLayer::Execute(SRB_ExecSCSICmd* srb) {
         std::lock_guard<std::mutex> lock(mutex);
         status =
             CheckExecuteRequest(srb, static_cast<uint8_t>(AdapterCount()), uint32_t{kMaxTransfer});
-        Drive* drive =
-            status == SS_PENDING ? Find(srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun) : nullptr;
+        Drive* drive = status == SS_PENDING ? Find(srb->SRB_HaId, srb->SRB_Target) : nullptr;
         if (status == SS_PENDING && !drive)
             status = SS_NO_DEVICE;
         srb->SRB_HaStat = HASTAT_OK;
@@ -378,7 +377,7 @@ int PassThroughLayer::AbortOne(const void* srb, std::vector<SRB_ExecSCSICmd*>& d
 
 int PassThroughLayer::ResetCount(int adapter, int target) {
     std::lock_guard<std::mutex> lock(mutex);
-    Drive* drive = Find(static_cast<uint8_t>(adapter), static_cast<uint8_t>(target), 0);
+    Drive* drive = Find(static_cast<uint8_t>(adapter), static_cast<uint8_t>(target));
     return drive ? drive->resets : -1;
 }
 
@@ -400,20 +399,26 @@ int PassThroughLayer::DescribeDrive(const Drive& drive, char* text, uint32_t siz
     char name[64] = "";
     if (calls.name)
         calls.name(calls.context, p.index, name, sizeof name);
-    const char* state = drive.handle ? "" : drive.denied ? ", no access" : ", does not open";
+    const char* state = drive.handle   ? ""
+                        : !p.placed    ? ", out of reach"
+                        : drive.denied ? ", no access"
+                                       : ", does not open";
+    char place[16] = "-:-";
+    if (p.placed)
+        std::snprintf(place, sizeof place, "%d:%d", p.adapter, p.target);
     if (!p.addressed)
-        return std::snprintf(text, size, "  %d:%d = %s (no SCSI address%s)%s", p.adapter, p.target,
-                             name, state, kLineEnd);
-    return std::snprintf(text, size, "  %d:%d = %s (%s %d, %s %d, target %d, lun %d%s)%s",
-                         p.adapter, p.target, name, calls.portName ? calls.portName : "port",
-                         a.PortNumber, calls.pathName ? calls.pathName : "path", a.PathId,
-                         a.TargetId, a.Lun, state, kLineEnd);
+        return std::snprintf(text, size, "  %s = %s (no SCSI address%s)%s", place, name, state,
+                             kLineEnd);
+    return std::snprintf(text, size, "  %s = %s (%s %d, %s %d, target %d, lun %d%s)%s", place, name,
+                         calls.portName ? calls.portName : "port", a.PortNumber,
+                         calls.pathName ? calls.pathName : "path", a.PathId, a.TargetId, a.Lun,
+                         state, kLineEnd);
 }
 
 int PassThroughLayer::FindDevice(const char* path, uint8_t* adapter, uint8_t* target) const {
     int index = calls.indexOf ? calls.indexOf(calls.context, path) : -1;
     for (const Drive* drive : drives)
-        if (index >= 0 && drive->place.index == index) {
+        if (index >= 0 && drive->place.index == index && drive->place.placed) {
             *adapter = drive->place.adapter;
             *target = drive->place.target;
             return 1;

@@ -48,6 +48,10 @@ struct DeviceCalls {
     // are in the record), 0 when it could not (device gone, refused).
     int (*passThrough)(void* context, void* device, PassThroughRequest* request);
     void (*close)(void* context, void* device);
+    // Makes a pass-through that waits on this device give up soon, leaving
+    // its command to the system; the layer ends with it. Null: the system
+    // ends every pass-through on its own in bounded time.
+    void (*cancel)(void* context, void* device);
     // The index of the device object a path names, or -1.
     int (*indexOf)(void* context, const char* path);
     // Why device object `index` was denied, for the user to act on. Null:
@@ -85,14 +89,13 @@ class PassThroughLayer {
         kMaxTransfer = 0x20000,
         kDefaultTimeoutMs = 7200,
         kTimeoutSlots = 8,
-        kTextSize = 1024,
     };
 
     // The layer's operations, on a PassThroughLayer.
     static const LayerOps kOps;
 
     explicit PassThroughLayer(const DeviceCalls& calls);
-    // The drives' threads must be able to end: no pass-through may block.
+    // Cancels the pass-throughs still waiting, so the drives' threads end.
     ~PassThroughLayer();
     PassThroughLayer(const PassThroughLayer&) = delete;
     PassThroughLayer& operator=(const PassThroughLayer&) = delete;
@@ -109,7 +112,7 @@ class PassThroughLayer {
     int AdapterCount() const { return opened ? adapterCount : 0; }
     // Why there are no host adapters ("" when there are).
     const char* Reason() const { return reason; }
-    // One line per drive: which device object serves which adapter and target.
+    // One line per device object: which adapter and target it serves.
     void Describe(char* text, uint32_t size) const;
     // Resets the layer was asked for, on this adapter and target.
     int ResetCount(int adapter, int target);
@@ -137,7 +140,8 @@ class PassThroughLayer {
     void Open(std::vector<DevicePlace>& places);
     void WordReason(int deniedIndex);
     int DescribeDrive(const Drive& drive, char* text, uint32_t size) const;
-    Drive* Find(uint8_t adapter, uint8_t target, uint8_t lun);
+    // The drive an adapter and target name, whatever the logical unit.
+    Drive* Find(uint8_t adapter, uint8_t target);
     uint32_t HostAdapterInquiry(SRB_HAInquiry* srb);
     uint32_t DeviceType(SRB_GDEVBlock* srb);
     uint32_t Execute(SRB_ExecSCSICmd* srb);
@@ -150,7 +154,7 @@ class PassThroughLayer {
     int AbortOne(const void* srb, std::vector<SRB_ExecSCSICmd*>& done);
 
     DeviceCalls calls;
-    std::vector<Drive*> drives; // adapter, target, lun order
+    std::vector<Drive*> drives; // adapter, target order, out of reach last
     int adapterCount;
     int opened; // drives with a handle
     char reason[256];

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -106,6 +107,14 @@ bool SameDevice(const LinuxSystem& system, int fd, int index) {
             id.scsi_id == address.TargetId && id.lun == address.Lun);
 }
 
+// An opened sg device. `lost`: a command may still be in the kernel with
+// our buffers, so nothing is written to or read from the device again.
+struct SgHandle {
+    int fd;
+    std::atomic<int> cancelled;
+    int lost;
+};
+
 void* Open(void* context, int index, int* result) {
     const LinuxSystem& system = System(context);
     int fd = system.open(system.context, SgDevice(system, index).c_str(), O_RDWR | O_NONBLOCK);
@@ -119,24 +128,18 @@ void* Open(void* context, int index, int* result) {
         return nullptr;
     }
     *result = kOpenDone;
-    return reinterpret_cast<void*>(static_cast<intptr_t>(fd) + 1); // fd 0 is a device too
-}
-
-int Fd(void* device) {
-    return static_cast<int>(reinterpret_cast<intptr_t>(device) - 1);
+    return new SgHandle{fd, {0}, 0};
 }
 
 int Direction(uint8_t dataIn) {
     return dataIn == PT_DATA_IN ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
 }
 
-int PassThrough(void* context, void* device, PassThroughRequest* request) {
-    const LinuxSystem& system = System(context);
+void FillHeader(PassThroughRequest* request, sg_io_hdr_t& io) {
     PassThroughDirect& spt = request->spt;
     uint32_t room = spt.SenseInfoOffset < sizeof *request
                         ? static_cast<uint32_t>(sizeof *request - spt.SenseInfoOffset)
                         : 0;
-    sg_io_hdr_t io;
     std::memset(&io, 0, sizeof io);
     io.interface_id = 'S';
     io.dxfer_direction = spt.DataTransferLength ? Direction(spt.DataIn) : SG_DXFER_NONE;
@@ -148,11 +151,49 @@ int PassThrough(void* context, void* device, PassThroughRequest* request) {
     io.cmdp = spt.Cdb;
     io.sbp = reinterpret_cast<unsigned char*>(request) + spt.SenseInfoOffset;
     io.timeout = spt.TimeOutValue < UINT_MAX / 1000 ? spt.TimeOutValue * 1000 : UINT_MAX;
-    if (system.ioctl(system.context, Fd(device), SG_IO, &io) != 0)
+}
+
+// Until the kernel answers the one command in flight: 1 with the answer in
+// `io`, 0 when the device went away or the wait was cancelled.
+int AwaitAnswer(const LinuxSystem& system, SgHandle& device, sg_io_hdr_t& io) {
+    while (!device.cancelled.load()) {
+        pollfd ready{device.fd, POLLIN, 0};
+        int n = system.poll(system.context, &ready, 1, kSgPollSliceMs);
+        if (n < 0 && errno != EINTR)
+            return 0;
+        if (n <= 0)
+            continue; // interrupted, or not yet: the kernel's time-out ends it
+        if (ready.revents & POLLIN) {
+            ssize_t got = system.read(system.context, device.fd, &io, sizeof io);
+            if (got == static_cast<ssize_t>(sizeof io))
+                return 1;
+            if (got < 0 && errno != EINTR && errno != EAGAIN)
+                return 0;
+        } else if (ready.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            return 0; // the device is going away
+        }
+    }
+    return 0;
+}
+
+int PassThrough(void* context, void* handle, PassThroughRequest* request) {
+    const LinuxSystem& system = System(context);
+    SgHandle& device = *static_cast<SgHandle*>(handle);
+    if (device.lost)
         return 0;
+    sg_io_hdr_t io;
+    FillHeader(request, io);
+    // Failed: nothing was queued. Never repeated, whatever errno says.
+    if (system.write(system.context, device.fd, &io, sizeof io) < 0)
+        return 0;
+    if (!AwaitAnswer(system, device, io)) {
+        device.lost = 1;
+        return 0;
+    }
     int driver = io.driver_status & 0x0F; // 0x08: sense data follows, no fault
     if (io.host_status || (driver && driver != 0x08))
         return 0; // not reached, timed out or aborted by the system
+    PassThroughDirect& spt = request->spt;
     spt.ScsiStatus = io.status;
     uint32_t resid = io.resid > 0 ? static_cast<uint32_t>(io.resid) : 0;
     spt.DataTransferLength = resid < io.dxfer_len ? io.dxfer_len - resid : 0;
@@ -160,9 +201,17 @@ int PassThrough(void* context, void* device, PassThroughRequest* request) {
     return 1;
 }
 
-void Close(void* context, void* device) {
+void Cancel(void*, void* handle) {
+    static_cast<SgHandle*>(handle)->cancelled.store(1);
+}
+
+// A command left in the kernel ends there: sg drops its answer once the
+// device is closed and copies nothing into our memory any more.
+void Close(void* context, void* handle) {
     const LinuxSystem& system = System(context);
-    system.close(system.context, Fd(device));
+    SgHandle* device = static_cast<SgHandle*>(handle);
+    system.close(system.context, device->fd);
+    delete device;
 }
 
 // /dev/sgN, or /dev/srN (or a link to either) through the SCSI device both
@@ -225,16 +274,28 @@ int SystemOpen(void*, const char* path, int flags) {
     return ::open(path, flags | O_CLOEXEC);
 }
 
-// Never repeated on EINTR: SG_IO would send the command again.
 int SystemIoctl(void*, int fd, unsigned long request, void* argument) {
     return ::ioctl(fd, request, argument);
+}
+
+ssize_t SystemWrite(void*, int fd, const void* data, size_t size) {
+    return ::write(fd, data, size);
+}
+
+int SystemPoll(void*, pollfd* fds, nfds_t count, int milliseconds) {
+    return ::poll(fds, count, milliseconds);
+}
+
+ssize_t SystemRead(void*, int fd, void* data, size_t size) {
+    return ::read(fd, data, size);
 }
 
 int SystemClose(void*, int fd) {
     return ::close(fd);
 }
 
-const LinuxSystem kRealSystem = {nullptr, "/sys", "/dev", &SystemOpen, &SystemIoctl, &SystemClose};
+const LinuxSystem kRealSystem = {nullptr,      "/sys",      "/dev",      &SystemOpen, &SystemIoctl,
+                                 &SystemWrite, &SystemPoll, &SystemRead, &SystemClose};
 
 } // namespace
 
@@ -249,6 +310,7 @@ DeviceCalls LinuxDeviceCalls(const LinuxSystem* system) {
                          &Open,
                          &PassThrough,
                          &Close,
+                         &Cancel,
                          &IndexOf,
                          &DeniedReason,
                          &Name,

@@ -117,8 +117,9 @@ void Name(void*, int index, char* text, uint32_t size) {
     DriveLetterName(index, text, size);
 }
 
-const DeviceCalls kSystemCalls = {nullptr,  &Count,  &Probe, &OpenCdRom, &PassThrough, &CloseCdRom,
-                                  &IndexOf, nullptr, &Name,  "port",     "path"};
+// No cancel: a pass-through ends at its own time-out.
+const DeviceCalls kSystemCalls = {nullptr, &Count,   &Probe,  &OpenCdRom, &PassThrough, &CloseCdRom,
+                                  nullptr, &IndexOf, nullptr, &Name,      "port",       "path"};
 
 } // namespace
 

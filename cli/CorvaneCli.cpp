@@ -85,6 +85,15 @@ std::string NoAdapterReason() {
     return reason.empty() ? std::string("no ASPI layer") : reason;
 }
 
+std::string NoIdentityMessage(uint8_t adapter, uint8_t target) {
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "%u:%u answers INQUIRY without a whole identity (%u bytes); nothing but INQUIRY "
+                  "was sent",
+                  adapter, target, kInquiryIdentityBytes);
+    return text;
+}
+
 Identity SplitIdentity(const FirmwareInfo& info) {
     return Split(info.modelName, info.version);
 }

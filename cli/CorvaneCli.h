@@ -13,9 +13,9 @@ namespace corvane {
 
 enum Exit : int {
     kExitOk = 0,      // flashed and verified, or a dry run passed; scan: drives listed
-    kExitRefused = 1, // refused before any transfer
+    kExitRefused = 1, // refused or cancelled before any transfer
     kExitUsage = 2,
-    kExitFailed = 3,  // the transfer was sent and failed or is not verified
+    kExitFailed = 3,  // the transfer was sent and failed, reached no drive, or is not verified
     kExitNoDrive = 4, // no drive, or no access to it
 };
 
@@ -43,6 +43,10 @@ class Layer {
 };
 // Why no host adapter answers, in the layer's own words.
 std::string NoAdapterReason();
+
+// A device that answers INQUIRY with less than a whole identity: scan does
+// not list it and flash refuses it, both in these words.
+std::string NoIdentityMessage(uint8_t adapter, uint8_t target);
 
 // Vendor, product and revision of an identity, trailing blanks cut.
 struct Identity {

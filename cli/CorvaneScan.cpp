@@ -1,5 +1,6 @@
-// corvane scan: every CD/DVD drive the layer shows, as the device page lists
-// them. Nothing but the scan's INQUIRY is sent.
+// corvane scan: every CD/DVD drive the layer shows, on every adapter, as the
+// device page lists them (but not only the eight its table holds). Nothing
+// but the scan's INQUIRY is sent.
 #include "cli/CorvaneCli.h"
 
 #include "aspi/AspiLayer.h"
@@ -40,6 +41,52 @@ const char kScanHelp[] =
     "               CORVANE_BANK; CORVANE_BANK_LOG and CORVANE_BANK_STATE as the plug-in)\n"
     "Exit status: 0 drives listed; 4 no drive found, or no access; 2 bad usage.\n";
 
+// One drive's line, or its object in the JSON array (`out`).
+void ListDrive(const DeviceEntry& entry, bool json, std::string& out) {
+    const Identity identity = SplitIdentity(entry);
+    char address[16];
+    std::snprintf(address, sizeof address, "%u:%u", entry.adapter, entry.target);
+    const std::string device = DevicePath(entry.adapter, entry.target);
+    if (!json) {
+        std::printf("%-6s %-12s %-8s %-16s %s\n", address, device.empty() ? "-" : device.c_str(),
+                    identity.vendor.c_str(), identity.product.c_str(), identity.revision.c_str());
+        return;
+    }
+    out += out.back() == '[' ? "{\"address\":" : ",{\"address\":";
+    AppendJsonString(out, address);
+    out += ",\"device\":";
+    if (device.empty())
+        out += "null";
+    else
+        AppendJsonString(out, device);
+    out += ',';
+    std::string fields;
+    AppendJsonIdentity(fields, identity);
+    out += fields.substr(1);
+}
+
+// Every target of every adapter: the channel's table keeps only the first
+// eight drives, the command line lists them all.
+int ListDrives(DeviceChannel& channel, bool json, std::string& out) {
+    int listed = 0;
+    for (int a = 0; a < channel.GetAdapterCount(); ++a) {
+        for (int t = 0; t < DeviceChannel::kTargetsPerAdapter; ++t) {
+            DeviceEntry entry = {};
+            const DeviceChannel::Found found =
+                channel.InquireAt(static_cast<uint8_t>(a), static_cast<uint8_t>(t), entry);
+            if (found == DeviceChannel::Found::NoIdentity)
+                std::fprintf(
+                    stderr, "corvane scan: %s\n",
+                    NoIdentityMessage(static_cast<uint8_t>(a), static_cast<uint8_t>(t)).c_str());
+            if (found != DeviceChannel::Found::CdDrive)
+                continue;
+            ListDrive(entry, json, out);
+            ++listed;
+        }
+    }
+    return listed;
+}
+
 } // namespace
 
 int Scan(int argc, char** argv) {
@@ -60,36 +107,11 @@ int Scan(int argc, char** argv) {
     }
     const Layer layer(bank);
     DeviceChannel channel(1024, ChannelUser::Host);
-    channel.ScanDevices();
     std::string out = "{\"drives\":[";
-    for (int i = 0; i < channel.deviceCount; ++i) {
-        const DeviceEntry& entry = channel.devices[i];
-        const Identity identity = SplitIdentity(entry);
-        char address[16];
-        std::snprintf(address, sizeof address, "%u:%u", entry.adapter, entry.target);
-        if (json) {
-            out += i ? ",{\"address\":" : "{\"address\":";
-            AppendJsonString(out, address);
-            const std::string device = DevicePath(entry.adapter, entry.target);
-            out += ",\"device\":";
-            if (device.empty())
-                out += "null";
-            else
-                AppendJsonString(out, device);
-            out += ',';
-            std::string fields;
-            AppendJsonIdentity(fields, identity);
-            out += fields.substr(1);
-        } else {
-            const std::string device = DevicePath(entry.adapter, entry.target);
-            std::printf("%-6s %-12s %-8s %-16s %s\n", address,
-                        device.empty() ? "-" : device.c_str(), identity.vendor.c_str(),
-                        identity.product.c_str(), identity.revision.c_str());
-        }
-    }
+    const int listed = ListDrives(channel, json, out);
     if (json)
         std::printf("%s]}\n", out.c_str());
-    if (channel.deviceCount > 0)
+    if (listed > 0)
         return kExitOk;
     if (!json)
         std::fprintf(stderr, "corvane scan: no CD/DVD drive found (%s)\n",

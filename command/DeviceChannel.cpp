@@ -140,22 +140,32 @@ int8_t DeviceChannel::FindSelectedDevice() const {
     return -1;
 }
 
+DeviceChannel::Found DeviceChannel::InquireAt(uint8_t adapterNumber, uint8_t targetNumber,
+                                              DeviceEntry& entry) {
+    SetAdapter(adapterNumber);
+    SetTarget(targetNumber);
+    SetCommand(kInquiry, SRB_DIR_IN, kInquiryIdentityBytes);
+    if (Execute() != 1)
+        return Found::Nothing;
+    if (!HasIdentity())
+        return Found::NoIdentity;
+    if (buffer[0] != kCdRomDeviceType)
+        return Found::OtherDevice;
+    ReadInquiryText(entry.model, entry.version);
+    entry.adapter = adapterNumber;
+    entry.target = targetNumber;
+    return Found::CdDrive;
+}
+
 void DeviceChannel::ScanDevices() {
     deviceCount = 0;
     for (int a = 0; a < adapterCount; ++a) {
-        SetAdapter(static_cast<uint8_t>(a));
-        for (int t = 0; t < 8; ++t) {
-            SetTarget(static_cast<uint8_t>(t));
-            SetCommand(kInquiry, SRB_DIR_IN, kInquiryIdentityBytes);
-            // A short answer, even one of 0 bytes with good status, is no drive.
-            if (Execute() != 1 || bytesReceived < kInquiryIdentityBytes ||
-                buffer[0] != kCdRomDeviceType || deviceCount >= kMaxDevices)
-                continue;
-            DeviceEntry& entry = devices[deviceCount];
-            ReadInquiryText(entry.model, entry.version);
-            entry.adapter = static_cast<uint8_t>(a);
-            entry.target = static_cast<uint8_t>(t);
-            ++deviceCount;
+        for (int t = 0; t < kTargetsPerAdapter; ++t) {
+            DeviceEntry entry = {};
+            if (InquireAt(static_cast<uint8_t>(a), static_cast<uint8_t>(t), entry) ==
+                    Found::CdDrive &&
+                deviceCount < kMaxDevices)
+                devices[deviceCount++] = entry;
         }
     }
     SelectEntry(0);
@@ -164,7 +174,7 @@ void DeviceChannel::ScanDevices() {
 void DeviceChannel::ReadInquiryText(char* model, int modelSize, char* version,
                                     int versionSize) const {
     static const uint8_t kNoIdentity[kInquiryIdentityBytes] = {};
-    const uint8_t* data = buffer && bytesReceived >= kInquiryIdentityBytes ? buffer : kNoIdentity;
+    const uint8_t* data = HasIdentity() ? buffer : kNoIdentity;
     CopyIdentity(model, modelSize, data + 8, 24);
     CopyIdentity(version, versionSize, data + 32, 4);
 }

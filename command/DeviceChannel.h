@@ -45,6 +45,7 @@ class DeviceChannel {
     enum : int {
         kMaxBuffer = 0x10004,
         kMaxDevices = 8,
+        kTargetsPerAdapter = 8,
         kDefaultTimeout = 7200,
         // Every buffer holds an INQUIRY identity, whatever size was asked for.
         kMinBuffer = static_cast<int>(kInquiryIdentityBytes),
@@ -108,7 +109,20 @@ class DeviceChannel {
     void SelectEntry(uint8_t index);
     int8_t FindSelectedDevice() const;
 
+    // What answers INQUIRY at one address. A short answer, even one of 0
+    // bytes with good status, carries no identity: no drive to list or flash.
+    enum class Found { Nothing, NoIdentity, OtherDevice, CdDrive };
+    // Selects the address and asks it; `entry` is filled for a CD/DVD drive.
+    Found InquireAt(uint8_t adapterNumber, uint8_t targetNumber, DeviceEntry& entry);
     void ScanDevices();
+    // The last command brought a whole INQUIRY identity: kInquiryIdentityBytes
+    // arrived, and the answer's additional length (byte 4) says as much. An
+    // answer of no bytes reads as a whole one of zeros by the residual count
+    // alone (see TakeResidual); its additional length of 0 gives it away.
+    int32_t HasIdentity() const {
+        return buffer && bytesReceived >= kInquiryIdentityBytes &&
+               buffer[4] + 5u >= kInquiryIdentityBytes;
+    }
     // model gets 24 characters, version 4; each is cut to the room it has.
     // Spaces only when the last command received no whole identity.
     void ReadInquiryText(char* model, int modelSize, char* version, int versionSize) const;

@@ -23,7 +23,7 @@ void ShowReadPercent(void* user, int32_t percent) {
 DownloadProcedure::DownloadProcedure(DeviceChannel* driveChannel, DownloadView& downloadView)
     : channel(driveChannel), view(downloadView), fwInfo(), driveInfo(), before(),
       downloadMode(DownloadMismatch), readResult(HexReadResult::CannotOpen), driveAnswered(0),
-      deviceType(0), newIdentity(0), image(), job() {
+      wholeIdentity(0), deviceType(0), newIdentity(0), image(), job(), stopRequested(nullptr) {
     std::memset(&fwInfo, 0, sizeof fwInfo);
     std::memset(&driveInfo, 0, sizeof driveInfo);
     std::memset(&before, 0, sizeof before);
@@ -100,15 +100,19 @@ int DownloadProcedure::AskDrive() {
     if (channel->Execute() != 1)
         return 0;
     driveAnswered = 1;
+    wholeIdentity = channel->HasIdentity();
     deviceType = channel->buffer[0];
-    channel->ReadInquiryText(driveInfo.modelName, driveInfo.version);
-    before = driveInfo;
-    StringEx text(kRowTextSize);
-    ModelRowText(driveInfo, text);
-    view.RowValue(kRowDriveModel, text.data);
-    // Whatever else answers there (often the system disk) gets no other
-    // command: no probe, no tray command, no image.
-    if (deviceType != kCdRomDeviceType) {
+    if (wholeIdentity) {
+        channel->ReadInquiryText(driveInfo.modelName, driveInfo.version);
+        before = driveInfo;
+        StringEx text(kRowTextSize);
+        ModelRowText(driveInfo, text);
+        view.RowValue(kRowDriveModel, text.data);
+    }
+    // Whatever else answers there (often the system disk), or a device that
+    // does not say who it is, gets no other command: no probe, no tray
+    // command, no image.
+    if (!wholeIdentity || deviceType != kCdRomDeviceType) {
         view.Message("The selected device is not a CD/DVD drive!");
         view.RowState(kRowDriveModel, kRowFailed);
         return 0;
@@ -120,6 +124,8 @@ int DownloadProcedure::AskDrive() {
 void DownloadProcedure::ProbeProtocol() {
     driveInfo.protocol = FwProtocolNone;
     for (const ProtocolProbe& probe : kProtocolProbes) {
+        if (Stopped())
+            break;
         CompileCommand(*channel, probe.text);
         if (channel->Execute() == 1)
             driveInfo.protocol = probe.protocol;
@@ -128,14 +134,20 @@ void DownloadProcedure::ProbeProtocol() {
 }
 
 void DownloadProcedure::PrepareTray() {
+    if (Stopped())
+        return;
     CompileCommand(*channel, kPreventCommand);
     channel->Execute();
     CompileCommand(*channel, kOpenTrayCommand);
-    for (int tries = 1; channel->Execute() != 1 && tries < kTrayTries; tries++) {
+    for (int tries = 1; !Stopped() && channel->Execute() != 1 && tries < kTrayTries; tries++) {
         channel->ReadSense();
         if (channel->senseKey != kUnitAttention)
             break;
     }
+}
+
+int DownloadProcedure::Stopped() const {
+    return stopRequested && stopRequested() != 0;
 }
 
 int DownloadProcedure::Decide() {

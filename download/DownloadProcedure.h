@@ -27,12 +27,16 @@ class DownloadProcedure {
     DownloadMode downloadMode;
     HexReadResult readResult;
     int32_t driveAnswered; // the INQUIRY before the transfer was answered
+    int32_t wholeIdentity; // with a whole identity
     uint8_t deviceType;    // byte 0 of that answer
     int32_t newIdentity;   // the INQUIRY after the transfer was answered
     uint8_t image[kImageBufferSize];
     // Valid from BeginTransfer; the worker owns it while `job.result` is
     // kTransferRunning, and then so do the channel and the image.
     TransferJob job;
+    // Asked before every probe and tray command; non-zero: send nothing more.
+    // Null: nothing stops the procedure.
+    int (*stopRequested)();
 
     DownloadProcedure(DeviceChannel* driveChannel, DownloadView& downloadView);
     DownloadProcedure(const DownloadProcedure&) = delete;
@@ -51,6 +55,7 @@ class DownloadProcedure {
     int AskDrive();                  // row 3; only a selected CD/DVD drive goes on
     void ProbeProtocol();            // the three probes
     void PrepareTray();              // PREVENT, then the tray opens
+    int Stopped() const;             // stopRequested said so
     int Decide();                    // the mode; row 4 failed on a mismatch
     void BeginTransfer();            // rows 5 and 6; fills `job`
 };

@@ -29,15 +29,17 @@ int32_t CompileTransferCommand(DeviceChannel& channel, const TransferCommand& co
 TransferOutcome JudgeAnswer(const DeviceChannel& channel, int32_t executed) {
     if (executed == 1)
         return TransferOutcome::Completed;
-    if (channel.timedOut || !channel.request)
+    if (channel.timedOut)
         return TransferOutcome::NoAnswer;
-    // A drive gone from the bus (no device, or its selection timed out) may
-    // be restarting with the new image.
+    if (!channel.request)
+        return TransferOutcome::Unreached;
+    // No device, or a selection that timed out: the command never got to a
+    // drive, so no image did either.
     const aspi::SRB_ExecSCSICmd& srb = *channel.request;
     const uint8_t status = aspi::LoadStatus(&srb.SRB_Status);
     if (srb.SenseArea[0] == 0 &&
         (status == aspi::SS_NO_DEVICE || srb.SRB_HaStat == kSelectionTimeout))
-        return TransferOutcome::NoAnswer;
+        return TransferOutcome::Unreached;
     return TransferOutcome::Refused;
 }
 
@@ -60,7 +62,10 @@ void RunTransfer(TransferJob& job) {
             std::memcpy(job.sense, channel.request->SenseArea, sizeof job.sense);
         if (job.mode == DownloadReboot) {
             Pause(kRebootWaitMs);
-            result = job.outcome == TransferOutcome::Refused ? 0 : 1;
+            result = job.outcome == TransferOutcome::Completed ||
+                             job.outcome == TransferOutcome::NoAnswer
+                         ? 1
+                         : 0;
         } else {
             result = executed == 1 ? 1 : 0;
         }

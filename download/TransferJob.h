@@ -24,7 +24,8 @@ enum class TransferOutcome : int32_t {
     NotSent,   // nothing reached the drive
     Completed, // the drive ended the command with GOOD status
     Refused,   // the drive answered: CHECK CONDITION or an error status
-    NoAnswer,  // time-out or selection time-out: the drive may be restarting
+    NoAnswer,  // the command ran out of time: the drive may be restarting
+    Unreached, // no device, or its selection timed out: nothing was delivered
 };
 
 struct TransferJob {
@@ -50,8 +51,9 @@ struct TransferJob {
 
 // The worker: builds the command and the data phase, sends them once and
 // judges the answer. Verify mode: 1 only for GOOD status. Reboot mode: after
-// kRebootWaitMs (see Pause.h), 0 when the drive refused the image, else 1.
-// Nothing sent is 0 in either mode.
+// kRebootWaitMs (see Pause.h), 1 when the drive took the command or went
+// silent while it ran, 0 when it refused it or was never reached. Nothing
+// sent is 0 in either mode.
 void RunTransfer(TransferJob& job);
 
 // How the last command on the channel ended; `executed` is what Execute

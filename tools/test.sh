@@ -91,6 +91,9 @@ configure_and_build() { # tree, cmake options...
     shift
     if command -v ccache >/dev/null; then
         set -- "$@" -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
+        # Paths inside the tree, and the folder a compile runs in, left out
+        # of the hash: another clone of the same sources finds its objects.
+        export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
     fi
     stamp=$dir/.corvane-options
     wanted=$(printf '%s\n' "$@")

@@ -5,16 +5,21 @@
 
 #include "../support/LoggedCommands.h"
 #include "../support/LoggedTransfer.h"
+#include "../support/MeddlingLayer.h"
 
 #include "download/Pause.h"
 #include "firmware/SyntheticImage.h"
+#include "simulator/BankConfig.h"
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,6 +31,8 @@ enum Image { None, Type20, Type21, Type22, NoTemplate22, Damaged };
 // A drive of the image's model, an older revision: no guard stands in the way.
 const char* const kSameModel = "vendor=CORVANE product=\"SIMDRIVE 52X\" revision=0.90";
 const char* const kOtherModel = "vendor=QVSIM product=DRIVE revision=0.10";
+// The image's own identity: a drive that already carries it.
+const char* const kImageModel = "vendor=CORVANE product=\"SIMDRIVE 52X\" revision=1.00";
 
 struct Case {
     const char* name;
@@ -36,6 +43,11 @@ struct Case {
     const char* result;
     std::vector<std::string> commands;
     int modeByte; // of a transfer checked byte for byte; 0: none
+    // With the commands `at` picks; the bank is then the test's own.
+    Meddle meddle = Meddle::None;
+    bool (*at)(const uint8_t*) = nullptr;
+    int signal = 0;
+    const char* says = nullptr; // on stdout or stderr
 };
 
 const Case kCases[] = {
@@ -75,6 +87,92 @@ const Case kCases[] = {
      Whole(kType22),
      0},
     {"NoDriveThere", "", Type22, {"--yes"}, 4, "refused", {}, 0},
+    // Reboot mode: "ok" only where the drive took the command or changed its identity.
+    {"RebootUnreached",
+     "protocols=2.0",
+     Type20,
+     {"--yes"},
+     3,
+     "failed",
+     kAsked,
+     0,
+     Meddle::NoDevice,
+     IsTransferCdb,
+     0,
+     "the transfer reached no drive at 0:0"},
+    {"RebootSilentOnTheImagesIdentity",
+     "protocols=2.0 hang-transfer current",
+     Type20,
+     {"--yes"},
+     3,
+     "unverified",
+     Then(kAsked, {kInquiry, kReady, kReady}),
+     0,
+     Meddle::TimeOut,
+     IsTransferCdb,
+     0,
+     "nothing shows that it took the image"},
+    // Interrupts: before the transfer they cancel, during it they are held.
+    {"InterruptedAtTheProbes",
+     "protocols=2.2",
+     Type22,
+     {"--yes"},
+     1,
+     "cancelled",
+     {kInquiry, kProbed[1]},
+     0,
+     Meddle::Signal,
+     IsFirstProbeCdb,
+     SIGINT,
+     "cancelled before the transfer"},
+    {"HungUpAtTheTray",
+     "protocols=2.2",
+     Type22,
+     {"--yes"},
+     1,
+     "cancelled",
+     Then(kProbed, {"1E 00 00 00 02"}),
+     0,
+     Meddle::Signal,
+     IsPreventCdb,
+     SIGHUP},
+    {"TerminatedDuringTheTransfer",
+     "protocols=2.2 flash=100",
+     Type22,
+     {"--yes"},
+     0,
+     "ok",
+     Whole(kType22),
+     0x84,
+     Meddle::Signal,
+     IsTransferCdb,
+     SIGTERM,
+     "corvane: the transfer cannot be taken back; waiting for the drive to finish"},
+    // A short identity is no drive, as scan has it.
+    {"ShortIdentityRefused",
+     "protocols=2.2 inquiry-length=35",
+     Type22,
+     {"--yes"},
+     1,
+     "refused",
+     {kInquiry},
+     0,
+     Meddle::None,
+     nullptr,
+     0,
+     "0:0 answers INQUIRY without a whole identity (36 bytes); nothing but INQUIRY was sent"},
+    {"EmptyIdentityRefused",
+     "protocols=2.2 inquiry-length=0",
+     Type22,
+     {"--yes"},
+     1,
+     "refused",
+     {kInquiry},
+     0,
+     Meddle::None,
+     nullptr,
+     0,
+     "0:0 answers INQUIRY without a whole identity"},
 };
 
 std::string Contents(const std::string& path) {
@@ -99,21 +197,28 @@ class CorvaneCli : public ::testing::TestWithParam<Case> {
     }
     void TearDown() override {
         download::SetPause(nullptr);
+        aspi::SetTickCountSource(nullptr);
+        aspi::SetWindows95Or98Override(-1);
         unsetenv("CORVANE_BANK_LOG");
         for (const std::string& file : {bank, log, image})
             unlink(file.c_str());
     }
 
-    // Runs one command; its standard output lands in `out`.
-    int Run(std::vector<std::string> args, std::string& out) {
+    // Runs one command; its standard output lands in `out`, its standard
+    // error in `err`.
+    int Run(std::vector<std::string> args, std::string& out, std::string* err = nullptr) {
         std::vector<char*> argv;
         for (std::string& arg : args)
             argv.push_back(&arg[0]);
         testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         const int status = args[0] == "scan"
                                ? corvane::Scan(int(argv.size()) - 1, argv.data() + 1)
                                : corvane::Flash(int(argv.size()) - 1, argv.data() + 1);
         out = testing::internal::GetCapturedStdout();
+        const std::string said = testing::internal::GetCapturedStderr();
+        if (err)
+            *err = said;
         return status;
     }
 
@@ -130,27 +235,52 @@ class CorvaneCli : public ::testing::TestWithParam<Case> {
     }
 };
 
+// Target 0 of adapter 0 as the case describes it (" other", " current": of
+// that model, else of kSameModel).
+std::string BankText(const Case& c) {
+    std::string drive = c.drive;
+    const char* model = kSameModel;
+    for (const auto& mark :
+         {std::make_pair(" other", kOtherModel), std::make_pair(" current", kImageModel)})
+        if (drive.find(mark.first) != std::string::npos) {
+            drive.erase(drive.find(mark.first));
+            model = mark.second;
+        }
+    if (drive == "disk")
+        return "adapter\ndisk 0\n";
+    return drive.empty() ? "adapter\n" : "adapter\ndrive 0 " + drive + " " + model + " latency=0\n";
+}
+
 TEST_P(CorvaneCli, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
     const Case& c = GetParam();
-    std::string drive = c.drive;
-    const bool other = drive.find(" other") != std::string::npos;
-    if (other)
-        drive.erase(drive.find(" other"));
-    const bool disk = drive == "disk";
-    std::ofstream file(bank);
-    file << "adapter\n";
-    if (disk)
-        file << "disk 0\n";
-    else if (!drive.empty())
-        file << "drive 0 " << drive << " " << (other ? kOtherModel : kSameModel) << " latency=0\n";
-    file.close();
+    const std::string text = BankText(c);
+    std::ofstream(bank) << text;
     WriteImage(c.image);
-    std::vector<std::string> args = {"flash", image, "--device", "0:0", "--bank", bank, "--json"};
+    std::vector<std::string> args = {"flash", image, "--device", "0:0", "--json"};
     args.insert(args.end(), c.options.begin(), c.options.end());
-    std::string out;
-    EXPECT_EQ(c.status, Run(args, out));
+    // The test's own bank, where a layer in between meddles; else --bank.
+    simulator::BankConfig config;
+    std::string error;
+    ASSERT_EQ(1, simulator::ParseBank(text, config, error)) << error;
+    std::unique_ptr<simulator::DriveBank> own;
+    std::unique_ptr<MeddlingLayer> layer;
+    if (c.meddle != Meddle::None) {
+        own.reset(new simulator::DriveBank(config));
+        own->SetLogPath(log);
+        layer.reset(new MeddlingLayer(*own, c.at, c.meddle, c.signal));
+        aspi::SetTickCountSource(JumpingTicks);
+        aspi::SetWindows95Or98Override(1);
+    } else {
+        args.insert(args.end(), {"--bank", bank});
+    }
+    std::string out, err;
+    EXPECT_EQ(c.status, Run(args, out, &err));
+    layer.reset();
     EXPECT_EQ(0u, out.find("{\"result\":\"" + std::string(c.result) + "\"")) << out;
     EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << "one object: " << out;
+    if (c.says) {
+        EXPECT_NE(std::string::npos, (out + err).find(c.says)) << out << err;
+    }
     const std::vector<std::string> executed = ExecutedLines(Contents(log));
     ExpectCommands(c.commands, executed);
     if (c.modeByte)
@@ -159,7 +289,8 @@ TEST_P(CorvaneCli, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
                                         : c.image == Type21 ? FwProtocolType21
                                                             : FwProtocolType22),
                          c.modeByte);
-    const bool sent = c.status == 0 ? c.modeByte != 0 : c.status == 3;
+    const bool sent =
+        c.status == 0 ? c.modeByte != 0 : c.status == 3 && c.meddle != Meddle::NoDevice;
     EXPECT_NE(std::string::npos,
               out.find(sent ? "\"transferSent\":true" : "\"transferSent\":false"));
 }
@@ -188,20 +319,51 @@ TEST_F(CorvaneCli, ARefusedTransferIsShownInWordsBesideTheRawSense) {
         << out;
 }
 
-TEST_F(CorvaneCli, ScanListsTheDrivesAndNothingElseIsSent) {
-    std::ofstream(bank) << "adapter\ndrive 1 protocols=2.2 " << kOtherModel
-                        << "\ndisk 2\nadapter\ndrive 0 vendor=\"A\\0B\" product=P revision=1\n";
-    std::string out;
-    EXPECT_EQ(0, Run({"scan", "--bank", bank, "--json"}, out));
-    EXPECT_EQ("{\"drives\":[{\"address\":\"0:1\",\"device\":null,\"vendor\":\"QVSIM\",\"product\":"
-              "\"DRIVE\",\"revision\":\"0.10\"},{\"address\":\"1:0\",\"device\":null,\"vendor\":"
-              "\"A B\",\"product\":\"P\",\"revision\":\"1\"}]}\n",
-              out);
-    for (const std::string& line : ExecutedLines(Contents(log)))
-        EXPECT_NE(std::string::npos, line.find("cdb=12 ")) << line;
-    std::ofstream(bank) << "adapter\ndisk 0\n";
-    EXPECT_EQ(4, Run({"scan", "--bank", bank}, out));
-    EXPECT_EQ("", out);
+TEST_F(CorvaneCli, ScanListsEveryDriveAndSendsNothingElse) {
+    const std::string ten = "adapter\ndrive 0\ndrive 1\ndrive 2\ndrive 3\ndrive 4\ndrive 5\n"
+                            "drive 6\ndrive 7\nadapter\ndisk 0\ndrive 3\ndrive 7\n";
+    const struct {
+        const char* name;
+        std::string bank;
+        bool json;
+        int status;
+        const char* out; // the whole output; null: only its lines are counted
+        int lines;
+        const char* err; // on stderr
+    } cases[] = {
+        {"two adapters",
+         std::string("adapter\ndrive 1 protocols=2.2 ") + kOtherModel +
+             "\ndisk 2\nadapter\ndrive 0 vendor=\"A\\0B\" product=P revision=1\n",
+         true, 0,
+         "{\"drives\":[{\"address\":\"0:1\",\"device\":null,\"vendor\":\"QVSIM\",\"product\":"
+         "\"DRIVE\",\"revision\":\"0.10\"},{\"address\":\"1:0\",\"device\":null,\"vendor\":"
+         "\"A B\",\"product\":\"P\",\"revision\":\"1\"}]}\n",
+         1, ""},
+        {"a disk only", "adapter\ndisk 0\n", false, 4, "", 0, "no CD/DVD drive found"},
+        {"more than the channel's table", ten, false, 0, nullptr, 10, ""},
+        {"short identities",
+         "adapter\ndrive 0 inquiry-length=20\ndrive 1\ndrive 2 inquiry-length=0\n", false, 0,
+         nullptr, 1,
+         "corvane scan: 0:0 answers INQUIRY without a whole identity (36 bytes); nothing but "
+         "INQUIRY was sent\ncorvane scan: 0:2 answers INQUIRY without a whole identity (36 "
+         "bytes); nothing but INQUIRY was sent\n"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(bank) << c.bank;
+        std::vector<std::string> args = {"scan", "--bank", bank};
+        if (c.json)
+            args.push_back("--json");
+        std::string out, err;
+        EXPECT_EQ(c.status, Run(args, out, &err)) << c.name;
+        if (c.out) {
+            EXPECT_EQ(c.out, out) << c.name;
+        }
+        EXPECT_EQ(c.lines, std::count(out.begin(), out.end(), '\n')) << c.name << out;
+        EXPECT_NE(std::string::npos, err.find(c.err)) << c.name << err;
+        for (const std::string& line : ExecutedLines(Contents(log)))
+            EXPECT_NE(std::string::npos, line.find("cdb=12 ")) << c.name << line;
+        unlink(log.c_str());
+    }
 }
 
 TEST_F(CorvaneCli, BadUsageIsStatus2) {

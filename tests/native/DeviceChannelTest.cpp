@@ -66,6 +66,7 @@ struct Bank {
 std::vector<uint8_t> InquiryAnswer(uint8_t first) {
     std::vector<uint8_t> data(36, 0);
     data[0] = first;
+    data[4] = 31; // additional length: the answer holds a whole identity
     std::memcpy(&data[8], "FAKE    MAKER DRIVE     9.99", 28);
     return data;
 }

@@ -5,6 +5,7 @@
 
 #include "../support/LoggedCommands.h"
 #include "../support/LoggedTransfer.h"
+#include "../support/MeddlingLayer.h"
 
 #include "aspi/AspiSeam.h"
 #include "download/Pause.h"
@@ -52,36 +53,6 @@ std::atomic<uint32_t> askedPause{0};
 void RecordPause(uint32_t milliseconds) {
     askedPause = milliseconds;
 }
-// Real time plus jumps: a command the bank holds for good is made to time
-// out at once by moving the clock past any time-out.
-std::atomic<uint32_t> jumped{0};
-uint32_t JumpingTicks() {
-    using namespace std::chrono;
-    const auto now = duration_cast<milliseconds>(steady_clock::now().time_since_epoch());
-    return static_cast<uint32_t>(now.count()) + jumped.load();
-}
-
-// While it lives, any request the bank holds is timed out.
-class TimeOutHeldRequests {
-  public:
-    explicit TimeOutHeldRequests(simulator::DriveBank& bank)
-        : watcher([this, &bank] {
-              while (!done.load()) {
-                  if (bank.PendingCount() > 0)
-                      jumped += 20000000; // past the transfer's 9000 s
-                  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-              }
-          }) {}
-    ~TimeOutHeldRequests() {
-        done = true;
-        watcher.join();
-    }
-
-  private:
-    std::atomic<bool> done{false};
-    std::thread watcher;
-};
-
 const char* const kDone = "Download has done successfully!";
 const char* const kInvalid = "Invalid check sum Fail to Download, Restart Now!";
 enum Image { None, Type20, Type21, Type22, NoTemplate22, Damaged };
@@ -96,7 +67,8 @@ struct Case {
     int finished; // -1: Start stopped
     int restarts, warnings;
     uint32_t pause;
-    int modeByte; // of a transfer checked byte for byte; 0: none
+    int modeByte;                 // of a transfer checked byte for byte; 0: none
+    Meddle meddle = Meddle::None; // with the transfer
 };
 
 const Case kCases[] = {
@@ -147,6 +119,24 @@ const Case kCases[] = {
      Then(kAsked, {kType20}), kInvalid, 0, 2, 1, 8500, 0},
     {"RebootNoAnswerMayBeRestarting", "drive 0 protocols=2.0 hang-transfer", Type20, true,
      Then(kAsked, {kInquiry, kReady, kReady}), kDone, 1, 1, 0, 8500, 0},
+    // A transfer that never got to a drive delivered nothing, whatever the mode.
+    {"RebootNoDevice", "drive 0 protocols=2.0", Type20, true, kAsked, kInvalid, 0, 2, 1, 8500, 0,
+     Meddle::NoDevice},
+    {"RebootSelectionTimedOut", "drive 0 protocols=2.0", Type20, true, kAsked, kInvalid, 0, 2, 1,
+     8500, 0, Meddle::SelectionTimeout},
+    {"VerifyNoDevice", "drive 0 protocols=2.2", Type22, true, kAsked, kInvalid, 0, 1, 1, 0, 0,
+     Meddle::NoDevice},
+    {"ShortIdentityHearsOnlyInquiry",
+     "drive 0 protocols=2.2 inquiry-length=35",
+     Type22,
+     true,
+     {kInquiry},
+     "The selected device is not a CD/DVD drive!",
+     -1,
+     0,
+     0,
+     0,
+     0},
     {"VerifyKeptItsIdentity", "drive 0 protocols=2.2", NoTemplate22, true, Whole(kType22),
      "New F/W is something wrong. Model or version not changed !", 0, 0, 0, 0, 0},
     {"NoInquiryAnswerAfter", "drive 0 protocols=2.2 hang-after-flash=12", Type22, true,
@@ -186,6 +176,26 @@ class DownloadProcedureTable : public ::testing::TestWithParam<Case> {
     }
 };
 
+// Start, the worker, Finish, as the page runs them; -1 when Start stopped.
+int RunDownload(const Case& c, simulator::DriveBank& bank, DownloadProcedure& procedure,
+                const std::string& path) {
+    if (!procedure.Start(path.c_str()))
+        return -1;
+    EXPECT_EQ(kTransferRunning, procedure.job.result.load());
+    // Held requests are timed out only where the drive holds one: its
+    // transfer, or the first command after it; nothing else is sent meanwhile.
+    std::unique_ptr<TimeOutHeldRequests> timeOut;
+    if (std::strstr(c.bank, "hang-transfer"))
+        timeOut.reset(new TimeOutHeldRequests(bank));
+    std::thread worker([&] { RunTransfer(procedure.job); });
+    while (procedure.job.result.load() == kTransferRunning)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    worker.join();
+    timeOut.reset(std::strstr(c.bank, "hang-after-flash") ? new TimeOutHeldRequests(bank)
+                                                          : nullptr);
+    return procedure.Finish();
+}
+
 TEST_P(DownloadProcedureTable, SendsShowsAndAsksAsThePairAndTheDriveAllow) {
     const Case& c = GetParam();
     simulator::BankConfig config;
@@ -195,30 +205,14 @@ TEST_P(DownloadProcedureTable, SendsShowsAndAsksAsThePairAndTheDriveAllow) {
                                       config, error))
         << error;
     simulator::DriveBank bank(config);
-    simulator::InstallLayer(&bank);
+    const MeddlingLayer layer(bank, IsTransferCdb, c.meddle);
     const std::string path = WriteImage(c.image);
     {
         DeviceChannel channel(kImageBufferSize, ChannelUser::Plugin);
         RecordingView view;
         view.answer = c.consent;
         std::unique_ptr<DownloadProcedure> procedure(new DownloadProcedure(&channel, view));
-        int finished = -1;
-        if (procedure->Start(path.c_str())) {
-            EXPECT_EQ(kTransferRunning, procedure->job.result.load());
-            // Held requests are timed out only where the drive holds one:
-            // its transfer, or the first command after it; nothing else is
-            // sent meanwhile.
-            std::unique_ptr<TimeOutHeldRequests> timeOut;
-            if (std::strstr(c.bank, "hang-transfer"))
-                timeOut.reset(new TimeOutHeldRequests(bank));
-            std::thread worker([&] { RunTransfer(procedure->job); });
-            while (procedure->job.result.load() == kTransferRunning)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            worker.join();
-            timeOut.reset(std::strstr(c.bank, "hang-after-flash") ? new TimeOutHeldRequests(bank)
-                                                                  : nullptr);
-            finished = procedure->Finish();
-        }
+        const int finished = RunDownload(c, bank, *procedure, path);
         EXPECT_EQ(c.finished, finished);
         EXPECT_EQ(c.message, view.message);
         EXPECT_EQ(finished == 1 ? Picture::Ok : Picture::Ng, view.picture);
@@ -245,7 +239,6 @@ TEST_P(DownloadProcedureTable, SendsShowsAndAsksAsThePairAndTheDriveAllow) {
                                                    : c.image == Type21 ? FwProtocolType21
                                                                        : FwProtocolType22)),
                          c.modeByte);
-    simulator::InstallLayer(nullptr);
     unlink(path.c_str());
 }
 

@@ -41,11 +41,11 @@ struct Installed {
     }
 };
 
-DevicePlace At(int index, uint8_t port, uint8_t path, uint8_t target) {
+DevicePlace At(int index, uint8_t port, uint8_t path, uint8_t target, uint8_t lun = 0) {
     DevicePlace place{};
     place.index = index;
     place.addressed = 1;
-    place.address = ScsiAddress{sizeof(ScsiAddress), port, path, target, 0};
+    place.address = ScsiAddress{sizeof(ScsiAddress), port, path, target, lun};
     return place;
 }
 
@@ -86,7 +86,7 @@ SRB_ExecSCSICmd Request(uint8_t adapter, uint8_t target, std::initializer_list<u
 } // namespace
 
 TEST(PassThroughLayer, AdaptersAndTargetsFollowTheAddressesNotTheDeviceNumbers) {
-    std::vector<DevicePlace> nine;
+    std::vector<DevicePlace> nine{At(9, 1, 0, 0)};
     for (int i = 0; i < 9; ++i)
         nine.push_back(At(i, 0, 0, static_cast<uint8_t>(10 + i)));
     struct Case {
@@ -115,12 +115,31 @@ TEST(PassThroughLayer, AdaptersAndTargetsFollowTheAddressesNotTheDeviceNumbers) 
          {At(5, 0, 0, 2), At(1, 0, 0, 2)},
          1,
          "1=0:2 5=0:0 "},
-        {"nine drives of one port with ids past 7: the ninth is out of reach", nine, 1,
-         "0=0:0 1=0:1 2=0:2 3=0:3 4=0:4 5=0:5 6=0:6 7=0:7 8=none "},
+        {"two logical units of one target: a target each",
+         {At(4, 0, 0, 0, 1), At(3, 0, 0, 0, 0)},
+         1,
+         "3=0:0 4=0:1 "},
+        {"the lower unit keeps the target id; a unit alone keeps its own",
+         {At(3, 0, 0, 2, 1), At(4, 0, 0, 2, 0), At(5, 0, 0, 1, 1)},
+         1,
+         "3=0:0 4=0:2 5=0:1 "},
+        {"nine drives of one port: the ninth on an adapter after all others", nine, 3,
+         "0=0:0 1=0:1 2=0:2 3=0:3 4=0:4 5=0:5 6=0:6 7=0:7 8=2:0 9=1:0 "},
         {"no device", {}, 0, ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.map, Numbered(c.places, c.adapters)) << c.name;
+
+    // Adapter numbers run out at 255: what does not fit then is out of reach.
+    std::vector<DevicePlace> full;
+    for (int port = 0; port < 255; ++port)
+        full.push_back(At(port, static_cast<uint8_t>(port), 0, 0));
+    for (uint8_t target = 1; target <= 8; ++target)
+        full.push_back(At(300 + target, 0, 0, target));
+    EXPECT_EQ(255, NumberDevices(full));
+    EXPECT_EQ(308, full.back().index);
+    EXPECT_EQ(0, full.back().placed);
+    EXPECT_EQ(1, full[full.size() - 2].placed);
 }
 
 TEST(PassThroughLayer, ADeviceThatDoesNotOpenForOneLayerMovesNoDriveOfTheOther) {

@@ -8,10 +8,12 @@
 #include "../support/WholeDownload.h"
 
 #include "aspi/AspiSeam.h"
+#include "command/CompileCommand.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -36,9 +38,10 @@ struct LinuxFakes {
         const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
         root = testing::TempDir() + "corvane-sg-" + std::to_string(getpid()) + "-" + test->name();
     }
-    void Install() {
+    // Over the Linux face, or the device objects as Windows shows them.
+    void Install(bool linuxFace = true) {
         system = fakes.Linux(root);
-        calls = LinuxDeviceCalls(&system);
+        calls = linuxFace ? LinuxDeviceCalls(&system) : fakes.Calls();
         layer.reset(new PassThroughLayer(calls));
         UseLayer(&PassThroughLayer::kOps, layer.get());
     }
@@ -48,6 +51,8 @@ struct LinuxFakes {
         layer.reset();
         std::filesystem::remove_all(root);
     }
+    // The path of a device object: under the fake root for Linux names.
+    std::string Path(const char* name) { return name[0] == '/' ? root + name : name; }
     std::string Describe() {
         char text[kLayerTextSize];
         DescribeLayer(text, sizeof text);
@@ -59,6 +64,33 @@ simulator::DriveConfig Disk() {
     simulator::DriveConfig config = FakeDrive("DISK");
     config.kind = simulator::DriveKind::Disk;
     return config;
+}
+
+simulator::DriveConfig Hangs(const char* product, uint8_t operation) {
+    simulator::DriveConfig config = FakeDrive(product);
+    config.hang.set(operation);
+    return config;
+}
+
+// INQUIRY through a channel at this adapter and target; the product answered.
+std::string ProductAt(uint8_t adapter, uint8_t target) {
+    DeviceChannel channel(1024, ChannelUser::Plugin);
+    channel.SetAdapter(adapter);
+    channel.SetTarget(target);
+    CompileCommand(channel, "12 0 0 0 24 /R36");
+    if (!channel.Execute())
+        return "(failed)";
+    std::string product(reinterpret_cast<char*>(channel.buffer) + 16, 16);
+    return product.substr(0, product.find(' '));
+}
+
+SRB_ExecSCSICmd TestUnitReady(uint8_t target) {
+    SRB_ExecSCSICmd srb{};
+    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    srb.SRB_Target = target;
+    srb.SRB_SenseLen = SENSE_LEN;
+    srb.SRB_CDBLen = 6;
+    return srb;
 }
 
 } // namespace
@@ -81,22 +113,30 @@ TEST(LinuxDevices, CdDrivesFromSysfsNumberedByTheirAddresses) {
         EXPECT_NE(0, seen.index) << "nothing reaches the disk";
 }
 
-TEST(LinuxDevices, WholeDownloadThroughSgIo) {
-    LinuxFakes in;
-    AddTwoFakeDrives(in.fakes);
-    in.Install();
-    CheckWholeDownload(in.fakes);
-    std::vector<sg_io_hdr_t> sent = in.fakes.SgJournal();
-    ASSERT_GE(sent.size(), 2u);
-    const sg_io_hdr_t& transfer = sent[sent.size() - 2];
-    EXPECT_EQ('S', transfer.interface_id);
-    EXPECT_EQ(SG_DXFER_TO_DEV, transfer.dxfer_direction);
-    EXPECT_EQ(kTransferDataLength, transfer.dxfer_len);
-    EXPECT_EQ(kTransferTimeoutSeconds * 1000, transfer.timeout);
-    EXPECT_EQ(12, transfer.cmd_len);
-    EXPECT_EQ(PT_SENSE_BYTES, transfer.mx_sb_len);
-    const sg_io_hdr_t& inquiry = sent.back();
-    EXPECT_EQ(SG_DXFER_FROM_DEV, inquiry.dxfer_direction);
+// A stop and continue signal interrupts the waits: every command still
+// reaches its drive once.
+TEST(LinuxDevices, WholeDownloadThroughSgEvenWhenItsWaitsAreInterrupted) {
+    size_t sent[2] = {0, 0};
+    for (bool interrupted : {false, true}) {
+        LinuxFakes in;
+        AddTwoFakeDrives(in.fakes);
+        in.Install();
+        in.fakes.InterruptWaits(interrupted);
+        CheckWholeDownload(in.fakes); // the image reaches the drive once
+        EXPECT_EQ(interrupted, in.fakes.Interruptions() > 0);
+        std::vector<sg_io_hdr_t> written = in.fakes.SgJournal();
+        sent[interrupted] = written.size();
+        ASSERT_GE(written.size(), 2u);
+        const sg_io_hdr_t& transfer = written[written.size() - 2];
+        EXPECT_EQ('S', transfer.interface_id);
+        EXPECT_EQ(SG_DXFER_TO_DEV, transfer.dxfer_direction);
+        EXPECT_EQ(kTransferDataLength, transfer.dxfer_len);
+        EXPECT_EQ(kTransferTimeoutSeconds * 1000, transfer.timeout);
+        EXPECT_EQ(12, transfer.cmd_len);
+        EXPECT_EQ(PT_SENSE_BYTES, transfer.mx_sb_len);
+        EXPECT_EQ(SG_DXFER_FROM_DEV, written.back().dxfer_direction);
+    }
+    EXPECT_EQ(sent[0], sent[1]) << "no command was sent again";
 }
 
 TEST(LinuxDevices, ResidualAndFailuresAsTheKernelReportsThem) {
@@ -214,4 +254,87 @@ TEST(LinuxDevices, WithoutALayerOfItsOwnAProgramUsesTheSystemsDevices) {
 
     RebindLayer(nullptr, nullptr); // the kernel's own: described, never sent a command
     EXPECT_EQ(0u, in.Describe().find("SCSI pass-through: ")) << in.Describe();
+}
+
+// The channel speaks adapter and target only: a drive at logical unit 1 must
+// be a target of its own, not the unit 0 drive beside it.
+TEST(LinuxDevices, EachLogicalUnitIsADriveOfItsOwn) {
+    struct Face {
+        bool linux;
+        const char* lun1;
+    } faces[] = {{false, "\\\\.\\E:"}, {true, "/dev/sg4"}};
+    for (const Face& face : faces) {
+        LinuxFakes in;
+        in.fakes.Add(3, 0, 0, 0, 0, FakeDrive("LUNZERO"));
+        in.fakes.Add(4, 0, 0, 0, 1, FakeDrive("LUNONE"));
+        in.Install(face.linux);
+        EXPECT_EQ("0:0=LUNZERO 0:1=LUNONE ", ScanText()) << face.lun1;
+        uint8_t adapter = 9, target = 9;
+        ASSERT_EQ(1, FindDevice(in.Path(face.lun1).c_str(), &adapter, &target)) << face.lun1;
+        EXPECT_EQ("LUNONE", ProductAt(adapter, target)) << face.lun1;
+        EXPECT_EQ(4, in.fakes.Journal().back().index) << face.lun1;
+    }
+}
+
+TEST(LinuxDevices, ANinthTargetOfOneHostIsNamedAndReached) {
+    LinuxFakes in;
+    std::string report = "SCSI pass-through: 2 host adapter(s)\n";
+    for (int i = 0; i < 9; ++i) {
+        std::string product = "T" + std::to_string(i);
+        in.fakes.Add(i, 0, 0, static_cast<uint8_t>(i), 0, FakeDrive(product.c_str()));
+        report += "  " + std::to_string(i / 8) + ":" + std::to_string(i % 8) + " = /dev/sg" +
+                  std::to_string(i) + " (host 0, channel 0, target " + std::to_string(i) +
+                  ", lun 0)\n";
+    }
+    in.Install();
+    EXPECT_EQ(report, in.Describe());
+    uint8_t adapter = 9, target = 9;
+    ASSERT_EQ(1, FindDevice(in.Path("/dev/sg8").c_str(), &adapter, &target));
+    EXPECT_EQ(1, adapter);
+    EXPECT_EQ(0, target);
+    EXPECT_EQ("T8", ProductAt(adapter, target));
+}
+
+// After the channel's reset the kernel still holds the command: the drive's
+// next command waits for the kernel's answer, so none is left behind.
+TEST(LinuxDevices, AResetLeavesTheKernelItsCommandUntilItAnswers) {
+    LinuxFakes in;
+    in.fakes.Add(0, 0, 0, 0, 0, Hangs("HANGS", 0x00));
+    in.Install();
+    DeviceChannel channel(1024, ChannelUser::Plugin);
+    CompileCommand(channel, "00");
+    channel.timeout = 100; // the kernel's: 1 s
+    EXPECT_EQ(0, channel.Execute());
+    EXPECT_EQ(1, channel.timedOut);
+    EXPECT_EQ(1, in.fakes.Held());
+    EXPECT_EQ("HANGS", ProductAt(0, 0));
+    EXPECT_EQ(0, in.fakes.Held()) << "the kernel answered the first command before the second";
+    EXPECT_EQ(2u, in.fakes.SgJournal().size());
+}
+
+// A device that goes away ends its command; a layer that ends cancels the
+// waits the kernel would hold it in.
+TEST(LinuxDevices, HeldCommandsEndWithTheirDeviceOrTheLayer) {
+    LinuxFakes in;
+    in.fakes.Add(0, 0, 0, 0, 0, Hangs("STAYS", 0x00));
+    in.fakes.Add(1, 0, 0, 1, 0, Hangs("GOES", 0x00));
+    in.Install();
+    SRB_ExecSCSICmd stays = TestUnitReady(0), goes = TestUnitReady(1);
+    ASSERT_EQ(SS_PENDING, SendASPI32Command(&stays));
+    ASSERT_EQ(SS_PENDING, SendASPI32Command(&goes));
+    while (in.fakes.Held() < 2)
+        std::this_thread::yield();
+    in.fakes.Vanish(1);
+    while (LoadStatus(&goes.SRB_Status) == SS_PENDING)
+        std::this_thread::yield();
+    EXPECT_EQ(SS_ERR, goes.SRB_Status);
+    EXPECT_EQ(HASTAT_SEL_TO, goes.SRB_HaStat);
+
+    UseLayer(&kNoLayer);
+    auto start = std::chrono::steady_clock::now();
+    in.layer.reset(); // the kernel would hold the command 8 s
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 2000);
+    EXPECT_EQ(SS_ABORTED, stays.SRB_Status);
+    EXPECT_EQ(2u, in.fakes.SgJournal().size()) << "each sent once";
 }

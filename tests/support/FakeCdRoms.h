@@ -6,8 +6,10 @@
 #include "aspi/PassThroughLayer.h"
 #include "simulator/VirtualDrive.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,7 +55,7 @@ class FakeCdRoms {
     // Commands the drive hangs on are held until this (or until the time-out
     // the pass-through carries, as the system does).
     void Release();
-    // How many pass-throughs are being held now.
+    // How many commands are being held now.
     int Held();
 
     simulator::VirtualDrive* Drive(int index);
@@ -64,11 +66,19 @@ class FakeCdRoms {
     // sys/class/scsi_generic/sgN with its type (5, or 0 for a disk) and its
     // device link to sys/devices/H:C:T:L, sys/class/block/srK/device for the
     // CD/DVD drives in index order, dev/sgN and dev/srK; open and ioctl
-    // (SG_GET_SCSI_ID, SG_IO) answered by the drives. This object must
-    // outlive what it answers.
+    // (SG_GET_SCSI_ID, SG_IO), write, poll and read answered by the drives
+    // as sg does: a written command's data in reaches its buffer, and its
+    // sense its sense buffer, only when its answer is read. This object
+    // must outlive what it answers.
     aspi::LinuxSystem Linux(const std::string& root);
-    // Every SG_IO as it reached a device.
+    // Every command as it reached a device through sg.
     std::vector<sg_io_hdr_t> SgJournal();
+    // While on, every poll and read of an sg device fails once with EINTR
+    // before it is answered, as after a stop and continue signal; an SG_IO
+    // caught so is restarted by the kernel, which sends its command again.
+    void InterruptWaits(bool on);
+    // How many calls were interrupted.
+    int Interruptions();
 #endif
 
   private:
@@ -88,6 +98,9 @@ class FakeCdRoms {
     static void Close(void* context, void* device);
     static int IndexOf(void* context, const char* path);
     static void Name(void* context, int index, char* text, uint32_t size);
+    // The command on the simulated drive: 1 with its answer in `request`,
+    // 0 when the system could not carry it out.
+    static int Run(Device* device, aspi::PassThroughRequest* request);
 
     std::vector<std::unique_ptr<Device>> devices;
     std::mutex mutex;
@@ -96,13 +109,36 @@ class FakeCdRoms {
     int held = 0;
     std::vector<Seen> journal;
 #ifndef _WIN32
+    // A command written to an sg device, until its answer is read.
+    struct SgRequest {
+        int fd;
+        sg_io_hdr_t header; // as written: where data in and sense go
+        aspi::PassThroughRequest pt;
+        std::vector<uint8_t> data;
+        int carriedOut;
+        bool done;
+        std::chrono::steady_clock::time_point deadline; // of a held one
+    };
     void WriteSysfs(const Device& device, int srNumber);
+    Device* SgDevice(int fd);
+    void Submit(int fd, Device* device, const sg_io_hdr_t& io);
+    void Settle();
+    bool Interrupt(bool& toggle);
+    static void Answer(const SgRequest& request, sg_io_hdr_t* io);
     static int SgOpen(void* context, const char* path, int flags);
     static int SgIoctl(void* context, int fd, unsigned long request, void* argument);
-    static int SgIo(FakeCdRoms& self, Device* device, sg_io_hdr_t* io);
+    static int SgIo(FakeCdRoms& self, int fd, sg_io_hdr_t* io);
+    static ssize_t SgWrite(void* context, int fd, const void* data, size_t size);
+    static int SgPoll(void* context, pollfd* fds, nfds_t count, int milliseconds);
+    static ssize_t SgRead(void* context, int fd, void* data, size_t size);
     static int SgClose(void* context, int fd);
     std::string sysfs, dev;
     std::vector<sg_io_hdr_t> sgJournal;
+    std::vector<SgRequest> sgRequests; // oldest first
+    std::map<int, Device*> sgFds;
+    int nextFd = 1000;
+    bool interruptWaits = false, pollToggle = false, readToggle = false, ioctlToggle = false;
+    int interruptions = 0;
 #endif
 };
 
