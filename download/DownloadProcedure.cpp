@@ -21,9 +21,10 @@ void ShowReadPercent(void* user, int32_t percent) {
 } // namespace
 
 DownloadProcedure::DownloadProcedure(DeviceChannel* driveChannel, DownloadView& downloadView)
-    : channel(driveChannel), view(downloadView), fwInfo(), driveInfo(), before(),
-      downloadMode(DownloadMismatch), readResult(HexReadResult::CannotOpen), driveAnswered(0),
-      wholeIdentity(0), deviceType(0), newIdentity(0), image(), job(), stopRequested(nullptr) {
+    : channel(driveChannel), view(downloadView), readFile(ReadHexFile), fwInfo(), driveInfo(),
+      before(), downloadMode(DownloadMismatch), readResult(HexReadResult::CannotOpen),
+      driveAnswered(0), wholeIdentity(0), deviceType(0), newIdentity(0), image(), job(),
+      stopRequested(nullptr) {
     std::memset(&fwInfo, 0, sizeof fwInfo);
     std::memset(&driveInfo, 0, sizeof driveInfo);
     std::memset(&before, 0, sizeof before);
@@ -64,7 +65,7 @@ int DownloadProcedure::ReadImage(const char* path) {
     readResult = HexReadResult::CannotOpen;
     // An empty name is no file: nothing to tell beyond the failed row.
     if (path && path[0]) {
-        readResult = ReadHexFile(path, image, ShowReadPercent, &view);
+        readResult = readFile(path, image, ShowReadPercent, &view);
         if (readResult != HexReadResult::Done)
             view.Message(HexReadMessage(readResult));
     }

@@ -16,10 +16,15 @@
 
 namespace download {
 
+// How the image file is read: ReadHexFile, or a reader that refuses more.
+typedef HexReadResult (*HexFileReader)(const char* path, uint8_t* image, HexProgress progress,
+                                       void* user);
+
 class DownloadProcedure {
   public:
     DeviceChannel* channel; // not owned; null: no drive can be asked
     DownloadView& view;
+    HexFileReader readFile; // ReadHexFile unless the owner puts another
 
     FirmwareInfo fwInfo;
     FirmwareInfo driveInfo; // after Finish: the drive's new identity

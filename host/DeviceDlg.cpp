@@ -18,7 +18,8 @@ const int32_t kInitialWidths[4] = {61, 61, 238, 71};
 } // namespace
 
 DeviceDlg::DeviceDlg(HINSTANCE instance, HWND parent, DeviceChannel* channel_, int32_t templateId)
-    : page(instance, parent, templateId), channel(channel_), list(nullptr), currentDevice(nullptr) {
+    : page(instance, parent, templateId), channel(channel_), list(nullptr), currentDevice(nullptr),
+      showing(false) {
     for (int i = 0; i < 4; ++i)
         columnWidths[i] = kInitialWidths[i];
     toolkit::thePage<DeviceDlg> = this;
@@ -94,12 +95,25 @@ void DeviceDlg::SelectRow(int row) {
     currentDevice->SetText(line);
 }
 
+void DeviceDlg::ShowCurrent() {
+    const int row = channel->FindSelectedDevice();
+    if (!list || row < 0)
+        return;
+    showing = true;
+    ListView_SetItemState(list->GetHwnd(), -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_SetItemState(list->GetHwnd(), row, LVIS_SELECTED | LVIS_FOCUSED,
+                          LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_EnsureVisible(list->GetHwnd(), row, FALSE);
+    showing = false;
+    SelectRow(row);
+}
+
 INT_PTR CALLBACK DeviceDlg::Procedure(HWND window, UINT message, WPARAM, LPARAM lParam) {
     DeviceDlg* self = toolkit::thePage<DeviceDlg>;
     if (message == WM_NOTIFY) {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
         if (header->idFrom == IDC_DEVICE_LIST && header->code == LVN_ITEMCHANGED && self &&
-            self->list)
+            self->list && !self->showing)
             self->SelectRow(self->list->GetSelected());
         return TRUE;
     }

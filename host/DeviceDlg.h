@@ -15,6 +15,8 @@ class DeviceDlg {
     int32_t columnWidths[4];
     toolkit::ListCtrl* list;            // only while the page is open
     toolkit::StaticCtrl* currentDevice; // only while the page is open
+    // ShowCurrent is changing the list's selection: its notices are not clicks.
+    bool showing;
 
     DeviceDlg(HINSTANCE instance, HWND parent, DeviceChannel* channel, int32_t templateId);
     ~DeviceDlg();
@@ -26,6 +28,9 @@ class DeviceDlg {
     // Makes the drive of a list row current; a row out of range means the
     // row chosen last.
     void SelectRow(int row);
+    // The channel's current drive, chosen elsewhere: its row selected and
+    // shown in the current-device line.
+    void ShowCurrent();
 
     static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 };

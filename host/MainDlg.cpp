@@ -3,6 +3,8 @@
 #include "host/AboutDlg.h"
 #include "host/ComPort.h"
 #include "host/DeviceDlg.h"
+#include "host/Placement.h"
+#include "host/PluginFile.h"
 #include "host/Resource.h"
 #include "host/WindowLayout.h"
 #include "toolkit/Registry.h"
@@ -22,6 +24,40 @@ namespace {
 const char* const kSettingsKey = "SOFTWARE\\Corvane";
 const char* const kProductName = "Corvane";
 const char* const kCodeName = "Brindlemoss";
+
+// While a close waits for the page, this timer looks whether it let go.
+const UINT_PTR kWatchTimer = 1;
+const UINT kWatchPeriod = 250;
+const char* const kClosingLater =
+    "The drive is being written: closing when the download has ended.";
+const wchar_t* const kEndSessionRefused =
+    L"A drive is being written. Ending the session now can leave it unusable.";
+
+typedef BOOL(WINAPI* BlockReasonCreateProc)(HWND, LPCWSTR);
+typedef BOOL(WINAPI* BlockReasonDestroyProc)(HWND);
+
+// The reason shown where the system shows one (Vista and later); older
+// systems lack the call.
+void* User32Proc(const char* name) {
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    return user32 ? reinterpret_cast<void*>(GetProcAddress(user32, name)) : nullptr;
+}
+
+// The work areas of every monitor, as many as fit.
+struct WorkAreas {
+    Box areas[16];
+    size_t count;
+};
+
+BOOL CALLBACK AddWorkArea(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+    WorkAreas& found = *reinterpret_cast<WorkAreas*>(data);
+    MONITORINFO info = {};
+    info.cbSize = sizeof info;
+    if (found.count < sizeof found.areas / sizeof found.areas[0] && GetMonitorInfoA(monitor, &info))
+        found.areas[found.count++] = {info.rcWork.left, info.rcWork.top, info.rcWork.right,
+                                      info.rcWork.bottom};
+    return TRUE;
+}
 
 // The full-height toggle of the maximize command.
 int maximized = 0;
@@ -61,7 +97,8 @@ int PluginFolder(char (&folder)[MAX_PATH]) {
 MainDlg::MainDlg(HINSTANCE instance_, int templateId, DLGPROC procedure, int showCommand)
     : instance(instance_), window(nullptr), plugins(), pluginCount(0), channel(nullptr),
       tab(nullptr), status(nullptr), about(nullptr), device(nullptr), currentTab(kNoTab),
-      pageRect(), minWidth(0), minHeight(0), clientWidth(0), clientHeight(0), plainMode(0) {
+      pageRect(), minWidth(0), minHeight(0), clientWidth(0), clientHeight(0), plainMode(0),
+      pendingClose(0), pendingSave(0), blockReason(0) {
     theMainDlg = this;
 
     channel = new (std::nothrow) DeviceChannel(1024, ChannelUser::Host);
@@ -74,10 +111,12 @@ MainDlg::MainDlg(HINSTANCE instance_, int templateId, DLGPROC procedure, int sho
     if (!window)
         return;
 
+    // The minimum is the dialog's own size, whatever place was saved.
     RECT outer;
     GetWindowRect(window, &outer);
     minWidth = outer.right - outer.left;
     minHeight = outer.bottom - outer.top;
+    RestorePosition(window);
 
     tab = new toolkit::TabCtrl(window, IDC_TABS);
     status = new toolkit::StaticCtrl(window, IDC_STATUS);
@@ -216,7 +255,8 @@ void MainDlg::LoadPlugins() {
         // The table is full: further libraries are not even loaded.
         if (pluginCount >= kMaxPlugins)
             break;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            !IsPluginFileName(found.cFileName))
             continue;
         // Loaded from the file the scan found, never by a bare name that the
         // loader might resolve to a library of the same name elsewhere.
@@ -225,35 +265,39 @@ void MainDlg::LoadPlugins() {
         if (written < 0 || static_cast<size_t>(written) >= sizeof path)
             continue;
 
-        const uint32_t n = pluginCount;
-        PluginSlot& slot = plugins[n];
-        slot = PluginSlot();
-        slot.library = LoadLibraryA(path);
-        if (!slot.library)
+        if (!CreatePlugin(path))
             continue;
-        slot.open = reinterpret_cast<HDLL_OpenProc>(
-            reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Open")));
-        slot.close = reinterpret_cast<HDLL_CloseProc>(
-            reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Close")));
-        slot.create = reinterpret_cast<HDLL_CreateProc>(
-            reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Create")));
-        slot.destroy = reinterpret_cast<HDLL_DestroyProc>(
-            reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Destroy")));
-        // Not a plug-in: it stays loaded, and the next name takes this slot.
-        if (!slot.create)
-            continue;
-
-        FillContext(static_cast<int>(n));
-        slot.create(theContext);
-
         char caption[MAX_PATH];
         std::snprintf(caption, sizeof caption, "%s", found.cFileName);
         if (char* dot = std::strrchr(caption, '.'))
             *dot = '\0';
         tab->AddItem(caption);
-        pluginCount = n + 1;
+        pluginCount++;
     } while (FindNextFileA(search, &found));
     FindClose(search);
+}
+
+bool MainDlg::CreatePlugin(const char* path) {
+    const uint32_t n = pluginCount;
+    PluginSlot& slot = plugins[n];
+    slot = PluginSlot();
+    slot.library = LoadLibraryA(path);
+    if (!slot.library)
+        return false;
+    slot.open = reinterpret_cast<HDLL_OpenProc>(
+        reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Open")));
+    slot.close = reinterpret_cast<HDLL_CloseProc>(
+        reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Close")));
+    slot.create = reinterpret_cast<HDLL_CreateProc>(
+        reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Create")));
+    slot.destroy = reinterpret_cast<HDLL_DestroyProc>(
+        reinterpret_cast<void*>(GetProcAddress(slot.library, "HDLL_Destroy")));
+    // Not a plug-in: it stays loaded, and the next name takes this slot.
+    if (!slot.create)
+        return false;
+    FillContext(static_cast<int>(n));
+    // A plug-in without its page object has nothing to show.
+    return slot.create(theContext) != 0;
 }
 
 void MainDlg::FillContext(int index) {
@@ -358,11 +402,88 @@ int MainDlg::RestorePosition(HWND window) {
         !toolkit::GetRegistry(HKEY_CURRENT_USER, kSettingsKey, "MinX", &width, nullptr) ||
         !toolkit::GetRegistry(HKEY_CURRENT_USER, kSettingsKey, "MinY", &height, nullptr))
         return 1;
-    if (PositionOnScreen(x, y, width, height, GetSystemMetrics(SM_CXFULLSCREEN),
-                         GetSystemMetrics(SM_CYFULLSCREEN)))
-        MoveWindow(window, static_cast<int>(x), static_cast<int>(y), static_cast<int>(width),
-                   static_cast<int>(height), FALSE);
+    RECT own;
+    GetWindowRect(window, &own);
+    WorkAreas found = {};
+    EnumDisplayMonitors(nullptr, nullptr, AddWorkArea, reinterpret_cast<LPARAM>(&found));
+    Box place;
+    if (PlaceOnWorkArea(x, y, height, own.right - own.left, own.bottom - own.top, found.areas,
+                        found.count, place))
+        MoveWindow(window, static_cast<int>(place.left), static_cast<int>(place.top),
+                   static_cast<int>(place.right - place.left),
+                   static_cast<int>(place.bottom - place.top), FALSE);
     return 1;
+}
+
+bool MainDlg::PageHolds() const {
+    return tab && !IsWindowEnabled(tab->GetHwnd());
+}
+
+void MainDlg::RequestClose(bool save) {
+    if (!PageHolds()) {
+        if (save)
+            SaveSettings();
+        DestroyWindow(window);
+        return;
+    }
+    // The window keeps answering and says why it stays.
+    pendingClose = 1;
+    pendingSave = pendingSave || save;
+    status->SetText(kClosingLater);
+    MessageBeep(MB_ICONEXCLAMATION);
+    SetTimer(window, kWatchTimer, kWatchPeriod, nullptr);
+}
+
+BOOL MainDlg::QueryEndSession(LPARAM reason) {
+    HWND page = OpenPage();
+    if (!page || SendMessageA(page, WM_QUERYENDSESSION, 0, reason))
+        return TRUE;
+    const BlockReasonCreateProc create =
+        reinterpret_cast<BlockReasonCreateProc>(User32Proc("ShutdownBlockReasonCreate"));
+    if (create && create(window, kEndSessionRefused))
+        blockReason = 1;
+    SetTimer(window, kWatchTimer, kWatchPeriod, nullptr);
+    return FALSE;
+}
+
+void MainDlg::OnWatch() {
+    if (PageHolds())
+        return;
+    KillTimer(window, kWatchTimer);
+    const BlockReasonDestroyProc destroy =
+        reinterpret_cast<BlockReasonDestroyProc>(User32Proc("ShutdownBlockReasonDestroy"));
+    if (blockReason && destroy)
+        destroy(window);
+    blockReason = 0;
+    if (pendingClose) {
+        pendingClose = 0;
+        RequestClose(pendingSave != 0);
+    }
+}
+
+void MainDlg::OnTabChange() {
+    // A program's message can change the selection of a disabled tab control:
+    // the page that holds the host stays open.
+    if (PageHolds()) {
+        SendMessageA(tab->GetHwnd(), TCM_SETCURSEL, currentTab, 0);
+        return;
+    }
+    SelectTab(static_cast<uint32_t>(tab->GetCurSel()));
+}
+
+void MainDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
+    if (LOWORD(wParam) == IDCLOSE) {
+        RequestClose(false);
+        return;
+    }
+    HWND page = HIWORD(wParam) == 0 && tab ? OpenPage() : nullptr;
+    if (!page)
+        return;
+    // Enter and Escape in the main window belong to the page, as its own
+    // buttons: a disabled one sends nothing.
+    HWND control = GetDlgItem(page, LOWORD(wParam));
+    if (!control || IsWindowEnabled(control))
+        SendMessageA(page, WM_COMMAND, wParam, lParam);
 }
 
 int MainDlg::SetRegistry(const char* name, DWORD dwValue, const char* strValue) {
@@ -383,11 +504,37 @@ int MainDlg::Run(HINSTANCE instance, int showCommand, int templateId) {
     return code;
 }
 
+namespace {
+
+// The messages that end the program or the session, or wait for that.
+INT_PTR EndingMessage(MainDlg* self, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CLOSE:
+        if (self)
+            self->RequestClose(true);
+        else
+            DestroyWindow(window);
+        return TRUE;
+    case WM_QUERYENDSESSION:
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, self ? self->QueryEndSession(lParam) : TRUE);
+        return TRUE;
+    case WM_TIMER:
+        if (self && wParam == kWatchTimer)
+            self->OnWatch();
+        return TRUE;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
 INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     MainDlg* self = theMainDlg;
     switch (message) {
     case WM_INITDIALOG:
-        MainDlg::RestorePosition(window);
         return TRUE;
     case WM_SIZE:
         if (self)
@@ -406,33 +553,25 @@ INT_PTR CALLBACK MainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
         if (self && self->tab && header->idFrom == IDC_TABS && header->code == TCN_SELCHANGE)
-            self->SelectTab(static_cast<uint32_t>(self->tab->GetCurSel()));
+            self->OnTabChange();
         return TRUE;
     }
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDCLOSE) {
+        if (self)
+            self->OnCommand(wParam, lParam);
+        else if (LOWORD(wParam) == IDCLOSE)
             DestroyWindow(window);
-        } else if (HIWORD(wParam) == 0 && self && self->tab) {
-            // Enter and Escape in the main window belong to the page.
-            if (HWND page = self->OpenPage())
-                SendMessageA(page, WM_COMMAND, wParam, lParam);
-        }
         return TRUE;
     case WM_SELECT_DEVICE: {
         const int result =
             self ? self->SelectDevice(HIWORD(wParam) & 0xFF, LOWORD(wParam) & 0xFF) : 0;
+        // An open device page shows the drive chosen from outside.
+        if (result && self->currentTab == self->pluginCount)
+            self->device->ShowCurrent();
         // A dialog's sender gets the stored result, not the procedure's return value.
         SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
         return TRUE;
     }
-    case WM_CLOSE:
-        if (self)
-            self->SaveSettings();
-        DestroyWindow(window);
-        return TRUE;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return TRUE;
     }
-    return FALSE;
+    return EndingMessage(self, window, message, wParam, lParam);
 }

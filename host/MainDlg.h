@@ -43,6 +43,12 @@ class MainDlg {
     int32_t minWidth, minHeight;       // outer size right after creation
     int32_t clientWidth, clientHeight; // the height follows every resize
     int32_t plainMode;
+    // A close asked for while the open page held the host, done once it lets
+    // go: 0 none, else whether the settings are written first.
+    int32_t pendingClose;
+    int32_t pendingSave;
+    // The reason given to the system for a refused end of the session.
+    int32_t blockReason;
 
     // Leaves `window` 0 when the channel or the window could not be created.
     MainDlg(HINSTANCE instance, int templateId, DLGPROC procedure, int showCommand);
@@ -59,13 +65,33 @@ class MainDlg {
     // Plug-ins are the libraries in the program's own folder, never in the
     // working directory, whatever directory the program was started in.
     void LoadPlugins();
+    // Loads the library into the next free slot and creates its page object;
+    // true when it is a plug-in that gets a tab.
+    bool CreatePlugin(const char* path);
     // `index` is a slot, or -1 for a page of the host.
     void FillContext(int index);
     void SelectTab(uint32_t index);
     void OnSize(int width, int height);
     void OnSizing(int edge, RECT* rect);
     void OnMaximize();
+    // Measures the window as created and moves it to the saved place where
+    // that lies on a work area; always 1.
     static int RestorePosition(HWND window);
+
+    // The open page holds the host while the tab control is disabled: it is
+    // in its download or one of its boxes, and must not be closed under it.
+    bool PageHolds() const;
+    // WM_CLOSE (save) and IDCLOSE (no save): now, or once the page lets go.
+    void RequestClose(bool save);
+    // Whether the session may end: not while the open page refuses (a
+    // drive being written).
+    BOOL QueryEndSession(LPARAM reason);
+    // The watch timer: the page let go, so the waiting close happens.
+    void OnWatch();
+    void OnCommand(WPARAM wParam, LPARAM lParam);
+    // The tab control's selection changed: the new tab's page, unless the
+    // open page holds the host.
+    void OnTabChange();
 
     int SetRegistry(const char* name, DWORD dwValue, const char* strValue);
     int GetRegistry(const char* name, DWORD* dwValue, char* strValue);

@@ -17,8 +17,3 @@ void SizeToEdge(int edge, RECT* rect, int32_t width, int32_t minHeight) {
     if (bottom)
         rect->bottom = rect->top + height;
 }
-
-bool PositionOnScreen(uint32_t x, uint32_t y, uint32_t width, uint32_t height, uint32_t screenWidth,
-                      uint32_t screenHeight) {
-    return y + height < screenHeight && x + width < screenWidth;
-}

@@ -1,5 +1,6 @@
 #include "plugin/CommonDlg.h"
 
+#include "plugin/ImageFile.h"
 #include "plugin/WexaResource.h"
 
 #include <commdlg.h>
@@ -41,11 +42,9 @@ const DWORD kBarFrameMs = 20;
 
 // The worker: the whole image to the drive in one command, on a thread of
 // its own so that the page keeps answering while the drive writes its flash.
+// The tab control stays with the window thread, which judges the outcome.
 DWORD WINAPI TransferThread(LPVOID argument) {
-    CommonDlg& page = *static_cast<CommonDlg*>(argument);
-    EnableWindow(page.transferTab, FALSE);
-    RunTransfer(page.procedure->job);
-    EnableWindow(page.transferTab, TRUE);
+    RunTransfer(static_cast<CommonDlg*>(argument)->procedure->job);
     return 1;
 }
 
@@ -55,9 +54,11 @@ CommonDlg::CommonDlg(const HDLL_Context& context)
     : page(context.module, context.mainWindow, IDD_DOWNLOAD_PAGE), channel(nullptr),
       procedure(nullptr), imageList(nullptr), messageLine(nullptr), statusList(nullptr),
       progressBar(nullptr), barPosition(-1), barShownAt(0), downloadBusy(false), worker(nullptr),
-      transferTab(nullptr), lcdBitmap(nullptr), savedRows(), savedIcons(), savedMessage() {
+      holds(0), heldTab(nullptr), lcdBitmap(nullptr), savedRows(), savedIcons(), savedMessage() {
     channel = new (std::nothrow) DeviceChannel(kImageBufferSize, ChannelUser::Plugin);
     procedure = new (std::nothrow) DownloadProcedure(channel, *this);
+    if (procedure)
+        procedure->readFile = ReadImageFile;
     thePage<CommonDlg> = this;
 }
 
@@ -67,6 +68,8 @@ CommonDlg::~CommonDlg() {
     // reboot mode still waits for the restart the user agreed to.
     if (downloadBusy && procedure->downloadMode == DownloadReboot)
         RequestSystemRestart();
+    if (holds)
+        EnableWindow(heldTab, TRUE);
     if (page.window)
         CloseModelessDlg();
     delete procedure;
@@ -177,8 +180,11 @@ void CommonDlg::OpenDialog() {
     dialog.lpstrFile = fileName;
     dialog.nMaxFile = sizeof fileName;
     dialog.Flags = OFN_FILEMUSTEXIST;
+    // The page must outlive the dialog's own message loop.
+    Hold();
     if (GetOpenFileNameA(&dialog))
         SetDlgItemTextA(page.window, IDC_FILE_NAME, fileName);
+    Release();
 }
 
 void CommonDlg::SetLCDPad(int bitmap_id) {
@@ -280,8 +286,8 @@ void CommonDlg::EnableButtons(BOOL enable) {
 void CommonDlg::WaitForWorker() {
     if (!worker)
         return;
-    // The worker enables the host's tab control on its way out, which sends
-    // a message to this thread: handle sent messages while waiting.
+    // Other threads and programs may send to this one meanwhile (the end of
+    // the session is asked so): handle sent messages while waiting.
     while (MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE) ==
            WAIT_OBJECT_0 + 1) {
         MSG msg;
@@ -291,18 +297,45 @@ void CommonDlg::WaitForWorker() {
     worker = nullptr;
 }
 
+bool CommonDlg::Transferring() const {
+    return downloadBusy && procedure && procedure->job.result.load() == kTransferRunning;
+}
+
+void CommonDlg::Hold() {
+    if (holds++ == 0) {
+        heldTab = storedContext.tabControl;
+        EnableWindow(heldTab, FALSE);
+    }
+}
+
+void CommonDlg::Release() {
+    if (holds > 0 && --holds == 0)
+        EnableWindow(heldTab, TRUE);
+}
+
+void CommonDlg::OnDownload() {
+    // One download per click: a second command (queued behind the first, or
+    // dispatched by a box's loop while the first is running, or while the
+    // file-open dialog is open) finds the page taken.
+    if (downloadBusy || holds || !IsWindowEnabled(GetDlgItem(page.window, IDC_DOWNLOAD)))
+        return;
+    downloadBusy = true;
+    Hold();
+    EnableButtons(FALSE);
+    if (StartDownload()) {
+        SetTimer(page.window, kDownloadTimer, kDownloadTimerPeriod, nullptr);
+        return;
+    }
+    downloadBusy = false;
+    EnableButtons(TRUE);
+    Release();
+}
+
 void CommonDlg::OnCommand(int id, int code) {
     HWND hWnd = page.window;
     switch (id) {
     case IDC_DOWNLOAD:
-        // Only one download at a time, whatever enabled the button.
-        if (downloadBusy)
-            return;
-        EnableButtons(FALSE);
-        if (StartDownload())
-            SetTimer(hWnd, kDownloadTimer, kDownloadTimerPeriod, nullptr);
-        else
-            EnableButtons(TRUE);
+        OnDownload();
         return;
     case IDC_FILE_NAME:
         if (code == EN_CHANGE) {
@@ -315,10 +348,14 @@ void CommonDlg::OnCommand(int id, int code) {
         }
         return;
     case IDC_OPEN_FILE:
-        OpenDialog();
+        // Not from a box's loop in the middle of a download, nor twice.
+        if (!holds)
+            OpenDialog();
         return;
     case IDCLOSE:
-        DestroyWindow(hWnd);
+        // Not under its own download or box.
+        if (!holds)
+            DestroyWindow(hWnd);
         return;
     default:
         return;
@@ -330,18 +367,26 @@ int CommonDlg::StartDownload() {
         SetLCDPad(IDB_LCD_NG);
         return 0;
     }
-    char path[kFileNameSize] = "";
-    GetDlgItemTextA(page.window, IDC_FILE_NAME, path, sizeof path);
-    if (!procedure->Start(path))
+    // The name whole: one cut to the field's room would name another file,
+    // and the reader refuses a name too long to open.
+    HWND field = GetDlgItem(page.window, IDC_FILE_NAME);
+    const int length = GetWindowTextLengthA(field);
+    char* path = new (std::nothrow) char[length > 0 ? length + 1 : 1];
+    if (!path) {
+        SetLCDPad(IDB_LCD_NG);
+        return 0;
+    }
+    path[0] = '\0';
+    GetWindowTextA(field, path, length + 1);
+    const int started = procedure->Start(path);
+    delete[] path;
+    if (!started)
         return 0;
     elapsedMs = 0;
-    downloadBusy = true;
-    transferTab = storedContext.tabControl;
     worker = CreateThread(nullptr, 0, TransferThread, this, 0, nullptr);
     if (!worker) {
         // No worker, nothing sent: the page is free again at once.
         procedure->job.result = 0;
-        downloadBusy = false;
         EndProgress();
         SetRowState(kRowFlashWriting, kRowFailed);
         SetLCDPad(IDB_LCD_NG);
@@ -359,7 +404,6 @@ void CommonDlg::OnTimer() {
     }
     KillTimer(page.window, kDownloadTimer);
     elapsedMs = 0;
-    // The worker has stored its result; let it finish re-enabling the tab.
     WaitForWorker();
     const int verified = procedure->Finish();
     downloadBusy = false;
@@ -367,6 +411,8 @@ void CommonDlg::OnTimer() {
         EnableButtons(TRUE);
     // A drive chosen while the download ran is used from now on.
     SelectDrive();
+    // Judged: the host may change tabs and close again.
+    Release();
 }
 
 void CommonDlg::ShowPicture(Picture picture) {
@@ -377,7 +423,9 @@ void CommonDlg::ShowPicture(Picture picture) {
 
 int CommonDlg::Consent(DownloadMode mode) {
     const char* notice = mode == DownloadReboot ? kNoticeReboot : kNoticeVerify;
-    return MessageBoxA(page.window, notice, "Notice", MB_OKCANCEL | MB_ICONEXCLAMATION) == IDOK;
+    // Cancel is the default: an Enter typed ahead in the file field is no consent.
+    return MessageBoxA(page.window, notice, "Notice",
+                       MB_OKCANCEL | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDOK;
 }
 
 void CommonDlg::WarnFailedTransfer() {
@@ -398,7 +446,13 @@ INT_PTR CALLBACK CommonDlg::PageDlgProc(HWND hWnd, UINT message, WPARAM wParam, 
         RedrawWindow(hWnd, nullptr, nullptr, RDW_INVALIDATE);
         return 0;
     case WM_CLOSE:
-        DestroyWindow(hWnd);
+        if (!self || self->page.window != hWnd || !self->holds)
+            DestroyWindow(hWnd);
+        return 1;
+    case WM_QUERYENDSESSION:
+        // The host asks its open page before it lets the session end.
+        SetWindowLongPtrA(hWnd, DWLP_MSGRESULT,
+                          self && self->page.window == hWnd && self->Transferring() ? FALSE : TRUE);
         return 1;
     case WM_COMMAND:
         if (self && self->page.window == hWnd)

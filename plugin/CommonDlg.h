@@ -36,13 +36,17 @@ class CommonDlg : public download::DownloadView {
     int barPosition;
     DWORD barShownAt;
 
-    // From Download clicked and accepted until Finish has judged the
-    // outcome: the channel and the procedure belong to the download.
+    // From Download clicked until Finish has judged the outcome: the channel
+    // and the procedure belong to the download, and no second one starts.
     bool downloadBusy;
     HANDLE worker;
-    // The host's tab control as it was when the worker started; a later
-    // HDLL_Open may change the stored context meanwhile.
-    HWND transferTab;
+    // Reasons the page holds the host (a download, an open box of its own):
+    // the host's tab control is disabled while there is one, which keeps
+    // the page open and the host from closing under it.
+    int holds;
+    // The tab control disabled by the first hold; a later HDLL_Open may
+    // change the stored context meanwhile.
+    HWND heldTab;
     // The LCD pad's current bitmap, released when replaced.
     HBITMAP lcdBitmap;
     // The rows and message line of a page closed while its download runs,
@@ -76,6 +80,10 @@ class CommonDlg : public download::DownloadView {
     // Blocks until a running worker has ended, handling what other threads
     // send to this one meanwhile.
     void WaitForWorker();
+    // The image is on its way to the drive: the session must not end now.
+    bool Transferring() const;
+    void Hold();
+    void Release();
 
     // What the procedure shows and asks.
     void RowState(int row, int state) override { SetRowState(row, state); }
@@ -93,6 +101,7 @@ class CommonDlg : public download::DownloadView {
 
   private:
     void OnCommand(int id, int code);
+    void OnDownload();
     void EnableButtons(BOOL enable);
     void SelectDrive();
     void SaveRows();

@@ -6,6 +6,7 @@
 
 #include "../support/LoggedTransfer.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -21,6 +22,31 @@ const char* const kNoticeAEnd = "4. After download, the system will be started r
                                 "Do you want to continue?";
 // The default synthetic image's identity, as rows 0 and 7 show it.
 const char* const kImageIdentity = "CORVANE SIMDRIVE 52X     1.00  ";
+const char* const kClosingLater =
+    "The drive is being written: closing when the download has ended.";
+const int kHostTabs = 1001, kHostStatus = 1000;
+const char* const kOneDrive22 = "adapter\ndrive 0 protocols=2.2 latency=0\n";
+
+// Sent and answered within a few seconds: the window thread is not blocked.
+bool Answers(HWND window, UINT message = WM_NULL, WPARAM wParam = 0, LPARAM lParam = 0,
+             DWORD_PTR* result = nullptr) {
+    DWORD_PTR answer = 0;
+    const bool answered =
+        SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 5000, &answer) != 0;
+    if (result)
+        *result = answer;
+    return answered;
+}
+
+// The program ended by itself, without a crash. This thread's windows keep
+// answering meanwhile (a veto window among them).
+void ExpectCleanExit(const HostProcess& host) {
+    ASSERT_TRUE(e2e::WaitUntil(
+        [&] { return WaitForSingleObject(host.process.hProcess, 0) == WAIT_OBJECT_0; }, 60));
+    DWORD code = 9;
+    GetExitCodeProcess(host.process.hProcess, &code);
+    EXPECT_EQ(0u, code);
+}
 
 // Every vendor command (probes and transfer) went to this drive, and there was one.
 void ExpectVendorCommandsOn(const HostProcess& host, const std::string& drive) {
@@ -183,6 +209,130 @@ TEST_F(DownloadTest, SavedDriveReachesThePluginAtTheNextStart) {
     EXPECT_EQ(0u, notice.rfind(kNoticeBStart, 0)) << notice;
     ExpectVendorCommandsOn(*host, "ha=1 target=3 ");
     EXPECT_EQ(0u, host->Close());
+}
+
+// Two Download commands queued one behind the other, and Enter in the main
+// window, make one download: one notice, one transfer; the tabs stay locked
+// until the page has judged the outcome.
+TEST_F(DownloadTest, QueuedDownloadCommandsGiveOneTransfer) {
+    Begin(FwProtocolType22, kOneDrive22);
+    ASSERT_TRUE(walk->ChooseImage(path)) << walk->failure;
+    for (int i = 0; i < 2; ++i)
+        PostMessageA(host->Page(), WM_COMMAND, MAKEWPARAM(e2e::kWexaDownload, BN_CLICKED), 0);
+    PostMessageA(host->window, WM_COMMAND, MAKEWPARAM(IDOK, 0), 0);
+    int notices = 0;
+    bool tabsBeforeJudged = false;
+    const auto watch = [&] {
+        if (const HWND box = walk->WaitForBox("Notice", 0)) {
+            ++notices;
+            walk->Answer(box, IDOK);
+        }
+        if (IsWindowEnabled(host->Child(kHostTabs)) && walk->Message() == e2e::kDownloading)
+            tabsBeforeJudged = true;
+        return walk->Message() == e2e::kDownloaded;
+    };
+    ASSERT_TRUE(e2e::WaitUntil(watch, 60)) << walk->Message();
+    e2e::WaitUntil([&] { return watch() && false; }, 2); // a late second download
+    EXPECT_EQ(1, notices);
+    EXPECT_FALSE(tabsBeforeJudged);
+    EXPECT_TRUE(IsWindowEnabled(host->Child(kHostTabs)));
+    EXPECT_EQ(1u, Transfers22(*host).size()) << e2e::FileText(host->BankLog());
+    EXPECT_EQ(1u, host->BankCommands("1E").size()) << "one PREVENT: one procedure";
+    EXPECT_EQ(0u, host->Close());
+}
+
+// An Enter typed ahead reaches the notice that the first one opened: its
+// default button is Cancel, so nothing is sent.
+TEST_F(DownloadTest, AnEnterTypedAheadIsNoConsent) {
+    Begin(FwProtocolType22, kOneDrive22);
+    ASSERT_TRUE(walk->ChooseImage(path)) << walk->failure;
+    const HWND box = walk->ClickDownload();
+    ASSERT_TRUE(box) << walk->failure;
+    PostMessageA(box, WM_KEYDOWN, VK_RETURN, 0);
+    PostMessageA(box, WM_KEYUP, VK_RETURN, 0);
+    ASSERT_TRUE(e2e::WaitUntil([&] { return !IsWindow(box); }, 10));
+    // Refused: Download is offered again at once; a verified download keeps it off.
+    EXPECT_TRUE(
+        e2e::WaitUntil([&] { return IsWindowEnabled(host->PageItem(e2e::kWexaDownload)); }, 10));
+    EXPECT_TRUE(Transfers22(*host).empty());
+    EXPECT_EQ(0u, host->Close());
+}
+
+// A close asked for while the notice or the warning is open waits for the
+// box: the program keeps answering, says why, and ends cleanly afterwards.
+TEST_F(DownloadTest, ClosingAtTheNoticeOrTheWarningWaitsForTheBox) {
+    VetoWindow veto; // the warning asks for a restart
+    Begin(FwProtocolType22, kOneDrive22);
+    ASSERT_TRUE(walk->ChooseImage(path)) << walk->failure;
+    HWND box = walk->ClickDownload();
+    ASSERT_TRUE(box) << walk->failure;
+    PostMessageA(host->window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(Answers(host->window));
+    EXPECT_TRUE(IsWindow(box));
+    EXPECT_EQ(kClosingLater, e2e::Text(host->Child(kHostStatus)));
+    ASSERT_TRUE(walk->Answer(box, IDCANCEL)) << walk->failure;
+    ExpectCleanExit(*host);
+    EXPECT_TRUE(Transfers22(*host).empty());
+
+    Begin(FwProtocolType22, "adapter\ndrive 0 protocols=2.2 latency=0 fail-transfer=4/00/00\n");
+    ASSERT_TRUE(Download(IDOK)) << walk->failure;
+    box = walk->WaitForBox("Warning", 60);
+    ASSERT_TRUE(box);
+    PostMessageA(host->window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(Answers(host->window));
+    EXPECT_TRUE(IsWindow(box));
+    ASSERT_TRUE(walk->Answer(box, IDOK)) << walk->failure;
+    ExpectCleanExit(*host);
+    EXPECT_TRUE(settings::Has("X"));
+    // The failed transfer's restart request was asked, and vetoed, here too.
+    EXPECT_TRUE(e2e::WaitUntil([] { return VetoWindow::queries > 0; }, 30));
+}
+
+// While the drive is being written (here: a transfer that never completes)
+// the end of the session is refused, a program's change of tab, its IDCLOSE
+// and the close box do not end the page or the program, and the window keeps
+// answering and says why.
+TEST_F(DownloadTest, AStalledTransferKeepsTheProgramAndItsWindow) {
+    Begin(FwProtocolType22, "adapter\ndrive 0 protocols=2.2 latency=0 hang-transfer\n");
+    ASSERT_TRUE(Download(IDOK)) << walk->failure;
+    ASSERT_TRUE(walk->WaitForMessage(e2e::kDownloading, 30)) << walk->failure;
+    DWORD_PTR answer = 1;
+    ASSERT_TRUE(Answers(host->window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, &answer));
+    EXPECT_EQ(0u, answer);
+    // Nor does a program's change of tab close the page.
+    host->ClickTab(1); // delivered as a message: the tab control is disabled to the mouse
+    EXPECT_EQ(0, SendMessageA(host->Child(kHostTabs), TCM_GETCURSEL, 0, 0));
+    EXPECT_TRUE(host->PageItem(e2e::kWexaRows));
+    PostMessageA(host->window, WM_COMMAND, IDCLOSE, 0);
+    PostMessageA(host->window, WM_CLOSE, 0, 0);
+    for (int second = 0; second < 3; ++second) {
+        EXPECT_TRUE(Answers(host->window)) << second;
+        Sleep(1000);
+    }
+    EXPECT_EQ(DWORD(WAIT_TIMEOUT), WaitForSingleObject(host->process.hProcess, 0));
+    EXPECT_EQ(kClosingLater, e2e::Text(host->Child(kHostStatus)));
+    EXPECT_EQ(e2e::kDownloading, walk->Message());
+}
+
+// Only a regular file whose name fits the field is read: a name cut to the
+// field's room would name another file, and a device blocks the reader.
+TEST_F(DownloadTest, ADeviceOrANameThatDoesNotFitIsNeverRead) {
+    e2e::SetComPort(0, true); // COM1 opens, and a read would wait for ever
+    Begin(FwProtocolType22, kOneDrive22);
+    std::string cut = host->directory + "\\";
+    cut += std::string(259 - cut.size(), 'n');
+    ASSERT_TRUE(CopyFileA(path.c_str(), cut.c_str(), FALSE));
+    for (const std::string& name : {cut + std::string(275 - cut.size(), 'n'), std::string("COM1"),
+                                    std::string("c:\\fw\\com1.hex")}) {
+        SCOPED_TRACE(name.size());
+        ASSERT_TRUE(walk->ChooseImage(name)) << walk->failure;
+        // The click's handler returns at once, with no notice open.
+        EXPECT_TRUE(Answers(host->Page(), WM_COMMAND, MAKEWPARAM(e2e::kWexaDownload, BN_CLICKED)));
+        EXPECT_EQ("Unable to open file!", walk->Message());
+    }
+    EXPECT_TRUE(host->BankCommands("1E").empty()) << "no drive was asked";
+    EXPECT_EQ(0u, host->Close());
+    e2e::SetComPort(0, false);
 }
 
 } // namespace

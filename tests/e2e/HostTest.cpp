@@ -185,6 +185,10 @@ TEST_F(HostTest, FullModeSession) {
     EXPECT_EQ(SendMessageA(host.window, WM_SELECT_DEVICE, MAKEWPARAM(7, 3), 0), 0);
     EXPECT_EQ(SendMessageA(host.window, WM_SELECT_DEVICE, MAKEWPARAM(0, 1), 0),
               1); // adapter high, target low
+    // The open device page follows: its line and its list's selection.
+    EXPECT_EQ(e2e::Text(host.PageItem(kLine)), "QVSIM   DVD-ROM QV-2100   2.10");
+    EXPECT_EQ(SendMessageA(list, LVM_GETNEXTITEM, WPARAM(-1), LVNI_SELECTED), 1);
+    EXPECT_EQ(SendMessageA(list, LVM_GETSELECTEDCOUNT, 0, 0), 1);
 
     // Taller by 40: tab control and page grow, the status line moves down.
     RECT outer;
@@ -203,13 +207,13 @@ TEST_F(HostTest, FullModeSession) {
     EXPECT_EQ(lineAfter.top - line.top, 40);
     EXPECT_EQ(lineAfter.bottom - line.bottom, 40);
 
-    // The next open carries the drive chosen on the page and the taller rectangle.
+    // The next open carries the drive chosen last (from outside) and the taller rectangle.
     host.ClickTab(1);
     calls = Parse(host.Calls());
     ASSERT_EQ(calls.size(), 6u);
     EXPECT_EQ(calls[4].plugin + ":" + calls[4].what, order[0] + ":close");
     EXPECT_EQ(calls[5].plugin + ":" + calls[5].what, order[1] + ":open");
-    EXPECT_EQ(calls[5].adapter * 256 + calls[5].target, 1u * 256 + 0u);
+    EXPECT_EQ(calls[5].adapter * 256 + calls[5].target, 0u * 256 + 1u);
     EXPECT_EQ(calls[5].height, calls[0].height + 40);
 
     // Dragging: the width stays the creation width, the height at least the creation height.
@@ -242,8 +246,8 @@ TEST_F(HostTest, FullModeSession) {
     EXPECT_EQ(Sequence({calls.begin() + 6, calls.end()}),
               order[0] + ":destroy " + order[1] + ":destroy " + order[2] + ":destroy");
     DWORD value = 0;
-    EXPECT_TRUE(settings::GetDword("Adapter", &value) && value == 1);
-    EXPECT_TRUE(settings::GetDword("Target", &value) && value == 0);
+    EXPECT_TRUE(settings::GetDword("Adapter", &value) && value == 0);
+    EXPECT_TRUE(settings::GetDword("Target", &value) && value == 1);
     EXPECT_TRUE(settings::GetDword("X", &value) && value == DWORD(outer.left));
     EXPECT_TRUE(settings::GetDword("Y", &value) && value == DWORD(outer.top));
     EXPECT_TRUE(settings::GetDword("MinX", &value) && value == DWORD(outer.right - outer.left));
@@ -282,7 +286,8 @@ TEST_F(HostTest, PlainModeRestoresDriveAndIdCloseWritesNothing) {
 }
 
 // A saved drive no longer present, or only half of the pair, leaves entry 0
-// current; a saved position off the screen is ignored, one on it is taken.
+// current; a saved position partly off the screen is ignored, one on it is
+// taken, always at the dialog's own size, which is what is saved again.
 TEST_F(HostTest, RestoreFallsBackToFirstEntryAndScreen) {
     RECT templatePlace = {};
     {
@@ -299,16 +304,22 @@ TEST_F(HostTest, RestoreFallsBackToFirstEntryAndScreen) {
     const LONG width = templatePlace.right - templatePlace.left;
     const LONG height = templatePlace.bottom - templatePlace.top;
     struct Case {
-        DWORD x, y;
+        DWORD x, y, width, height;
         bool moved;
-    } cases[] = {{5000, 10, false}, {DWORD(-1000), 10, false}, {20, 30, true}};
+    } cases[] = {
+        {5000, 10, DWORD(width), DWORD(height), false},
+        {DWORD(-100), 10, DWORD(width), DWORD(height), false},
+        {20, DWORD(-50), DWORD(width), DWORD(height), false},
+        {20, 30, DWORD(width), DWORD(height), true},
+        {20, 30, 150, 60, true}, // tiny
+    };
     for (const Case& c : cases) {
         settings::Clear();
         settings::SetDword("Target", 4); // without Adapter: no restore
         settings::SetDword("X", c.x);
         settings::SetDword("Y", c.y);
-        settings::SetDword("MinX", DWORD(width));
-        settings::SetDword("MinY", DWORD(height));
+        settings::SetDword("MinX", c.width);
+        settings::SetDword("MinY", c.height);
         HostProcess host("Flasher.exe", {{"Alpha.dll", "Alpha.dll"}}, kThreeDrives);
         ASSERT_TRUE(host.Start());
         RECT place;
@@ -317,11 +328,15 @@ TEST_F(HostTest, RestoreFallsBackToFirstEntryAndScreen) {
             EXPECT_TRUE(place.left == LONG(c.x) && place.top == LONG(c.y)) << c.x;
         else
             EXPECT_TRUE(EqualRect(&place, &templatePlace)) << c.x;
-        EXPECT_EQ(place.right - place.left, width);
+        EXPECT_EQ(place.right - place.left, width) << c.x;
+        EXPECT_EQ(place.bottom - place.top, height) << c.x;
         const std::vector<Call> calls = Parse(host.Calls());
         ASSERT_FALSE(calls.empty());
         EXPECT_EQ(calls[0].adapter * 256 + calls[0].target, 1u * 256 + 0u);
         EXPECT_EQ(host.Close(true), 0u);
+        DWORD saved = 0;
+        EXPECT_TRUE(settings::GetDword("MinX", &saved) && saved == DWORD(width)) << saved;
+        EXPECT_TRUE(settings::GetDword("MinY", &saved) && saved == DWORD(height)) << saved;
     }
 }
 
@@ -376,6 +391,20 @@ TEST_F(HostTest, PluginsComeFromTheProgramsFolderOnly) {
     EXPECT_EQ(Tabs(host), (std::vector<std::string>{"Beta", "Infomation"}));
     EXPECT_EQ(Sequence(Parse(host.Calls())), "Beta.dll:create Beta.dll:open");
     EXPECT_EQ(host.Close(true), 0u);
+}
+
+// Only files whose own name ends in ".dll" are plug-ins (the search for
+// "*.dll" also matches the short name of "Wexa.dll_old"), and one whose create
+// call fails gets no tab.
+TEST_F(HostTest, BackupsAndFailedPluginsGetNoTab) {
+    HostProcess host(
+        "Corvane.exe",
+        {{"Wexa.dll", "Wexa.dll"}, {"Wexa.dll", "Wexa.dll_old"}, {"Refusing.dll", "Refusing.dll"}});
+    ASSERT_TRUE(host.Start());
+    EXPECT_EQ(Tabs(host), (std::vector<std::string>{"Wexa", "Infomation", "About"}));
+    EXPECT_EQ(Sequence(Parse(host.Calls())), "Refusing.dll:create");
+    EXPECT_EQ(host.Close(true), 0u);
+    EXPECT_EQ(Sequence(Parse(host.Calls())), "Refusing.dll:create");
 }
 
 // No drive and no plug-in: the device page opens first, shows no rows and

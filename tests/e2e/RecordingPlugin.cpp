@@ -1,7 +1,7 @@
 // A plug-in for the host's whole-program tests: appends every call it
 // receives, with the record it was given, to the file named by
 // CORVANE_PLUGIN_LOG. Built several times under different names; one build
-// leaves out HDLL_Create and so is no plug-in at all.
+// leaves out HDLL_Create and so is no plug-in at all, another fails it.
 #include "plugin/PluginInterface.h"
 
 #include <cstdio>
@@ -74,10 +74,14 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     return TRUE;
 }
 
+#ifndef CREATE_RESULT
+#define CREATE_RESULT 1
+#endif
+
 #ifndef NO_CREATE
 __declspec(dllexport) intptr_t __cdecl HDLL_Create(HDLL_Context context) {
     Record("create", &context);
-    return 1;
+    return CREATE_RESULT;
 }
 #endif
 

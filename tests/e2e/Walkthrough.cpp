@@ -120,17 +120,22 @@ HWND Walkthrough::ClickDownload() {
     // Posted as the button would: the click's handler runs a modal box.
     PostMessageA(PluginPage(host), WM_COMMAND, MAKEWPARAM(kWexaDownload, BN_CLICKED),
                  reinterpret_cast<LPARAM>(button));
+    const HWND box = WaitForBox("Notice", 60);
+    if (!box)
+        Fail("no notice after Download; the page says \"" + Message() + "\"");
+    return box;
+}
+
+HWND Walkthrough::WaitForBox(const std::string& caption, int seconds) const {
     HWND box = nullptr;
     WaitUntil(
         [&] {
             for (HWND window : TopLevelWindows(host, host.window))
-                if (Text(window) == "Notice")
+                if (Text(window) == caption)
                     box = window;
             return box != nullptr;
         },
-        60);
-    if (!box)
-        Fail("no notice after Download; the page says \"" + Message() + "\"");
+        seconds);
     return box;
 }
 

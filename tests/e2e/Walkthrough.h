@@ -54,6 +54,8 @@ class Walkthrough {
     int ChooseImage(const std::string& path);
     // Clicks Download and waits for the notice box; answers its window.
     HWND ClickDownload();
+    // The program's box with this caption, once it is shown; null after `seconds`.
+    HWND WaitForBox(const std::string& caption, int seconds) const;
     std::string BoxText(HWND box) const;
     // Presses a button of the box (IDOK, IDCANCEL).
     int Answer(HWND box, int button);

@@ -1,7 +1,7 @@
 // In-process tests of the host's units that need no running program: the
-// drag rules of the main window, the on-screen check of a saved position,
-// start-up without a window, the COM port index, and the main window listing
-// and using fake CD-ROM devices through our pass-through layer.
+// drag rules of the main window, start-up without a window, the COM port
+// index, and the main window listing and using fake CD-ROM devices through
+// our pass-through layer. The portable rules run here too, under Windows.
 #include "../support/FakeCdRoms.h"
 #include "WinTestSupport.h"
 
@@ -46,25 +46,6 @@ TEST(SizeToEdge, MovesOnlyTheDraggedEdges) {
         EXPECT_TRUE(EqualRect(&low, &c.low)) << "edge " << c.edge << " short";
         EXPECT_TRUE(EqualRect(&high, &c.high)) << "edge " << c.edge << " tall";
     }
-}
-
-TEST(PositionOnScreen, UnsignedSumsBelowTheScreen) {
-    struct Case {
-        uint32_t x, y, width, height;
-        bool onScreen;
-    } cases[] = {
-        {10, 10, 600, 400, true},
-        {424, 10, 600, 400, false}, // right edge exactly at the screen's width
-        {423, 10, 600, 400, true},
-        {5000, 10, 600, 400, false},
-        {10, 700, 600, 400, false},
-        {uint32_t(-700), 10, 600, 400, false}, // negative sum: huge unsigned
-        {uint32_t(-100), 10, 600, 400, true},  // partly off to the left, sum positive
-        {0xFFFFFF00u, 10, 0x200, 400, true},   // wraps past 2^32 to 256
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(PositionOnScreen(c.x, c.y, c.width, c.height, 1024, 768), c.onScreen)
-            << c.x << "," << c.y;
 }
 
 // This program has no template 4242: construction stops after the channel,
