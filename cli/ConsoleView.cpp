@@ -1,5 +1,7 @@
 #include "cli/ConsoleView.h"
 
+#include "cli/OutputText.h"
+
 namespace corvane {
 namespace {
 
@@ -19,7 +21,7 @@ void ConsoleView::Log(const std::string& line) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         std::chrono::steady_clock::now() - start)
                         .count();
-    std::fprintf(log, "%7.3f %s\n", ms / 1000.0, line.c_str());
+    std::fprintf(log, "%7.3f %s\n", ms / 1000.0, DisplayText(line).c_str());
     std::fflush(log);
 }
 

@@ -6,6 +6,7 @@
 #include "simulator/SimulatedLayer.h"
 #endif
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,8 +14,10 @@
 namespace corvane {
 namespace {
 
-std::string Trimmed(const char* text, int count) {
-    std::string out(text, strnlen(text, count));
+// A field of an identity: NULs inside kept (the output shows or escapes
+// them), trailing blanks and NULs cut.
+std::string Trimmed(const char* text, size_t count) {
+    std::string out = FieldText(text, count);
     while (!out.empty() && (out.back() == ' ' || out.back() == '\0'))
         out.pop_back();
     return out;
@@ -23,7 +26,7 @@ std::string Trimmed(const char* text, int count) {
 Identity Split(const char* model, const char* version) {
     Identity identity;
     identity.vendor = Trimmed(model, 8);
-    identity.product = strnlen(model, 24) > 8 ? Trimmed(model + 8, 16) : std::string();
+    identity.product = Trimmed(model + 8, 16);
     identity.revision = Trimmed(version, 4);
     return identity;
 }
@@ -38,12 +41,6 @@ int Usage(const char* command, const char* line) {
 
 bool IsHelp(const char* arg) {
     return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
-}
-
-const char* OptionValue(int argc, char** argv, int& i) {
-    if (i + 1 >= argc)
-        return nullptr;
-    return argv[++i];
 }
 
 Layer::Layer(const char* bankOption) : bank(nullptr) {
@@ -79,10 +76,28 @@ Layer::~Layer() {
 std::string NoAdapterReason() {
     char text[aspi::kLayerTextSize] = "";
     aspi::DescribeLayer(text, sizeof text);
-    std::string reason(text);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
-        reason.pop_back();
+    // One line: the result line stays one line, and a line break in it is
+    // no byte the output has to escape.
+    std::string reason;
+    for (const char* c = text; *c; ++c) {
+        if (*c == '\n') {
+            while (c[1] == ' ')
+                ++c;
+            reason += c[1] ? "; " : "";
+        } else if (*c != '\r') {
+            reason += *c;
+        }
+    }
     return reason.empty() ? std::string("no ASPI layer") : reason;
+}
+
+const char* NoDriveResult() {
+    // The layer words a device it may not open as "no access" (Linux: also
+    // "No access to /dev/sgN ...", with the group to join).
+    std::string text = NoAdapterReason();
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text.find("no access") != std::string::npos ? "no access" : "no drive";
 }
 
 std::string NoIdentityMessage(uint8_t adapter, uint8_t target) {
@@ -108,23 +123,6 @@ std::string IdentityText(const Identity& identity) {
         if (!part->empty())
             text += (text.empty() ? "" : " ") + *part;
     return text;
-}
-
-void AppendJsonString(std::string& out, const std::string& text) {
-    out += '"';
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c >= 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    out += '"';
 }
 
 void AppendJsonIdentity(std::string& out, const Identity& identity) {

@@ -3,6 +3,7 @@
 // identities as the output shows them, and JSON text.
 #pragma once
 
+#include "cli/OutputText.h"
 #include "command/DeviceChannel.h"
 #include "firmware/FirmwareInfo.h"
 
@@ -21,9 +22,6 @@ enum Exit : int {
 
 int Usage(const char* command, const char* line);
 bool IsHelp(const char* arg);
-// The value after an option that takes one; null (and a usage line) when
-// none follows.
-const char* OptionValue(int argc, char** argv, int& i);
 
 // The ASPI layer a command uses while this lives: with --bank FILE, else
 // CORVANE_BANK, the simulated bank with CORVANE_BANK_LOG and
@@ -41,8 +39,11 @@ class Layer {
   private:
     void* bank; // the simulator's, natively
 };
-// Why no host adapter answers, in the layer's own words.
+// Why no host adapter answers, in the layer's own words, on one line.
 std::string NoAdapterReason();
+// The result of a command that found no drive to work on: "no access" when
+// the layer saw a device it may not open, else "no drive".
+const char* NoDriveResult();
 
 // A device that answers INQUIRY with less than a whole identity: scan does
 // not list it and flash refuses it, both in these words.
@@ -57,8 +58,6 @@ Identity SplitIdentity(const DeviceEntry& entry);
 // "VENDOR PRODUCT REVISION".
 std::string IdentityText(const Identity& identity);
 
-// Appends text as a JSON string; bytes outside printable ASCII as \u00XX.
-void AppendJsonString(std::string& out, const std::string& text);
 // {"vendor":…,"product":…,"revision":…}
 void AppendJsonIdentity(std::string& out, const Identity& identity);
 

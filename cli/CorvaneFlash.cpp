@@ -2,8 +2,10 @@
 // The image is read and checked before any drive is touched; the drive is
 // asked who it is and which download it takes; nothing goes to it before
 // the user agrees (or --yes), and --dry-run stops right there.
+#include "cli/Consent.h"
 #include "cli/ConsoleView.h"
 #include "cli/CorvaneCli.h"
+#include "cli/CorvaneOptions.h"
 #include "cli/Interrupts.h"
 
 #include "aspi/AspiLayer.h"
@@ -33,38 +35,6 @@ using namespace download;
 namespace corvane {
 namespace {
 
-const char kFlashHelp[] =
-    "usage: corvane flash IMAGE --device DEV [--dry-run] [--yes] [--force-model]\n"
-    "                     [--json] [--log FILE] [--bank FILE]\n"
-    "Sends the firmware image IMAGE (Intel HEX) to the drive DEV as the plug-in does:\n"
-    "reads and checks the image, asks the drive who it is and which download it\n"
-    "takes, says what will happen and asks \"Flash? [y/N]\", opens the tray, sends\n"
-    "the image in one command, then asks the drive for its new identity.\n"
-    "  --device DEV   A:T, host adapter and target as corvane scan shows them, or\n"
-    "                 a device path (Linux: /dev/sgN or /dev/srN)\n"
-    "  --dry-run      everything up to the question; no tray command, no image\n"
-    "  --yes          flash without asking (needed where there is no terminal)\n"
-    "  --force-model  flash an image made for another model than the drive's\n"
-    "  --json         one JSON object instead of text\n"
-    "  --log FILE     append every step to FILE\n"
-    "  --bank FILE    the simulated drive bank of FILE instead of real drives (also\n"
-    "                 CORVANE_BANK; CORVANE_BANK_LOG and CORVANE_BANK_STATE as the plug-in)\n"
-    "In reboot mode the drive restarts itself: corvane waits 8.5 s, asks it again,\n"
-    "and tells you to power-cycle the drive or the machine when it does not answer.\n"
-    "Ctrl-C before the transfer cancels; during it, it is held until the drive is done.\n"
-    "Exit status: 0 flashed and verified, or the dry run passed; 1 refused before any\n"
-    "transfer (image, drive, protocol mismatch, another model, no consent) or\n"
-    "cancelled; 2 bad usage; 3 the transfer was sent and failed, reached no drive, or\n"
-    "is not verified (the drive may be modified); 4 no drive, or no access to it.\n";
-
-struct Options {
-    const char* image = nullptr;
-    const char* device = nullptr;
-    const char* log = nullptr;
-    const char* bank = nullptr;
-    bool dryRun = false, yes = false, forceModel = false, json = false;
-};
-
 // What the command ends with, for people and for scripts.
 struct Report {
     const char* result = "refused";
@@ -80,58 +50,6 @@ struct Report {
     uint8_t raw[kSenseBytes] = {};
     int status = kExitRefused;
 };
-
-// -1 to go on, else the exit status.
-int Parse(int argc, char** argv, Options& options) {
-    for (int i = 0; i < argc; ++i) {
-        const char* arg = argv[i];
-        const char** value = std::strcmp(arg, "--device") == 0 ? &options.device
-                             : std::strcmp(arg, "--log") == 0  ? &options.log
-                             : std::strcmp(arg, "--bank") == 0 ? &options.bank
-                                                               : nullptr;
-        if (IsHelp(arg)) {
-            std::fputs(kFlashHelp, stdout);
-            return kExitOk;
-        } else if (value) {
-            if (!(*value = OptionValue(argc, argv, i)))
-                return Usage("flash", (std::string(arg) + " needs a value").c_str());
-        } else if (std::strcmp(arg, "--dry-run") == 0) {
-            options.dryRun = true;
-        } else if (std::strcmp(arg, "--yes") == 0) {
-            options.yes = true;
-        } else if (std::strcmp(arg, "--force-model") == 0) {
-            options.forceModel = true;
-        } else if (std::strcmp(arg, "--json") == 0) {
-            options.json = true;
-        } else if (arg[0] == '-' && arg[1]) {
-            return Usage("flash", (std::string("unknown option ") + arg).c_str());
-        } else if (options.image) {
-            return Usage("flash", "more than one image given");
-        } else {
-            options.image = arg;
-        }
-    }
-    if (!options.image)
-        return Usage("flash", "no image given");
-    if (!options.device)
-        return Usage("flash", "no --device given");
-    return -1;
-}
-
-// "A:T", both decimal: adapter 0-255, target 0-7.
-bool ParseAddress(const char* text, uint8_t& adapter, uint8_t& target) {
-    char* end = nullptr;
-    const unsigned long a = std::strtoul(text, &end, 10);
-    if (end == text || *end != ':' || a > 255 || text[0] == '-' || text[0] == '+')
-        return false;
-    const char* t = end + 1;
-    const unsigned long b = std::strtoul(t, &end, 10);
-    if (end == t || *end || b > 7 || t[0] == '-' || t[0] == '+')
-        return false;
-    adapter = static_cast<uint8_t>(a);
-    target = static_cast<uint8_t>(b);
-    return true;
-}
 
 std::string Clock(long long ms) {
     char text[48];
@@ -178,7 +96,7 @@ void PrintJson(const Report& report) {
 }
 
 void PrintText(const Report& report) {
-    std::printf("Result: %s: %s\n", report.result, report.message.c_str());
+    std::printf("Result: %s: %s\n", report.result, DisplayText(report.message).c_str());
     if (report.haveSense) {
         char text[160];
         DescribeSense(report.key, report.asc, report.ascq, text, sizeof text);
@@ -192,8 +110,8 @@ void PrintText(const Report& report) {
         if (report.transferSent)
             std::printf("Drive:  may have been modified: the image was sent; before: %s; after: "
                         "%s\n",
-                        IdentityText(report.before).c_str(),
-                        report.haveAfter    ? IdentityText(report.after).c_str()
+                        DisplayText(IdentityText(report.before)).c_str(),
+                        report.haveAfter    ? DisplayText(IdentityText(report.after)).c_str()
                         : report.askedAfter ? "no answer"
                                             : "not asked");
         else
@@ -202,7 +120,7 @@ void PrintText(const Report& report) {
 }
 
 // The report Conclude left, as the options ask for it.
-void Print(const Options& options, const Report& report) {
+void Print(const FlashOptions& options, const Report& report) {
     if (options.json)
         PrintJson(report);
     else
@@ -224,7 +142,7 @@ void DrawBar(long long ms, long long expected) {
 // Until the worker has stored its result: a bar on a terminal, by time as
 // the page's, with elapsed and expected time; plain lines otherwise. An
 // interrupt now would leave a drive half written: it is held, and said so.
-void WatchTransfer(const Options& options, ConsoleView& view, TransferJob& job) {
+void WatchTransfer(const FlashOptions& options, ConsoleView& view, TransferJob& job) {
     const bool bar = !options.json && CORVANE_ISATTY(CORVANE_FILENO(stdout));
     const long long expected =
         kTransferFullMs + (job.mode == DownloadReboot ? static_cast<long long>(kRebootWaitMs) : 0);
@@ -259,31 +177,17 @@ void WatchTransfer(const Options& options, ConsoleView& view, TransferJob& job) 
         std::printf("Transfer: ended after %s\n", Clock(elapsed()).c_str());
 }
 
-// The user's yes: --yes, or "y" typed at a terminal.
-bool Agreed(const Options& options) {
-    if (options.yes)
-        return true;
-    FILE* out = options.json ? stderr : stdout;
-    std::fprintf(out, "Flash? [y/N] ");
-    std::fflush(out);
-    char line[16] = "";
-    if (!std::fgets(line, sizeof line, stdin))
-        return false;
-    return (line[0] == 'y' || line[0] == 'Y') &&
-           (line[1] == '\n' || line[1] == '\0' || std::strncmp(line + 1, "es", 2) == 0);
-}
-
-void Plan(const Options& options, const std::string& layer, uint8_t adapter, uint8_t target,
+void Plan(const FlashOptions& options, const std::string& layer, uint8_t adapter, uint8_t target,
           const DownloadProcedure& procedure) {
     if (options.json)
         return;
     char sum[8];
     std::snprintf(sum, sizeof sum, "%04X", procedure.fwInfo.checkSum);
     std::printf("Drive:  %u:%u %s, %s%s%s\n", adapter, target,
-                IdentityText(SplitIdentity(procedure.before)).c_str(),
+                DisplayText(IdentityText(SplitIdentity(procedure.before))).c_str(),
                 ProtocolName(procedure.before.protocol), layer.empty() ? "" : ", ", layer.c_str());
     std::printf("Image:  %s: %s, %s, check sum %s\n", options.image,
-                IdentityText(SplitIdentity(procedure.fwInfo)).c_str(),
+                DisplayText(IdentityText(SplitIdentity(procedure.fwInfo))).c_str(),
                 ProtocolName(procedure.fwInfo.protocol), sum);
     std::printf(procedure.downloadMode == DownloadVerify
                     ? "Mode:   verify: the drive is asked for its new identity afterwards\n"
@@ -309,13 +213,14 @@ enum class Stop {
     GoOn,
 };
 
-// Result and exit status of every stop but Transferred, in Stop's order.
+// Result and exit status of every stop but Transferred, in Stop's order;
+// null: "no drive" or "no access", as NoDriveResult finds it.
 const struct {
     const char* result;
     int status;
 } kStops[] = {
-    {"refused", kExitNoDrive}, {"refused", kExitRefused}, {"refused", kExitNoDrive},
-    {"refused", kExitNoDrive}, {"refused", kExitRefused}, {"refused", kExitRefused},
+    {nullptr, kExitNoDrive},   {"refused", kExitRefused}, {nullptr, kExitNoDrive},
+    {nullptr, kExitNoDrive},   {"refused", kExitRefused}, {"refused", kExitRefused},
     {"refused", kExitRefused}, {"refused", kExitRefused}, {"ok", kExitOk},
     {"refused", kExitRefused}, {"refused", kExitRefused}, {"cancelled", kExitRefused},
 };
@@ -324,7 +229,7 @@ static_assert(sizeof kStops / sizeof kStops[0] == static_cast<size_t>(Stop::Tran
 
 // One flash command: what it was given and what its steps found.
 struct Flow {
-    const Options& options;
+    const FlashOptions& options;
     const std::string& layer;
     ConsoleView& view;
     uint8_t adapter, target;
@@ -375,16 +280,17 @@ Stop AskConsent(Flow& flow) {
     Plan(flow.options, flow.layer, flow.adapter, flow.target, *flow.procedure);
     if (flow.options.dryRun)
         return Stop::DryRun;
-    if (!flow.options.yes && !CORVANE_ISATTY(CORVANE_FILENO(stdin)))
-        return Stop::NoTerminal;
-    bool agreed = false;
-    if (!InterruptWatch::Noticed()) {
+    Consent consent = flow.options.yes ? Consent::Given : Consent::Withheld;
+    if (!flow.options.yes && !InterruptWatch::Noticed()) {
+        // Ctrl-C breaks off the read of the answer.
         const InterruptWatch::Listening listening;
-        agreed = Agreed(flow.options);
+        consent = AskOnTerminal("Flash? [y/N] ");
     }
+    if (consent == Consent::NoTerminal)
+        return Stop::NoTerminal;
     if (InterruptWatch::Noticed())
         return Stop::Cancelled;
-    return agreed ? Stop::GoOn : Stop::NoConsent;
+    return consent == Consent::Given ? Stop::GoOn : Stop::NoConsent;
 }
 
 // The tray, then the one transfer on a worker while this thread watches,
@@ -525,7 +431,7 @@ void Conclude(const Flow& flow, Stop stop, Report& report) {
         return;
     }
     const auto& row = kStops[static_cast<int>(stop)];
-    Verdict(report, row.result, row.status, StopMessage(flow, stop));
+    Verdict(report, row.result ? row.result : NoDriveResult(), row.status, StopMessage(flow, stop));
 }
 
 int End(const Flow& flow, Stop stop) {
@@ -552,17 +458,10 @@ Stop RunSteps(Flow& flow) {
 } // namespace
 
 int Flash(int argc, char** argv) {
-    Options options;
-    const int parsed = Parse(argc, argv, options);
+    FlashOptions options;
+    const int parsed = ParseFlashOptions(argc, argv, options);
     if (parsed >= 0)
         return parsed;
-    if (!options.image || !options.device)
-        return kExitUsage; // said by Parse
-    uint8_t adapter = 0, target = 0;
-    const bool path = !ParseAddress(options.device, adapter, target);
-    if (path && options.device[0] != '/' && options.device[0] != '\\')
-        return Usage("flash", "--device takes A:T (host adapter and target, see corvane scan) "
-                              "or a device path");
     FILE* log = nullptr;
     if (options.log && !(log = std::fopen(options.log, "a")))
         return Usage("flash", (std::string("cannot open the log ") + options.log).c_str());
@@ -572,8 +471,8 @@ int Flash(int argc, char** argv) {
     const InterruptWatch interrupts;
     const Layer layer(options.bank);
     ConsoleView view(log);
-    Flow flow = {options, layer.name, view, adapter, target, nullptr, nullptr};
-    if (path && !aspi::FindDevice(options.device, &flow.adapter, &flow.target))
+    Flow flow = {options, layer.name, view, options.adapter, options.target, nullptr, nullptr};
+    if (!options.address && !aspi::FindDevice(options.device, &flow.adapter, &flow.target))
         return End(flow, Stop::NoDeviceAtPath);
     std::unique_ptr<DeviceChannel> channel(
         new DeviceChannel(kImageBufferSize, ChannelUser::Plugin));

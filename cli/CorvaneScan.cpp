@@ -2,6 +2,7 @@
 // device page lists them (but not only the eight its table holds). Nothing
 // but the scan's INQUIRY is sent.
 #include "cli/CorvaneCli.h"
+#include "cli/CorvaneOptions.h"
 
 #include "aspi/AspiLayer.h"
 
@@ -30,17 +31,6 @@ std::string DevicePath(uint8_t adapter, uint8_t target) {
     return std::string();
 }
 
-const char kScanHelp[] =
-    "usage: corvane scan [--json] [--bank FILE]\n"
-    "Lists every CD/DVD drive: address (host adapter:target, as the device page\n"
-    "shows it and as flash --device takes it), device, vendor, product, revision.\n"
-    "Sends nothing but INQUIRY.\n"
-    "  --json       one JSON object: {\"drives\":[{\"address\",\"device\",\"vendor\",\n"
-    "               \"product\",\"revision\"}]}\n"
-    "  --bank FILE  the simulated drive bank of FILE instead of real drives (also\n"
-    "               CORVANE_BANK; CORVANE_BANK_LOG and CORVANE_BANK_STATE as the plug-in)\n"
-    "Exit status: 0 drives listed; 4 no drive found, or no access; 2 bad usage.\n";
-
 // One drive's line, or its object in the JSON array (`out`).
 void ListDrive(const DeviceEntry& entry, bool json, std::string& out) {
     const Identity identity = SplitIdentity(entry);
@@ -49,7 +39,8 @@ void ListDrive(const DeviceEntry& entry, bool json, std::string& out) {
     const std::string device = DevicePath(entry.adapter, entry.target);
     if (!json) {
         std::printf("%-6s %-12s %-8s %-16s %s\n", address, device.empty() ? "-" : device.c_str(),
-                    identity.vendor.c_str(), identity.product.c_str(), identity.revision.c_str());
+                    DisplayText(identity.vendor).c_str(), DisplayText(identity.product).c_str(),
+                    DisplayText(identity.revision).c_str());
         return;
     }
     out += out.back() == '[' ? "{\"address\":" : ",{\"address\":";
@@ -90,22 +81,12 @@ int ListDrives(DeviceChannel& channel, bool json, std::string& out) {
 } // namespace
 
 int Scan(int argc, char** argv) {
-    bool json = false;
-    const char* bank = nullptr;
-    for (int i = 0; i < argc; ++i) {
-        if (IsHelp(argv[i])) {
-            std::fputs(kScanHelp, stdout);
-            return kExitOk;
-        }
-        if (std::strcmp(argv[i], "--json") == 0)
-            json = true;
-        else if (std::strcmp(argv[i], "--bank") == 0) {
-            if (!(bank = OptionValue(argc, argv, i)))
-                return Usage("scan", "--bank needs a file");
-        } else
-            return Usage("scan", "unknown argument");
-    }
-    const Layer layer(bank);
+    ScanOptions options;
+    const int parsed = ParseScanOptions(argc, argv, options);
+    if (parsed >= 0)
+        return parsed;
+    const bool json = options.json;
+    const Layer layer(options.bank);
     DeviceChannel channel(1024, ChannelUser::Host);
     std::string out = "{\"drives\":[";
     const int listed = ListDrives(channel, json, out);

@@ -1,23 +1,30 @@
 // corvane as a user or a script runs it, in-process on the simulated bank:
-// one table of image, drive and options, each checked for the exit status,
-// the result, and the commands the drive got (the plug-in's, in its order).
+// the table of image, drive and options (shared with the run of corvane.exe
+// under Wine), and what the table does not hold.
+#include "cli/Consent.h"
 #include "cli/CorvaneCli.h"
 
+#include "../support/CliCases.h"
+#include "../support/FakeCdRoms.h"
 #include "../support/LoggedCommands.h"
 #include "../support/LoggedTransfer.h"
 #include "../support/MeddlingLayer.h"
 
+#include "aspi/AspiLayer.h"
 #include "download/Pause.h"
+#include "firmware/HexReader.h"
 #include "firmware/SyntheticImage.h"
 #include "simulator/BankConfig.h"
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -26,153 +33,77 @@
 
 namespace {
 
-enum Image { None, Type20, Type21, Type22, NoTemplate22, Damaged };
-
-// A drive of the image's model, an older revision: no guard stands in the way.
-const char* const kSameModel = "vendor=CORVANE product=\"SIMDRIVE 52X\" revision=0.90";
-const char* const kOtherModel = "vendor=QVSIM product=DRIVE revision=0.10";
-// The image's own identity: a drive that already carries it.
-const char* const kImageModel = "vendor=CORVANE product=\"SIMDRIVE 52X\" revision=1.00";
-
-struct Case {
-    const char* name;
-    const char* drive; // target 0 of adapter 0, of the image's model unless it says
-    Image image;
-    std::vector<std::string> options;
-    int status;
-    const char* result;
-    std::vector<std::string> commands;
-    int modeByte; // of a transfer checked byte for byte; 0: none
-    // With the commands `at` picks; the bank is then the test's own.
-    Meddle meddle = Meddle::None;
-    bool (*at)(const uint8_t*) = nullptr;
-    int signal = 0;
-    const char* says = nullptr; // on stdout or stderr
+// Rows that need a layer in between (the meddling layer, or a signal in the
+// middle of a command): in-process only. The bank is the test's own.
+struct MeddledCase {
+    CliCase row;
+    Meddle meddle;
+    bool (*at)(const uint8_t*); // the commands it meddles with
+    int signal;
 };
 
-const Case kCases[] = {
-    {"Verify22On22", "protocols=2.2", Type22, {"--yes"}, 0, "ok", Whole(kType22), 0x84},
-    {"Reboot20On20", "protocols=2.0", Type20, {"--yes"}, 0, "ok", Whole(kType20), 0x04},
-    {"Reboot20On22", "protocols=2.2", Type20, {"--yes"}, 0, "ok", Whole(kType22), 0x04},
-    {"Reboot21On21", "protocols=2.1", Type21, {"--yes"}, 0, "ok", Whole(kType21), 0x04},
-    {"Reboot22On20", "protocols=2.0", Type22, {"--yes"}, 0, "ok", Whole(kType20), 0x04},
-    {"OtherModelRefused", "protocols=2.2 other", Type22, {"--yes"}, 1, "refused", kProbed, 0},
-    {"OtherModelForced",
-     "protocols=2.2 other",
-     Type22,
-     {"--yes", "--force-model"},
-     0,
-     "ok",
-     Whole(kType22),
-     0x84},
-    {"DiskRefused", "disk", Type22, {"--yes"}, 1, "refused", {kInquiry}, 0},
-    {"DamagedFile", "protocols=2.2", Damaged, {"--yes"}, 1, "refused", {}, 0},
-    {"Mismatch", "protocols=2.1", Type22, {"--yes"}, 1, "refused", kProbed, 0},
-    {"DryRun", "protocols=2.2", Type22, {"--dry-run"}, 0, "ok", kProbed, 0},
-    {"NoTerminalNoConsent", "protocols=2.2", Type22, {}, 1, "refused", kProbed, 0},
-    {"TransferRefused",
-     "protocols=2.2 fail-transfer=3/0C/00",
-     Type22,
-     {"--yes"},
-     3,
-     "failed",
-     Then(kAsked, {kType22}),
-     0},
-    {"KeptItsIdentity",
-     "protocols=2.2",
-     NoTemplate22,
-     {"--yes", "--force-model"},
-     3,
-     "unverified",
-     Whole(kType22),
-     0},
-    {"NoDriveThere", "", Type22, {"--yes"}, 4, "refused", {}, 0},
+const MeddledCase kMeddledCases[] = {
     // Reboot mode: "ok" only where the drive took the command or changed its identity.
-    {"RebootUnreached",
-     "protocols=2.0",
-     Type20,
-     {"--yes"},
-     3,
-     "failed",
-     kAsked,
-     0,
+    {{"RebootUnreached",
+      "protocols=2.0",
+      Type20,
+      {"--yes"},
+      3,
+      "failed",
+      kAsked,
+      0,
+      "the transfer reached no drive at 0:0"},
      Meddle::NoDevice,
      IsTransferCdb,
-     0,
-     "the transfer reached no drive at 0:0"},
-    {"RebootSilentOnTheImagesIdentity",
-     "protocols=2.0 hang-transfer current",
-     Type20,
-     {"--yes"},
-     3,
-     "unverified",
-     Then(kAsked, {kInquiry, kReady, kReady}),
-     0,
+     0},
+    {{"RebootSilentOnTheImagesIdentity",
+      "protocols=2.0 hang-transfer current",
+      Type20,
+      {"--yes"},
+      3,
+      "unverified",
+      Then(kAsked, {kInquiry, kReady, kReady}),
+      0,
+      "nothing shows that it took the image"},
      Meddle::TimeOut,
      IsTransferCdb,
-     0,
-     "nothing shows that it took the image"},
+     0},
     // Interrupts: before the transfer they cancel, during it they are held.
-    {"InterruptedAtTheProbes",
-     "protocols=2.2",
-     Type22,
-     {"--yes"},
-     1,
-     "cancelled",
-     {kInquiry, kProbed[1]},
-     0,
+    {{"InterruptedAtTheProbes",
+      "protocols=2.2",
+      Type22,
+      {"--yes"},
+      1,
+      "cancelled",
+      {kInquiry, kProbed[1]},
+      0,
+      "cancelled before the transfer"},
      Meddle::Signal,
      IsFirstProbeCdb,
-     SIGINT,
-     "cancelled before the transfer"},
-    {"HungUpAtTheTray",
-     "protocols=2.2",
-     Type22,
-     {"--yes"},
-     1,
-     "cancelled",
-     Then(kProbed, {"1E 00 00 00 02"}),
-     0,
+     SIGINT},
+    {{"HungUpAtTheTray",
+      "protocols=2.2",
+      Type22,
+      {"--yes"},
+      1,
+      "cancelled",
+      Then(kProbed, {"1E 00 00 00 02"}),
+      0},
      Meddle::Signal,
      IsPreventCdb,
      SIGHUP},
-    {"TerminatedDuringTheTransfer",
-     "protocols=2.2 flash=100",
-     Type22,
-     {"--yes"},
-     0,
-     "ok",
-     Whole(kType22),
-     0x84,
+    {{"TerminatedDuringTheTransfer",
+      "protocols=2.2 flash=100",
+      Type22,
+      {"--yes"},
+      0,
+      "ok",
+      Whole(kType22),
+      0x84,
+      "corvane: the transfer cannot be taken back; waiting for the drive to finish"},
      Meddle::Signal,
      IsTransferCdb,
-     SIGTERM,
-     "corvane: the transfer cannot be taken back; waiting for the drive to finish"},
-    // A short identity is no drive, as scan has it.
-    {"ShortIdentityRefused",
-     "protocols=2.2 inquiry-length=35",
-     Type22,
-     {"--yes"},
-     1,
-     "refused",
-     {kInquiry},
-     0,
-     Meddle::None,
-     nullptr,
-     0,
-     "0:0 answers INQUIRY without a whole identity (36 bytes); nothing but INQUIRY was sent"},
-    {"EmptyIdentityRefused",
-     "protocols=2.2 inquiry-length=0",
-     Type22,
-     {"--yes"},
-     1,
-     "refused",
-     {kInquiry},
-     0,
-     Meddle::None,
-     nullptr,
-     0,
-     "0:0 answers INQUIRY without a whole identity"},
+     SIGTERM},
 };
 
 std::string Contents(const std::string& path) {
@@ -182,7 +113,7 @@ std::string Contents(const std::string& path) {
     return text.str();
 }
 
-class CorvaneCli : public ::testing::TestWithParam<Case> {
+class CliFixture : public ::testing::Test {
   protected:
     std::string stem = "/tmp/corvane-cli-" + std::to_string(getpid()) + "-";
     std::string bank = stem + "bank.txt", log = stem + "log.txt", image = stem + "image.hex";
@@ -192,10 +123,12 @@ class CorvaneCli : public ::testing::TestWithParam<Case> {
         setenv("CORVANE_BANK_LOG", log.c_str(), 1);
         unsetenv("CORVANE_BANK");
         unsetenv("CORVANE_BANK_STATE");
-        // No terminal: consent only by --yes.
+        // No terminal, whoever runs the tests: consent only by --yes.
+        corvane::UseTerminal("");
         ASSERT_NE(nullptr, std::freopen("/dev/null", "r", stdin));
     }
     void TearDown() override {
+        corvane::UseTerminal(nullptr);
         download::SetPause(nullptr);
         aspi::SetTickCountSource(nullptr);
         aspi::SetWindows95Or98Override(-1);
@@ -222,82 +155,51 @@ class CorvaneCli : public ::testing::TestWithParam<Case> {
         return status;
     }
 
-    void WriteImage(Image kind) {
-        if (kind == Damaged) {
-            std::ofstream(image) << ":10000000000102030405060708090A0B0C0D0E0F79\r\n";
-            return;
-        }
-        SyntheticImageRecipe recipe;
-        DefaultSyntheticRecipe(recipe);
-        recipe.protocol = kind == NoTemplate22 ? FwProtocolType22 : FwProtocol(kind);
-        recipe.withTemplate = kind != NoTemplate22;
-        ASSERT_EQ(1, SaveSyntheticImage(image.c_str(), recipe));
-    }
+    void WriteImage(CaseImage kind) { WriteCaseImage(kind, image); }
 };
 
-// Target 0 of adapter 0 as the case describes it (" other", " current": of
-// that model, else of kSameModel).
-std::string BankText(const Case& c) {
-    std::string drive = c.drive;
-    const char* model = kSameModel;
-    for (const auto& mark :
-         {std::make_pair(" other", kOtherModel), std::make_pair(" current", kImageModel)})
-        if (drive.find(mark.first) != std::string::npos) {
-            drive.erase(drive.find(mark.first));
-            model = mark.second;
-        }
-    if (drive == "disk")
-        return "adapter\ndisk 0\n";
-    return drive.empty() ? "adapter\n" : "adapter\ndrive 0 " + drive + " " + model + " latency=0\n";
-}
+class CorvaneCli : public CliFixture, public ::testing::WithParamInterface<CliCase> {};
+class CorvaneCliMeddled : public CliFixture, public ::testing::WithParamInterface<MeddledCase> {};
 
 TEST_P(CorvaneCli, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
-    const Case& c = GetParam();
-    const std::string text = BankText(c);
-    std::ofstream(bank) << text;
+    const CliCase& c = GetParam();
+    std::ofstream(bank) << CaseBank(c);
     WriteImage(c.image);
-    std::vector<std::string> args = {"flash", image, "--device", "0:0", "--json"};
-    args.insert(args.end(), c.options.begin(), c.options.end());
-    // The test's own bank, where a layer in between meddles; else --bank.
-    simulator::BankConfig config;
-    std::string error;
-    ASSERT_EQ(1, simulator::ParseBank(text, config, error)) << error;
-    std::unique_ptr<simulator::DriveBank> own;
-    std::unique_ptr<MeddlingLayer> layer;
-    if (c.meddle != Meddle::None) {
-        own.reset(new simulator::DriveBank(config));
-        own->SetLogPath(log);
-        layer.reset(new MeddlingLayer(*own, c.at, c.meddle, c.signal));
-        aspi::SetTickCountSource(JumpingTicks);
-        aspi::SetWindows95Or98Override(1);
-    } else {
-        args.insert(args.end(), {"--bank", bank});
-    }
-    std::string out, err;
-    EXPECT_EQ(c.status, Run(args, out, &err));
-    layer.reset();
-    EXPECT_EQ(0u, out.find("{\"result\":\"" + std::string(c.result) + "\"")) << out;
-    EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << "one object: " << out;
-    if (c.says) {
-        EXPECT_NE(std::string::npos, (out + err).find(c.says)) << out << err;
-    }
-    const std::vector<std::string> executed = ExecutedLines(Contents(log));
-    ExpectCommands(c.commands, executed);
-    if (c.modeByte)
-        ExpectTransferOf(executed[executed.size() - 4],
-                         SyntheticBytes(c.image == Type20   ? FwProtocolType20
-                                        : c.image == Type21 ? FwProtocolType21
-                                                            : FwProtocolType22),
-                         c.modeByte);
-    const bool sent =
-        c.status == 0 ? c.modeByte != 0 : c.status == 3 && c.meddle != Meddle::NoDevice;
-    EXPECT_NE(std::string::npos,
-              out.find(sent ? "\"transferSent\":true" : "\"transferSent\":false"));
+    std::string out;
+    const int status = Run(CaseArguments(c, image, bank), out);
+    ExpectCaseOutcome(c, status, out, Contents(log));
 }
 
-INSTANTIATE_TEST_SUITE_P(ImageDriveOptions, CorvaneCli, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<Case>& row) {
+INSTANTIATE_TEST_SUITE_P(ImageDriveOptions, CorvaneCli, ::testing::ValuesIn(kCliCases),
+                         [](const ::testing::TestParamInfo<CliCase>& row) {
                              return std::string(row.param.name);
+                         });
+
+TEST_P(CorvaneCliMeddled, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
+    const MeddledCase& m = GetParam();
+    const CliCase& c = m.row;
+    WriteImage(c.image);
+    simulator::BankConfig config;
+    std::string error;
+    ASSERT_EQ(1, simulator::ParseBank(CaseBank(c), config, error)) << error;
+    simulator::DriveBank own(config);
+    own.SetLogPath(log);
+    std::vector<std::string> args = {"flash", image, "--device", "0:0", "--json"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    std::string out, err;
+    int status = -1;
+    {
+        const MeddlingLayer layer(own, m.at, m.meddle, m.signal);
+        aspi::SetTickCountSource(JumpingTicks);
+        aspi::SetWindows95Or98Override(1);
+        status = Run(args, out, &err);
+    }
+    ExpectCaseOutcome(c, status, out, Contents(log), err, m.meddle != Meddle::NoDevice);
+}
+
+INSTANTIATE_TEST_SUITE_P(MeddledLayer, CorvaneCliMeddled, ::testing::ValuesIn(kMeddledCases),
+                         [](const ::testing::TestParamInfo<MeddledCase>& row) {
+                             return std::string(row.param.row.name);
                          });
 
 TEST_F(CorvaneCli, ARefusedTransferIsShownInWordsBesideTheRawSense) {
@@ -366,25 +268,163 @@ TEST_F(CorvaneCli, ScanListsEveryDriveAndSendsNothingElse) {
     }
 }
 
-TEST_F(CorvaneCli, BadUsageIsStatus2) {
+// Every case would reach a drive (CORVANE_BANK names one) if it were taken
+// for good usage: --yes flashes, so a misreading shows in the bank's log.
+TEST_F(CorvaneCli, BadUsageIsStatus2AndSendsNothing) {
+    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 " << kSameModel << " latency=0\n";
+    WriteImage(Type22);
+    setenv("CORVANE_BANK", bank.c_str(), 1);
     const std::vector<std::vector<std::string>> cases = {
-        {"flash", "x.hex"},
-        {"flash", "--device", "0:0"},
-        {"flash", "x.hex", "--device", "0:8"},
-        {"flash", "x.hex", "--device", "A:0"},
-        {"flash", "x.hex", "--device"},
-        {"flash", "x.hex", "y.hex", "--device", "0:0"},
-        {"flash", "x.hex", "--device", "0:0", "--bogus"},
+        {"flash", "IMG", "--yes"},
+        {"flash", "--device", "0:0", "--yes"},
+        {"flash", "IMG", "--device", "0:8", "--yes"},
+        {"flash", "IMG", "--device", "A:0", "--yes"},
+        {"flash", "IMG", "--device", " 0:0", "--yes"},
+        {"flash", "IMG", "--device", "0: 0", "--yes"},
+        {"flash", "IMG", "--device", "+0:0", "--yes"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--device"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--log", "--dry-run"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--log", "--json"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--log", ""},
+        {"flash", "IMG", "--yes", "--device", "--json", "0:0"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--bank", "--json"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--dry-run=no"},
+        {"flash", "IMG", "IMG", "--device", "0:0", "--yes"},
+        {"flash", "IMG", "--device", "0:0", "--yes", "--bogus"},
         {"scan", "extra"},
+        {"scan", "--bank", "--json"},
     };
-    for (const auto& args : cases) {
+    for (auto args : cases) {
+        std::replace(args.begin(), args.end(), std::string("IMG"), image);
         std::string out;
         EXPECT_EQ(2, Run(args, out)) << args.back();
         EXPECT_EQ("", out);
+        EXPECT_TRUE(ExecutedLines(Contents(log)).empty()) << args.back();
+        unlink(log.c_str());
     }
+    unsetenv("CORVANE_BANK");
     std::string out;
     EXPECT_EQ(0, Run({"flash", "--help"}, out));
     EXPECT_NE(std::string::npos, out.find("Exit status: 0 flashed and verified"));
+    EXPECT_EQ(0, Run({"scan", "--help"}, out));
+    EXPECT_EQ(0u, out.find("usage: corvane scan"));
+}
+
+// Status 4 says which it is: no drive, or a device the user may not open.
+TEST_F(CorvaneCli, NoDriveOrNoAccessIsTheResultOfStatus4) {
+    WriteImage(Type22);
+    for (const bool denied : {false, true}) {
+        FakeCdRoms fakes;
+        if (denied)
+            fakes.AddDenied(0);
+        aspi::PassThroughLayer layer(fakes.Calls());
+        aspi::UseLayer(&aspi::PassThroughLayer::kOps, &layer);
+        const char* const result = denied ? "no access" : "no drive";
+        std::string out;
+        EXPECT_EQ(4, Run({"flash", image, "--device", "0:0", "--yes", "--json"}, out));
+        EXPECT_EQ(0u, out.find("{\"result\":\"" + std::string(result) + "\"")) << out;
+        EXPECT_EQ(4, Run({"flash", image, "--device", "0:0", "--yes"}, out));
+        EXPECT_EQ(0u, out.find("Result: " + std::string(result) + ": no drive: ")) << out;
+        EXPECT_EQ(denied, out.find("administrator rights.; 0:0 = ") != std::string::npos) << out;
+        aspi::UseLayer(&aspi::kNoLayer);
+    }
+}
+
+// Identity bytes are data: a NUL is a blank, an escape never reaches the
+// terminal raw (this revision would hide the rest of the screen).
+TEST_F(CorvaneCli, IdentitiesWithNulAndControlBytesAreShownWholeAndInert) {
+    SyntheticImageRecipe recipe;
+    DefaultSyntheticRecipe(recipe);
+    static uint8_t bytes[kImageSize];
+    ASSERT_EQ(1, MakeSyntheticImage(recipe, bytes));
+    std::memcpy(bytes + kSyntheticTemplateAddress + 8, "CO\0VANE SIMDRIVE 52X\x1B[2J", 24);
+    FILE* file = std::fopen(image.c_str(), "wb");
+    ASSERT_NE(nullptr, file);
+    EXPECT_EQ(1, WriteHexImage(file, bytes, recipe.length));
+    std::fclose(file);
+    const char* const drive = "vendor=\"CO\\0VANE\" product=\"SIMDRIVE 52X\\x1B[2J\" "
+                              "revision=\"\\x1B[8m\" latency=0";
+    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 " << drive << "\ndrive 1 protocols=2.2 "
+                        << kOtherModel << " latency=0\n";
+    const std::string flash[] = {"flash", image, "--bank", bank, "--device"};
+    const auto raw = [](const std::string& text) {
+        return std::count_if(text.begin(), text.end(),
+                             [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F; });
+    };
+    std::string out, logFile = stem + "steps.txt";
+    EXPECT_EQ(0, Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:0", "--dry-run", "--log",
+                      logFile},
+                     out));
+    EXPECT_NE(std::string::npos, out.find("0:0 CO VANE SIMDRIVE 52X\\x1B[2J \\x1B[8m, ")) << out;
+    EXPECT_NE(std::string::npos, out.find(": CO VANE SIMDRIVE 52X\\x1B[2J 1.00, ")) << out;
+    EXPECT_EQ(0, raw(out)) << out;
+    EXPECT_EQ(0, raw(Contents(logFile)));
+    unlink(logFile.c_str());
+    EXPECT_EQ(1, Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes"}, out));
+    EXPECT_NE(std::string::npos, out.find("the image is for CO VANE SIMDRIVE 52X\\x1B[2J, "))
+        << out;
+    EXPECT_EQ(0, raw(out)) << out;
+    EXPECT_EQ(
+        1, Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes", "--json"}, out));
+    EXPECT_NE(std::string::npos, out.find("for CO\\u0000VANE SIMDRIVE 52X\\u001b[2J, ")) << out;
+    EXPECT_EQ(0, Run({"scan", "--bank", bank}, out));
+    EXPECT_NE(std::string::npos, out.find(" SIMDRIVE 52X\\x1B[2J \\x1B[8m\n")) << out;
+    EXPECT_EQ(0, raw(out)) << out;
+}
+
+// The question goes to the terminal, not to standard output, and only "y"
+// or "yes" typed there consents; stdin holds nothing (it is /dev/null).
+class Consent : public CorvaneCli {
+  protected:
+    int master = -1;
+    void SetUp() override {
+        CorvaneCli::SetUp();
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(0, grantpt(master));
+        ASSERT_EQ(0, unlockpt(master));
+        corvane::UseTerminal(ptsname(master));
+    }
+    void TearDown() override {
+        corvane::UseTerminal(nullptr);
+        close(master);
+        CorvaneCli::TearDown();
+    }
+    // What the program wrote to the terminal (and the terminal's echo).
+    std::string Screen() {
+        std::string text;
+        fcntl(master, F_SETFL, O_NONBLOCK);
+        char buffer[256];
+        for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
+            text.append(buffer, static_cast<size_t>(n));
+        return text;
+    }
+};
+
+TEST_F(Consent, OnlyYOrYesTypedOnTheTerminalFlashes) {
+    const struct {
+        const char* typed;
+        int status;
+    } answers[] = {{"y\n", 0},          {"YES\n", 0}, {"Yes\n", 0}, {"yesterday\n", 1},
+                   {"yes please\n", 1}, {"n\n", 1},   {"\n", 1},    {" y\n", 1}};
+    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 " << kSameModel << " latency=0\n";
+    WriteImage(Type22);
+    for (const auto& answer : answers) {
+        ASSERT_EQ(ssize_t(std::strlen(answer.typed)),
+                  write(master, answer.typed, std::strlen(answer.typed)));
+        std::string out;
+        EXPECT_EQ(answer.status,
+                  Run({"flash", image, "--device", "0:0", "--bank", bank, "--json"}, out))
+            << answer.typed;
+        EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << "one object: " << out;
+        EXPECT_NE(std::string::npos, Screen().find("Flash? [y/N] ")) << answer.typed;
+        EXPECT_EQ(answer.status == 0, ExecutedLines(Contents(log)).size() > 6) << answer.typed;
+        unlink(log.c_str());
+    }
+    corvane::UseTerminal("");
+    std::string out;
+    EXPECT_EQ(1, Run({"flash", image, "--device", "0:0", "--bank", bank}, out));
+    EXPECT_NE(std::string::npos, out.find("no terminal to ask for consent")) << out;
 }
 
 } // namespace

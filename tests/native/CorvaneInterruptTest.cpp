@@ -70,8 +70,11 @@ class CorvaneInterrupted : public ::testing::Test {
     }
 
     // Starts corvane flash with these standard streams, every signal at its
-    // default and none blocked, as a shell would start it.
-    pid_t Start(const std::vector<std::string>& options, int in, int out, int err) {
+    // default and none blocked, as a shell would start it. With `terminal`
+    // (a pseudo-terminal's name) in a session of its own, whose controlling
+    // terminal that is, and which is its standard input.
+    pid_t Start(const std::vector<std::string>& options, int in, int out, int err,
+                const char* terminal = nullptr) {
         std::vector<std::string> args = {CORVANE_BINARY, "flash", image,   "--device", "0:0",
                                          "--bank",       bank,    "--log", log};
         args.insert(args.end(), options.begin(), options.end());
@@ -87,7 +90,10 @@ class CorvaneInterrupted : public ::testing::Test {
         envp.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in, 0);
+        if (terminal)
+            posix_spawn_file_actions_addopen(&actions, 0, terminal, O_RDWR, 0);
+        else
+            posix_spawn_file_actions_adddup2(&actions, in, 0);
         posix_spawn_file_actions_adddup2(&actions, out, 1);
         posix_spawn_file_actions_adddup2(&actions, err, 2);
         posix_spawnattr_t attributes;
@@ -97,7 +103,8 @@ class CorvaneInterrupted : public ::testing::Test {
         sigfillset(&all);
         posix_spawnattr_setsigmask(&attributes, &none);
         posix_spawnattr_setsigdefault(&attributes, &all);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                                  (terminal ? POSIX_SPAWN_SETSID : 0));
         pid_t pid = -1;
         EXPECT_EQ(0, posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), envp.data()));
         posix_spawn_file_actions_destroy(&actions);
@@ -191,25 +198,23 @@ TEST_F(CorvaneInterrupted, CtrlCAtTheQuestionCancelsBeforeAnyTrayCommand) {
     ASSERT_LE(0, terminal);
     ASSERT_EQ(0, grantpt(terminal));
     ASSERT_EQ(0, unlockpt(terminal));
-    const int in = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-    ASSERT_LE(0, in);
     int out[2];
     ASSERT_EQ(0, pipe(out));
-    const pid_t pid = Start({}, in, out[1], out[1]);
-    close(in);
+    const pid_t pid = Start({}, -1, out[1], out[1], ptsname(terminal));
     close(out[1]);
-    std::string shown;
-    for (int i = 0; i < 1000 && shown.find("Flash? [y/N] ") == std::string::npos; ++i) {
-        pollfd ready = {out[0], POLLIN, 0};
+    // The question is asked on the terminal.
+    std::string asked;
+    for (int i = 0; i < 1000 && asked.find("Flash? [y/N] ") == std::string::npos; ++i) {
+        pollfd ready = {terminal, POLLIN, 0};
         char chunk[512];
         if (poll(&ready, 1, 10) == 1) {
-            const ssize_t got = read(out[0], chunk, sizeof chunk);
+            const ssize_t got = read(terminal, chunk, sizeof chunk);
             if (got <= 0)
                 break;
-            shown.append(chunk, static_cast<size_t>(got));
+            asked.append(chunk, static_cast<size_t>(got));
         }
     }
-    ASSERT_NE(std::string::npos, shown.find("Flash? [y/N] ")) << shown;
+    ASSERT_NE(std::string::npos, asked.find("Flash? [y/N] ")) << asked;
     std::this_thread::sleep_for(std::chrono::milliseconds(100)); // into the read
     kill(pid, SIGINT);
     int status = AwaitExit(pid, 3000, false);
@@ -220,7 +225,7 @@ TEST_F(CorvaneInterrupted, CtrlCAtTheQuestionCancelsBeforeAnyTrayCommand) {
         status = AwaitExit(pid, 20000);
     }
     EXPECT_EQ(1, status);
-    shown += Drain(out[0]);
+    const std::string shown = Drain(out[0]);
     close(out[0]);
     close(terminal);
     EXPECT_NE(std::string::npos,

@@ -111,12 +111,17 @@ expect_refusal 2 "make --size too large"
 [ ! -e big.hex ] || fail "make left a file after bad usage"
 run make -o no/such/dir.hex
 expect_refusal 1 "make into a missing directory"
+# A value is never the next option: "-o --json" names no file "--json".
 for args in "" "info" "info --bogus a.hex" "info a.hex b.hex" "dump none.hex" "dump none.hex -o" \
     "make --protocol 3.0 -o x.hex" "make --seed -1 -o x.hex" "make --vendor ABCDEFGHI -o x.hex" \
-    "make" "frobnicate"; do
+    "make" "frobnicate" "make -o --no-template" "dump none.hex -o --json" "info --json=1 none.hex" \
+    "make --vendor -o x.hex"; do
     # shellcheck disable=SC2086
     run $args
     expect_refusal 2 "usage: '$args'"
+done
+for name in --no-template --json x.hex; do
+    [ ! -e "$name" ] || fail "bad usage wrote $name"
 done
 for command in "" info dump make; do
     # shellcheck disable=SC2086
@@ -124,6 +129,70 @@ for command in "" info dump make; do
     expect_rc 0 "$command --help"
     grep -q '^usage: corvane-image' out || fail "$command --help: no usage text"
 done
+
+# Identity bytes are data: a NUL inside the model is kept (a blank in text,
+# \u0000 in JSON) and no control byte reaches the terminal raw.
+records() { # address, data as hexadecimal digits: Intel HEX records of 16 bytes
+    local address=$1 data=$2 chunk n sum i
+    while [ -n "$data" ]; do
+        chunk=${data:0:32}
+        data=${data:32}
+        n=$((${#chunk} / 2))
+        sum=$((n + (address >> 8) + (address & 255)))
+        for ((i = 0; i < ${#chunk}; i += 2)); do sum=$((sum + 16#${chunk:i:2})); done
+        printf ':%02X%04X00%s%02X\r\n' "$n" "$address" "$chunk" $(((256 - sum % 256) % 256))
+        address=$((address + n))
+    done
+}
+{
+    records 256 5F5F51565459504532325F5F # the 2.2 marker
+    # INQUIRY template: vendor "VE\0D", product "PROD" ESC "[8m", revision "1.0" BEL
+    records 512 058000211F000000564500442020202050524F441B5B386D2020202020202020312E3007
+    printf ':00000001FF\r\n'
+} >controls.hex
+run info controls.hex
+expect_rc 0 "info of a model with control bytes"
+grep -qxF 'FW Model Name  VE D    PROD\x1B[8m         1.0\x07  ' out || fail "control bytes row: $(cat -v out)"
+! grep -q '[[:cntrl:]]' out || fail "control bytes reached the terminal: $(cat -v out)"
+run info --json controls.hex
+grep -qF '"model":"VE\u0000D    PROD\u001b[8m        ","version":"1.0\u0007"' out ||
+    fail "control bytes in JSON: $(cat -v out)"
+
+# Output files: written beside the target and renamed into place; a failure
+# removes nothing the tool did not make.
+echo keep >old.bin
+run dump 2.2.hex -o old.bin
+expect_rc 0 "dump over an existing file"
+cmp -s old.bin 2.2.bin || fail "dump did not replace an existing file"
+if [ -z "$runner" ]; then
+    ln -s /dev/full full.bin
+    run dump 2.2.hex -o full.bin
+    expect_refusal 1 "dump to a full device"
+    [ -L full.bin ] || fail "a failed dump removed a link to a device"
+    echo keep >kept.bin
+    ln -s kept.bin link.bin
+    run dump 2.2.hex -o link.bin
+    expect_rc 0 "dump through a link"
+    { [ -L link.bin ] && cmp -s kept.bin 2.2.bin; } || fail "dump through a link did not keep the link"
+    mkfifo pipe.bin
+    cat pipe.bin >piped.bin &
+    run dump 2.2.hex -o pipe.bin
+    wait
+    expect_rc 0 "dump into a FIFO"
+    { [ -p pipe.bin ] && cmp -s piped.bin 2.2.bin; } || fail "dump replaced a FIFO"
+    # A write that fails half-way (past a file size limit) leaves the old file whole.
+    for target in old.hex link.hex; do
+        echo keep >old.hex
+        [ -e link.hex ] || ln -s old.hex link.hex
+        (trap '' XFSZ && ulimit -f 16 && exec "$tool" make -o "$target") >out 2>err
+        rc=$?
+        expect_refusal 1 "make past a size limit into $target"
+        [ "$(cat old.hex)" = keep ] || fail "a failed make into $target lost the old file"
+        [ -L link.hex ] || fail "a failed make removed the link"
+    done
+fi
+leftovers=$(find . -name '*.new*')
+[ -z "$leftovers" ] || fail "files left behind: $leftovers"
 
 [ "$failures" = 0 ] && echo "corvane-image: all checks passed"
 [ "$failures" = 0 ]

@@ -1,0 +1,28 @@
+// The command lines of both tools go through one argument library; this is
+// where its exceptions stop and where the rules every tool keeps live.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+namespace corvane {
+
+// What ParseArguments found.
+enum class Parsed { Go, Help, Bad };
+
+// A command's parser with its own -h/--help (the command prints its own
+// text), no Windows-style /options (a path starts with a slash there too),
+// and flags that take no value.
+void SetUpParser(CLI::App& app);
+
+// An option that takes a value: the value is never empty and never the next
+// option, so a missing value cannot swallow what follows it ("--log --yes"
+// is bad usage, not a log file named "--yes").
+CLI::Option* AddValueOption(CLI::App& app, const char* names, std::string& value);
+
+// Parses the arguments after the command word. On Bad, `error` says why in
+// one line.
+Parsed ParseArguments(CLI::App& app, int argc, char** argv, std::string& error);
+
+} // namespace corvane

@@ -1,0 +1,146 @@
+#include "cli/CorvaneOptions.h"
+
+#include "cli/ArgParse.h"
+#include "cli/CorvaneCli.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace corvane {
+namespace {
+
+const char kFlashHelp[] =
+    "usage: corvane flash IMAGE --device DEV [--dry-run] [--yes] [--force-model]\n"
+    "                     [--json] [--log FILE] [--bank FILE]\n"
+    "Sends the firmware image IMAGE (Intel HEX) to the drive DEV as the plug-in does:\n"
+    "reads and checks the image, asks the drive who it is and which download it\n"
+    "takes, says what will happen and asks \"Flash? [y/N]\", opens the tray, sends\n"
+    "the image in one command, then asks the drive for its new identity.\n"
+    "  --device DEV   A:T, host adapter and target as corvane scan shows them, or\n"
+    "                 a device path (Linux: /dev/sgN or /dev/srN)\n"
+    "  --dry-run      everything up to the question; no tray command, no image\n"
+    "  --yes          flash without asking (needed where there is no terminal)\n"
+    "  --force-model  flash an image made for another model than the drive's\n"
+    "  --json         one JSON object instead of text\n"
+    "  --log FILE     append every step to FILE\n"
+    "  --bank FILE    the simulated drive bank of FILE instead of real drives (also\n"
+    "                 CORVANE_BANK; CORVANE_BANK_LOG and CORVANE_BANK_STATE as the plug-in)\n"
+    "In reboot mode the drive restarts itself: corvane waits 8.5 s, asks it again,\n"
+    "and tells you to power-cycle the drive or the machine when it does not answer.\n"
+    "Ctrl-C before the transfer cancels; during it, it is held until the drive is done.\n"
+    "Exit status: 0 flashed and verified, or the dry run passed; 1 refused before any\n"
+    "transfer (image, drive, protocol mismatch, another model, no consent) or\n"
+    "cancelled; 2 bad usage; 3 the transfer was sent and failed, reached no drive, or\n"
+    "is not verified (the drive may be modified); 4 no drive, or no access to it.\n";
+
+const char kScanHelp[] =
+    "usage: corvane scan [--json] [--bank FILE]\n"
+    "Lists every CD/DVD drive: address (host adapter:target, as the device page\n"
+    "shows it and as flash --device takes it), device, vendor, product, revision.\n"
+    "Sends nothing but INQUIRY.\n"
+    "  --json       one JSON object: {\"drives\":[{\"address\",\"device\",\"vendor\",\n"
+    "               \"product\",\"revision\"}]}\n"
+    "  --bank FILE  the simulated drive bank of FILE instead of real drives (also\n"
+    "               CORVANE_BANK; CORVANE_BANK_LOG and CORVANE_BANK_STATE as the plug-in)\n"
+    "Exit status: 0 drives listed; 4 no drive found, or no access; 2 bad usage.\n";
+
+// -1 to go on, 0 after the help, else the usage status.
+int Run(CLI::App& app, int argc, char** argv, const char* command, const char* help) {
+    std::string error;
+    switch (ParseArguments(app, argc, argv, error)) {
+    case Parsed::Help:
+        std::fputs(help, stdout);
+        return kExitOk;
+    case Parsed::Bad:
+        return Usage(command, error.c_str());
+    case Parsed::Go:
+        break;
+    }
+    return -1;
+}
+
+const char* Given(const std::string& text) {
+    return text.empty() ? nullptr : text.c_str();
+}
+
+// A whole number of decimal digits within 0..max.
+bool Digits(const char* begin, const char* end, unsigned max, uint8_t& value) {
+    if (begin == end)
+        return false;
+    unsigned number = 0;
+    for (const char* c = begin; c < end; ++c) {
+        if (*c < '0' || *c > '9')
+            return false;
+        number = number * 10 + static_cast<unsigned>(*c - '0');
+        if (number > max)
+            return false;
+    }
+    value = static_cast<uint8_t>(number);
+    return true;
+}
+
+} // namespace
+
+bool ParseAddress(const char* text, uint8_t& adapter, uint8_t& target) {
+    const char* colon = text;
+    while (*colon && *colon != ':')
+        ++colon;
+    if (!*colon)
+        return false;
+    const char* end = colon + 1;
+    while (*end)
+        ++end;
+    uint8_t a = 0, t = 0;
+    if (!Digits(text, colon, 255, a) || !Digits(colon + 1, end, 7, t))
+        return false;
+    adapter = a;
+    target = t;
+    return true;
+}
+
+int ParseFlashOptions(int argc, char** argv, FlashOptions& options) {
+    CLI::App app;
+    SetUpParser(app);
+    std::vector<std::string> images;
+    app.add_option("image", images);
+    AddValueOption(app, "--device", options.texts[1]);
+    AddValueOption(app, "--log", options.texts[2]);
+    AddValueOption(app, "--bank", options.texts[3]);
+    app.add_flag("--dry-run", options.dryRun);
+    app.add_flag("--yes", options.yes);
+    app.add_flag("--force-model", options.forceModel);
+    app.add_flag("--json", options.json);
+    const int status = Run(app, argc, argv, "flash", kFlashHelp);
+    if (status >= 0)
+        return status;
+    if (images.empty())
+        return Usage("flash", "no image given");
+    if (images.size() > 1)
+        return Usage("flash", "more than one image given");
+    options.texts[0] = images[0];
+    options.image = options.texts[0].c_str();
+    options.device = Given(options.texts[1]);
+    options.log = Given(options.texts[2]);
+    options.bank = Given(options.texts[3]);
+    if (!options.device)
+        return Usage("flash", "no --device given");
+    options.address = ParseAddress(options.device, options.adapter, options.target);
+    if (!options.address && options.device[0] != '/' && options.device[0] != '\\')
+        return Usage("flash", "--device takes A:T (host adapter and target, see corvane scan) "
+                              "or a device path");
+    return -1;
+}
+
+int ParseScanOptions(int argc, char** argv, ScanOptions& options) {
+    CLI::App app;
+    SetUpParser(app);
+    AddValueOption(app, "--bank", options.bankText);
+    app.add_flag("--json", options.json);
+    const int status = Run(app, argc, argv, "scan", kScanHelp);
+    if (status >= 0)
+        return status;
+    options.bank = Given(options.bankText);
+    return -1;
+}
+
+} // namespace corvane
