@@ -411,8 +411,7 @@ void ConcludeTransfer(const Flow& flow, Report& report) {
         Verdict(report, "unverified", kExitFailed,
                 "the drive answers as " + IdentityText(report.after) + ", not as the image's " +
                     imageText + kCheck);
-    else if (outcome != TransferOutcome::Completed &&
-             SameIdentity(procedure.fwInfo, procedure.before))
+    else if (!procedure.Evidenced())
         Verdict(report, "unverified", kExitFailed,
                 "the drive did not answer the transfer and answered as the image's " + imageText +
                     " before it too: nothing shows that it took the image" + kRetry);

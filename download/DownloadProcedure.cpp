@@ -205,27 +205,44 @@ int DownloadProcedure::Finish() {
         view.ShowPicture(Picture::Ng);
         return 0;
     }
-    newIdentity = 1;
-    channel->ReadInquiryText(driveInfo.modelName, driveInfo.version);
-    StringEx text(kRowTextSize);
-    ModelRowText(driveInfo, text);
-    view.RowValue(kRowNewModel, text.data);
-    // Only verify mode promises the new identity; a drive still answering
-    // with another one did not take the image, whatever its status said.
-    const int verified = downloadMode != DownloadVerify || SameIdentity(fwInfo, driveInfo);
-    if (verified) {
-        view.RowState(kRowNewModel, kRowDone);
-    } else {
-        view.RowState(kRowNewModel, kRowFailed);
-        view.Message("New F/W is something wrong. Model or version not changed !");
-    }
-
+    const int verified = JudgeNewIdentity();
     CompileCommand(*channel, kUnitReadyCommand);
     channel->Execute();
     CompileCommand(*channel, kUnitReadyCommand);
     channel->Execute();
     view.ShowPicture(verified ? Picture::Ok : Picture::Ng);
     return verified;
+}
+
+int DownloadProcedure::JudgeNewIdentity() {
+    newIdentity = 1;
+    channel->ReadInquiryText(driveInfo.modelName, driveInfo.version);
+    StringEx text(kRowTextSize);
+    ModelRowText(driveInfo, text);
+    view.RowValue(kRowNewModel, text.data);
+    const int verified = Evidenced();
+    if (verified) {
+        view.RowState(kRowNewModel, kRowDone);
+        return 1;
+    }
+    view.RowState(kRowNewModel, kRowFailed);
+    view.Message(downloadMode == DownloadVerify
+                     ? "New F/W is something wrong. Model or version not changed !"
+                     : "New F/W is something wrong. Download not confirmed !");
+    return 0;
+}
+
+// A status alone can mislead: a drive that went silent may be restarting
+// with the image or may have dropped it, and one already running the image
+// answers with its identity whatever became of the transfer.
+int DownloadProcedure::Evidenced() const {
+    if (job.result.load() != 1)
+        return 0;
+    const int completed = job.outcome == TransferOutcome::Completed;
+    const int showsImage = newIdentity && SameIdentity(fwInfo, driveInfo);
+    if (downloadMode == DownloadVerify)
+        return completed && showsImage;
+    return completed || (showsImage && !SameIdentity(fwInfo, before));
 }
 
 } // namespace download

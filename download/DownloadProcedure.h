@@ -53,6 +53,10 @@ class DownloadProcedure {
     // Once the worker has stored its result: the restart request or the new
     // identity. 1 when the drive is verified (OK picture), else 0 (NG).
     int Finish();
+    // After Finish: 1 when something shows the drive took the image. Verify
+    // mode: good status and the image's identity after. Reboot mode: good
+    // status, or the image's identity where the drive had another before.
+    int Evidenced() const;
 
     // The steps, in the order Start runs them. Each returns 1 to go on.
     void ClearRows();
@@ -63,6 +67,9 @@ class DownloadProcedure {
     int Stopped() const;             // stopRequested said so
     int Decide();                    // the mode; row 4 failed on a mismatch
     void BeginTransfer();            // rows 5 and 6; fills `job`
+
+  private:
+    int JudgeNewIdentity(); // row 7 from the drive's answer after the transfer
 };
 
 } // namespace download

@@ -218,6 +218,10 @@ int ParseKeys(Parser& p, const std::vector<std::string>& words, DriveConfig& dri
                 drive.notReady = true;
             else if (cd && key == "hang-transfer")
                 drive.hangTransfer = true;
+            else if (cd && key == "vanish-transfer")
+                drive.vanishTransfer = true;
+            else if (cd && key == "restart-transfer")
+                drive.restartTransfer = true;
             else
                 return p.Fail("expected key=value, not '" + word + "'");
             continue;

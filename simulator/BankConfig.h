@@ -41,6 +41,10 @@ struct DriveConfig {
     uint8_t failKey = 0, failAsc = 0, failAscq = 0;
     std::bitset<256> hang;     // opcodes that never complete
     bool hangTransfer = false; // the firmware transfer alone never completes
+    // The firmware transfer finds the drive gone: its selection times out.
+    bool vanishTransfer = false;
+    // The drive takes the firmware transfer and restarts without ending it.
+    bool restartTransfer = false;
     // Opcodes that never complete once the drive has taken a firmware.
     std::bitset<256> hangAfterFlash;
 };

@@ -14,6 +14,8 @@ namespace simulator {
 namespace {
 
 constexpr size_t JOURNAL_LINES = 2000;
+// Host adapter status of a target that did not answer its selection.
+constexpr uint8_t HOST_SELECTION_TIMEOUT = 0x11;
 
 std::string Hex(const uint8_t* bytes, size_t count, const char* separator) {
     std::string out;
@@ -128,20 +130,36 @@ uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
         status = aspi::CheckExecuteRequest(srb, static_cast<uint8_t>(adapterCount), MAX_TRANSFER);
         if (status == aspi::SS_PENDING && !drive)
             status = aspi::SS_NO_DEVICE;
+        const bool vanished = status == aspi::SS_PENDING && drive->Vanishes(srb->CDBByte);
+        if (vanished)
+            status = aspi::SS_ERR;
 
         if (status != aspi::SS_PENDING) {
-            srb->SRB_HaStat = 0;
+            srb->SRB_HaStat = vanished ? HOST_SELECTION_TIMEOUT : 0;
             srb->SRB_TargStat = 0;
+            char tail[24];
+            std::snprintf(tail, sizeof tail, " status=%02X host=%02X", status, srb->SRB_HaStat);
+            RecordRequest("reject", *srb, tail);
             post = aspi::FinishRequest(srb, status);
         } else {
             srb->SRB_HaStat = 0;
             srb->SRB_TargStat = 0;
             aspi::StoreStatus(&srb->SRB_Status, aspi::SS_PENDING);
             bool hung = drive->Hangs(srb->CDBByte);
+            if (!hung && drive->RestartsOn(srb->CDBByte)) {
+                // Taken at once; the answer never comes.
+                drive->Execute(srb->CDBByte, srb->SRB_BufPointer, srb->SRB_BufLen, srb->SRB_Flags);
+                SaveState();
+                hung = true;
+            }
             Clock::time_point due =
                 hung ? Clock::time_point::max()
                      : Clock::now() + std::chrono::milliseconds(drive->DurationMs(srb->CDBByte));
             pending.push_back(Pending{srb, srb->SRB_HaId, srb->SRB_Target, due, hung});
+            if (hung) {
+                ++held;
+                RecordRequest("hold", *srb, "");
+            }
         }
     }
     if (status == aspi::SS_PENDING)
@@ -228,6 +246,7 @@ uint32_t DriveBank::Abort(aspi::SRB_Abort* srb) {
             char line[64];
             std::snprintf(line, sizeof line, "abort ha=%d target=%d cdb=", it->adapter, it->target);
             Record(line + Hex(victim->CDBByte, victim->SRB_CDBLen, " "));
+            held -= it->hung ? 1 : 0;
             pending.erase(it);
             if (void* post = aspi::FinishRequest(victim, aspi::SS_ABORTED))
                 posts.push_back(post);
@@ -258,6 +277,7 @@ uint32_t DriveBank::Reset(aspi::SRB_BusDeviceReset* srb) {
                     continue;
                 }
                 aspi::SRB_ExecSCSICmd* victim = it->srb;
+                held -= it->hung ? 1 : 0;
                 it = pending.erase(it);
                 if (void* post = aspi::FinishRequest(victim, aspi::SS_ABORTED))
                     posts.emplace_back(post, victim);
@@ -280,6 +300,14 @@ uint32_t DriveBank::Reset(aspi::SRB_BusDeviceReset* srb) {
     for (auto& post : posts)
         reinterpret_cast<aspi::PostRoutine>(post.first)(post.second);
     return status;
+}
+
+void DriveBank::RecordRequest(const char* what, const aspi::SRB_ExecSCSICmd& srb,
+                              const char* tail) {
+    char head[48];
+    std::snprintf(head, sizeof head, "%s ha=%d target=%d cdb=", what, srb.SRB_HaId, srb.SRB_Target);
+    Record(head + Hex(srb.CDBByte, std::min<size_t>(srb.SRB_CDBLen, sizeof srb.CDBByte), " ") +
+           tail);
 }
 
 void DriveBank::Record(const std::string& line) {

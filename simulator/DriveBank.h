@@ -12,6 +12,7 @@
 
 #include "aspi/AspiRecords.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -52,6 +53,8 @@ class DriveBank {
     int FlashCount(int adapter, int target);
     int TrayOpen(int adapter, int target);
     int PendingCount();
+    // Requests held for good (see `hang`), until a reset or abort lets them go.
+    int HeldCount() const { return held.load(); }
     std::vector<std::string> Journal();
 
   private:
@@ -72,6 +75,8 @@ class DriveBank {
     void RunPending(Pending& p, std::vector<std::pair<void*, void*>>& posts);
     void CompletionLoop();
     void Record(const std::string& line);
+    // "WHAT ha=A target=T cdb=..." and the tail.
+    void RecordRequest(const char* what, const aspi::SRB_ExecSCSICmd& srb, const char* tail);
     void SaveState();
 
     std::mutex mutex;
@@ -80,6 +85,7 @@ class DriveBank {
     int adapterCount;
     std::vector<std::unique_ptr<VirtualDrive>> drives; // adapter * 8 + target
     std::vector<Pending> pending;
+    std::atomic<int> held{0}; // pending requests that are hung
     std::deque<std::string> journal;
     std::string logPath, statePath;
     std::thread worker; // last: it starts once everything else is built

@@ -2,6 +2,8 @@
 
 #include "aspi/AspiLayer.h"
 
+#include <atomic>
+
 namespace simulator {
 
 #ifndef _WIN32
@@ -18,10 +20,17 @@ uint32_t BankSend(void* bank, void* srb) {
 const aspi::LayerOps kBankOps = {
     "simulated drive bank", &BankSupportInfo, &BankSend, nullptr, nullptr, nullptr};
 
+std::atomic<DriveBank*> installed{nullptr};
+
 } // namespace
 
 void InstallLayer(DriveBank* bank) {
     aspi::UseLayer(bank ? &kBankOps : &aspi::kNoLayer, bank);
+    installed.store(bank);
+}
+
+DriveBank* InstalledBank() {
+    return installed.load();
 }
 #endif
 

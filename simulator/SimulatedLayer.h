@@ -9,6 +9,9 @@ namespace simulator {
 // Makes this bank the ASPI layer in use (aspi/AspiLayer.h); null: no layer.
 // The bank must outlive the binding. (Windows programs load WNASPI32.DLL.)
 void InstallLayer(DriveBank* bank);
+// The bank InstallLayer put in place last, or null; for tests that must see
+// the bank a program made for itself.
+DriveBank* InstalledBank();
 #endif
 
 // A bank as the environment describes it: the bank file (or the default bank

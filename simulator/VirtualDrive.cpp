@@ -77,6 +77,14 @@ bool VirtualDrive::Hangs(const uint8_t* cdb) const {
            (flashCount > 0 && config.hangAfterFlash.test(cdb[0]));
 }
 
+bool VirtualDrive::RestartsOn(const uint8_t* cdb) const {
+    return config.restartTransfer && IsTransfer(cdb);
+}
+
+bool VirtualDrive::Vanishes(const uint8_t* cdb) const {
+    return config.vanishTransfer && IsTransfer(cdb);
+}
+
 uint32_t VirtualDrive::DurationMs(const uint8_t* cdb) const {
     return config.latencyMs + (IsTransfer(cdb) ? config.flashMs : 0);
 }

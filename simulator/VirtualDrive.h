@@ -33,6 +33,10 @@ class VirtualDrive {
 
     // Commands that never complete, until a reset or abort.
     bool Hangs(const uint8_t* cdb) const;
+    // Commands that never reach the drive: its selection times out.
+    bool Vanishes(const uint8_t* cdb) const;
+    // Commands the drive takes and then never ends: it restarts.
+    bool RestartsOn(const uint8_t* cdb) const;
     // How long the command takes after it was sent.
     uint32_t DurationMs(const uint8_t* cdb) const;
 

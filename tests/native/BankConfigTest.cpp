@@ -33,7 +33,7 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
                      "\n"
                      "adapter\n"
                      "disk 7 product=\"BIG # DISK\" inquiry-length=5\n"
-                     "drive 6 hang-transfer\n",
+                     "drive 6 hang-transfer vanish-transfer restart-transfer\n",
                      config, error))
         << error;
     ASSERT_EQ(2u, config.adapters.size());
@@ -57,6 +57,10 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
     EXPECT_FALSE(d.hang.test(0x00));
     EXPECT_FALSE(d.hangTransfer);
     EXPECT_TRUE(config.adapters[1][6].hangTransfer);
+    EXPECT_FALSE(d.vanishTransfer);
+    EXPECT_TRUE(config.adapters[1][6].vanishTransfer);
+    EXPECT_FALSE(d.restartTransfer);
+    EXPECT_TRUE(config.adapters[1][6].restartTransfer);
     EXPECT_EQ(DriveKind::None, config.adapters[0][1].kind);
     EXPECT_EQ(DriveKind::Disk, config.adapters[1][7].kind);
     EXPECT_EQ("BIG # DISK      ", Text(config.adapters[1][7].product));

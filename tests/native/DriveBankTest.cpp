@@ -154,10 +154,41 @@ TEST(DriveBank, RequestsThatCannotRunFailAtOnce) {
         }
         EXPECT_EQ(0, r.data[0]) << c.what;
     }
+    // A transfer that finds its drive gone: a selection time-out; the drive
+    // never sees it, and it still answers its probe.
+    std::unique_ptr<DriveBank> gone(NewBank("adapter\ndrive 0 protocols=2.2 vanish-transfer\n"));
+    Request transfer(0, 0, {0xCB, 0, 0x22, 0, 0, 0, 0, 0xFF, 0xFE, 0x84}, SRB_DIR_OUT);
+    EXPECT_EQ(SS_ERR, gone->SendCommand(&transfer.srb));
+    EXPECT_EQ(0x11, transfer.srb.SRB_HaStat);
+    EXPECT_EQ(0, transfer.srb.SenseArea[0]);
+    Request probe(0, 0, {0xCB, 0, 0x22, 0, 0, 0, 0, 0xFF, 0xFE, 0x01}, 0);
+    EXPECT_EQ(SS_PENDING, gone->SendCommand(&probe.srb));
+    ASSERT_EQ(1, WaitCompletionEvent(probe.event, 5000));
+    EXPECT_EQ(SS_COMP, probe.Status());
+    EXPECT_EQ(0u, gone->Journal()[0].find("reject ha=0 target=0 cdb=CB 00 22"))
+        << gone->Journal()[0];
+    EXPECT_NE(std::string::npos, gone->Journal()[0].find("status=04 host=11"));
     BankConfig empty;
     DriveBank none(empty);
     EXPECT_EQ(SS_NO_ADAPTERS, SupportStatus(none.GetSupportInfo()));
     EXPECT_EQ(0, SupportAdapterCount(none.GetSupportInfo()));
+}
+
+TEST(DriveBank, RestartTransferTakesTheImageAndNeverEndsTheCommand) {
+    std::unique_ptr<DriveBank> bank(NewBank("adapter\ndrive 0 protocols=2.2 restart-transfer\n"));
+    std::vector<uint8_t> zeros(MAX_TRANSFER); // an image of zeros: both sums 0
+    Request transfer(0, 0, {0xCB, 0, 0x22, 0, 0, 0, 0, 0xFF, 0xFE, 0x84}, SRB_DIR_OUT);
+    transfer.srb.SRB_BufPointer = zeros.data();
+    transfer.srb.SRB_BufLen = MAX_TRANSFER;
+    EXPECT_EQ(SS_PENDING, bank->SendCommand(&transfer.srb));
+    EXPECT_EQ(1, bank->FlashCount(0, 0));
+    EXPECT_EQ(1, bank->HeldCount());
+    EXPECT_EQ(0, WaitCompletionEvent(transfer.event, 50));
+    SRB_BusDeviceReset reset{};
+    reset.SRB_Cmd = SC_RESET_DEV;
+    EXPECT_EQ(SS_COMP, bank->SendCommand(&reset));
+    EXPECT_EQ(SS_ABORTED, transfer.Status());
+    EXPECT_EQ(0, bank->HeldCount());
 }
 
 TEST(DriveBank, ResetAndAbortReleaseRequestsThatNeverComplete) {
@@ -167,6 +198,7 @@ TEST(DriveBank, ResetAndAbortReleaseRequestsThatNeverComplete) {
     EXPECT_EQ(0, WaitCompletionEvent(stuck.event, 100));
     EXPECT_EQ(SS_PENDING, stuck.Status());
     EXPECT_EQ(1, bank->PendingCount());
+    EXPECT_EQ(1, bank->HeldCount());
 
     SRB_BusDeviceReset reset{};
     reset.SRB_Cmd = SC_RESET_DEV;
@@ -187,6 +219,7 @@ TEST(DriveBank, ResetAndAbortReleaseRequestsThatNeverComplete) {
     abort.SRB_ToAbort = &again.srb;
     EXPECT_EQ(SS_COMP, bank->SendCommand(&abort));
     EXPECT_EQ(SS_ABORTED, again.Status());
+    EXPECT_EQ(0, bank->HeldCount());
     EXPECT_EQ(SS_ABORT_FAIL, bank->SendCommand(&abort)) << "nothing left to abort";
 
     reset.SRB_Target = 6;
@@ -194,10 +227,18 @@ TEST(DriveBank, ResetAndAbortReleaseRequestsThatNeverComplete) {
     reset.SRB_HaId = 3;
     EXPECT_EQ(SS_INVALID_HA, bank->SendCommand(&reset));
 
+    Request nowhere(0, 5, {0x12, 0, 0, 0, 36});
+    EXPECT_EQ(SS_NO_DEVICE, bank->SendCommand(&nowhere.srb));
+
+    // Every request that reached the bank shows, the held ones as they arrive.
     std::vector<std::string> journal = bank->Journal();
-    ASSERT_EQ(2u, journal.size());
-    EXPECT_EQ("reset ha=0 target=2 released=1", journal[0]);
-    EXPECT_EQ("abort ha=0 target=2 cdb=12 00 00 00 24 00 00 00 00 00 00 00", journal[1]);
+    ASSERT_EQ(5u, journal.size());
+    EXPECT_EQ("hold ha=0 target=2 cdb=12 00 00 00 24 00 00 00 00 00 00 00", journal[0]);
+    EXPECT_EQ("reset ha=0 target=2 released=1", journal[1]);
+    EXPECT_EQ("hold ha=0 target=2 cdb=12 00 00 00 24 00 00 00 00 00 00 00", journal[2]);
+    EXPECT_EQ("abort ha=0 target=2 cdb=12 00 00 00 24 00 00 00 00 00 00 00", journal[3]);
+    EXPECT_EQ("reject ha=0 target=5 cdb=12 00 00 00 24 00 00 00 00 00 00 00 status=82 host=00",
+              journal[4]);
 }
 
 TEST(DriveBank, HostAdapterInquiryAndDeviceType) {
@@ -367,6 +408,7 @@ TEST(DriveBank, BadBankFileGivesNoAdaptersAndAnError) {
 TEST(SimulatedLayer, InstalledBankAnswersTheAspiEntryPoints) {
     std::unique_ptr<DriveBank> bank(CreateBank("", "", ""));
     InstallLayer(bank.get());
+    EXPECT_EQ(bank.get(), InstalledBank());
     EXPECT_EQ(1, HasLayer());
     EXPECT_EQ(MakeSupportInfo(SS_COMP, 2), GetASPI32SupportInfo());
     Request r(1, 0, {0x12, 0, 0, 0, 36});
@@ -374,6 +416,7 @@ TEST(SimulatedLayer, InstalledBankAnswersTheAspiEntryPoints) {
     ASSERT_EQ(1, WaitCompletionEvent(r.event, 5000));
     EXPECT_EQ(0, std::memcmp(r.data + 16, "DVD+RW QV-2200", 14));
     InstallLayer(nullptr);
+    EXPECT_EQ(nullptr, InstalledBank());
     EXPECT_EQ(0, HasLayer());
     EXPECT_EQ(0, SupportAdapterCount(GetASPI32SupportInfo()));
 }
