@@ -63,7 +63,7 @@ struct ImageFiles {
     std::string hex;
 };
 
-const ImageFiles& Files(const ImageSpec& image) {
+const ImageFiles& Files(const ImagePlan& image) {
     static std::map<int, ImageFiles> made;
     ImageFiles& files = made[image.protocol * 2 + image.withTemplate];
     if (files.bytes.empty()) {
@@ -83,8 +83,8 @@ const ImageFiles& Files(const ImageSpec& image) {
     return files;
 }
 
-// The file's text with the spec's fault in it.
-std::string FileText(const ImageSpec& image) {
+// The file's text with the fault its plan names.
+std::string FileText(const ImagePlan& image) {
     std::string text = Files(image).hex;
     const uint32_t at = image.faultAt;
     if (image.fault == FileFault::Cut) {
@@ -257,7 +257,7 @@ void RunCli(const Scenario& s, Observation& o) {
 
 } // namespace
 
-const std::vector<uint8_t>& ImageBytes(const ImageSpec& image) {
+const std::vector<uint8_t>& ImageBytes(const ImagePlan& image) {
     return Files(image).bytes;
 }
 

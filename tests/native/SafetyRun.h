@@ -36,8 +36,8 @@ struct Observation {
     std::string steps; // the --log file, when one was written
 };
 
-// The image bytes a sound image file of this spec holds.
-const std::vector<uint8_t>& ImageBytes(const ImageSpec& image);
+// The image bytes a sound image file of this plan holds.
+const std::vector<uint8_t>& ImageBytes(const ImagePlan& image);
 
 Observation Run(const Scenario& scenario);
 

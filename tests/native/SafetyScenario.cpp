@@ -119,8 +119,8 @@ std::string Bank(int adapters, int adapter, int target, uint8_t imageProtocol) {
     return text;
 }
 
-ImageSpec GenImage() {
-    ImageSpec image;
+ImagePlan GenImage() {
+    ImagePlan image;
     image.protocol = uint8_t(Pick<int>({{1, 0}, {3, 1}, {3, 2}, {3, 3}}));
     image.withTemplate = Pick<bool>({{9, true}, {1, false}});
     image.fault = Pick<FileFault>({{16, FileFault::Sound},

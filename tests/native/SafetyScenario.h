@@ -17,7 +17,7 @@ namespace safety {
 enum class Route : uint8_t { PlugIn, Cli };
 enum class FileFault : uint8_t { Sound, Cut, Damaged, Foreign, Missing };
 
-struct ImageSpec {
+struct ImagePlan {
     uint8_t protocol; // FwProtocol of the marker, 0 for none
     bool withTemplate;
     FileFault fault;
@@ -28,7 +28,7 @@ struct Scenario {
     Route route;
     std::string bank; // bank file text; every device has latency=0
     int adapter, target;
-    ImageSpec image;
+    ImagePlan image;
     bool consent; // the plug-in's notice answered OK
     bool polled;  // the Windows 95/98 wait instead of the event
     // corvane's arguments after "flash"; "@image", "@bank" and "@log" stand
