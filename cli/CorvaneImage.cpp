@@ -4,6 +4,7 @@
 #include "cli/ImageOptions.h"
 #include "cli/OutputFile.h"
 #include "cli/OutputText.h"
+#include "cli/Version.h"
 
 #include "command/StringEx.h"
 #include "firmware/DownloadRules.h"
@@ -22,7 +23,8 @@ namespace {
 const char kUsage[] = "usage: corvane-image info [--json] FILE.HEX\n"
                       "       corvane-image dump FILE.HEX -o IMAGE.BIN\n"
                       "       corvane-image make [options] -o FILE.HEX\n"
-                      "       corvane-image COMMAND --help\n";
+                      "       corvane-image COMMAND --help\n"
+                      "       corvane-image --version\n";
 
 int Fail(const char* what, const char* path) {
     std::fprintf(stderr, "corvane-image: %s: %s\n", path, what);
@@ -148,6 +150,10 @@ int main(int argc, char** argv) {
     const char* command = argv[1];
     if (IsHelp(command)) {
         std::fputs(kUsage, stdout);
+        return kImageOk;
+    }
+    if (IsVersion(command)) {
+        PrintVersion("corvane-image");
         return kImageOk;
     }
     if (std::strcmp(command, "info") == 0)

@@ -44,12 +44,15 @@ const char kScanHelp[] =
     "               CORVANE_BANK; CORVANE_BANK_LOG and CORVANE_BANK_STATE as the plug-in)\n"
     "Exit status: 0 drives listed; 4 no drive found, or no access; 2 bad usage.\n";
 
-// -1 to go on, 0 after the help, else the usage status.
+// -1 to go on, 0 after the help or the version, else the usage status.
 int Run(CLI::App& app, int argc, char** argv, const char* command, const char* help) {
     std::string error;
     switch (ParseArguments(app, argc, argv, error)) {
     case Parsed::Help:
         std::fputs(help, stdout);
+        return kExitOk;
+    case Parsed::Version:
+        PrintVersion("corvane");
         return kExitOk;
     case Parsed::Bad:
         return Usage(command, error.c_str());

@@ -37,12 +37,15 @@ const char kMakeHelp[] =
     "  --size N        data bytes from address 0, at most 65280 (default 65280)\n"
     "Exit status: 0 written; 1 cannot write; 2 bad usage.\n";
 
-// -1 to go on, 0 after the help, else the usage status.
+// -1 to go on, 0 after the help or the version, else the usage status.
 int Run(CLI::App& app, int argc, char** argv, const char* command, const char* help) {
     std::string error;
     switch (ParseArguments(app, argc, argv, error)) {
     case Parsed::Help:
         std::fputs(help, stdout);
+        return kImageOk;
+    case Parsed::Version:
+        PrintVersion("corvane-image");
         return kImageOk;
     case Parsed::Bad:
         return ImageUsage(std::string(command) + ": " + error + " (see corvane-image " + command +
