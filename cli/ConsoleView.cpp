@@ -5,10 +5,6 @@
 namespace corvane {
 namespace {
 
-const char* const kRowKeys[download::kStatusRows] = {
-    "FW Model Name",  "FW Protocol",  "Check Sum",     "Drive Model Name",
-    "Drive Protocol", "F/W Transfer", "Flash Writing", "New Model Name",
-};
 const char* const kStateNames[] = {"blank", "done", "failed", "working"};
 
 } // namespace
@@ -30,7 +26,8 @@ void ConsoleView::RowState(int row, int state) {
         return;
     states[row] = state;
     if (state != download::kRowBlank)
-        Log(std::string("row ") + kRowKeys[row] + ": " + kStateNames[state & 3] + " " + rows[row]);
+        Log(std::string("row ") + download::kRowKeys[row] + ": " + kStateNames[state & 3] + " " +
+            rows[row]);
 }
 
 void ConsoleView::RowValue(int row, const char* text) {

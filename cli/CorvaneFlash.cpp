@@ -47,7 +47,7 @@ struct Report {
     std::string message;
     bool haveSense = false;
     uint8_t key = 0, asc = 0, ascq = 0;
-    uint8_t raw[kSenseBytes] = {};
+    uint8_t raw[aspi::SENSE_LEN] = {};
     int status = kExitRefused;
 };
 

@@ -7,6 +7,7 @@
 #include "cli/Version.h"
 
 #include "command/StringEx.h"
+#include "download/DownloadView.h"
 #include "firmware/DownloadRules.h"
 #include "firmware/HexReader.h"
 #include "firmware/IdentifyImage.h"
@@ -96,8 +97,11 @@ int Info(int argc, char** argv) {
                     "\"halfSum\":\"%s\",\"accepts\":[",
                     out.c_str(), info.protocol, ProtocolName(info.protocol), sum.data, half.data);
     } else {
-        std::printf("FW Model Name  %s\nFW Protocol    %s\nCheck Sum      %s\nHalf Sum       %s\n",
-                    ModelRow(info).c_str(), ProtocolName(info.protocol), sum.data, half.data);
+        using download::kRowKeys;
+        std::printf("%-15s%s\n%-15s%s\n%-15s%s\n%-15s%s\n", kRowKeys[download::kRowFwModel],
+                    ModelRow(info).c_str(), kRowKeys[download::kRowFwProtocol],
+                    ProtocolName(info.protocol), kRowKeys[download::kRowCheckSum], sum.data,
+                    "Half Sum", half.data);
     }
     const int accepted = PrintAccepting(info, options.json);
     if (options.json)

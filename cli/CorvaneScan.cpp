@@ -5,6 +5,7 @@
 #include "cli/CorvaneOptions.h"
 
 #include "aspi/AspiLayer.h"
+#include "aspi/DeviceAddress.h"
 
 #include <cstdio>
 #include <cstring>
@@ -34,8 +35,8 @@ std::string DevicePath(uint8_t adapter, uint8_t target) {
 // One drive's line, or its object in the JSON array (`out`).
 void ListDrive(const DeviceEntry& entry, bool json, std::string& out) {
     const Identity identity = SplitIdentity(entry);
-    char address[16];
-    std::snprintf(address, sizeof address, "%u:%u", entry.adapter, entry.target);
+    char address[aspi::kAddressTextSize];
+    aspi::AddressText(entry.adapter, entry.target, address, sizeof address);
     const std::string device = DevicePath(entry.adapter, entry.target);
     if (!json) {
         std::printf("%-6s %-12s %-8s %-16s %s\n", address, device.empty() ? "-" : device.c_str(),
@@ -61,7 +62,7 @@ void ListDrive(const DeviceEntry& entry, bool json, std::string& out) {
 int ListDrives(DeviceChannel& channel, bool json, std::string& out) {
     int listed = 0;
     for (int a = 0; a < channel.GetAdapterCount(); ++a) {
-        for (int t = 0; t < DeviceChannel::kTargetsPerAdapter; ++t) {
+        for (int t = 0; t < aspi::kTargetsPerAdapter; ++t) {
             DeviceEntry entry = {};
             const DeviceChannel::Found found =
                 channel.InquireAt(static_cast<uint8_t>(a), static_cast<uint8_t>(t), entry);

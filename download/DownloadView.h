@@ -22,6 +22,11 @@ enum StatusRow {
     kRowNewModel,
     kStatusRows
 };
+// Each row's key (column "Key"), on the page and in the command line's log.
+inline constexpr const char* kRowKeys[kStatusRows] = {
+    "FW Model Name",  "FW Protocol",  "Check Sum",     "Drive Model Name",
+    "Drive Protocol", "F/W Transfer", "Flash Writing", "New Model Name",
+};
 
 // The LCD pad: idle at the start, OK after a verified download, NG after
 // any failure or refusal (the wait picture is the front end's animation).

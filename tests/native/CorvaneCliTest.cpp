@@ -222,7 +222,7 @@ TEST_F(CorvaneCli, ARefusedTransferIsShownInWordsBesideTheRawSense) {
     std::string out;
     EXPECT_EQ(3, Run({"flash", image, "--device", "0:0", "--bank", bank, "--yes"}, out));
     EXPECT_NE(std::string::npos,
-              out.find("Sense:  key 3, ASC 0C, ASCQ 00: MEDIUM ERROR: write error; bytes 70 00 03"))
+              out.find("Sense:  key 3, ASC 0C, ASCQ 00: Medium Error: Write error; bytes 70 00 03"))
         << out;
     EXPECT_NE(std::string::npos, out.find("Drive:  may have been modified: the image was sent; "
                                           "before: CORVANE SIMDRIVE 52X 0.90; after: not asked"))
@@ -230,7 +230,7 @@ TEST_F(CorvaneCli, ARefusedTransferIsShownInWordsBesideTheRawSense) {
     EXPECT_EQ(std::string::npos, out.find("Flash? [y/N]")) << "--yes asks nothing";
     EXPECT_EQ(3, Run({"flash", image, "--device", "0:0", "--bank", bank, "--yes", "--json"}, out));
     EXPECT_NE(std::string::npos, out.find("\"sense\":{\"key\":3,\"asc\":12,\"ascq\":0,\"text\":"
-                                          "\"MEDIUM ERROR: write error\"}"))
+                                          "\"Medium Error: Write error\"}"))
         << out;
 }
 
