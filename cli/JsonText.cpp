@@ -30,8 +30,8 @@ Json JsonText(const std::string& text) {
     return Json(utf8);
 }
 
-// The library writes \b \f \n \r \t in short and DEL as it is; the tools
-// have always written both as \u00XX, and scripts may compare the bytes.
+// The library writes \b \f \n \r \t in short; the tools have always
+// written them as \u00XX, and scripts may compare the bytes.
 // Replacing, not throwing, keeps a text that bypassed JsonText from ending
 // the program; it then shows as U+FFFD.
 std::string JsonLine(const Json& value) {
@@ -44,9 +44,7 @@ std::string JsonLine(const Json& value) {
         const char* shortForm = c == '\\' && i + 1 < dumped.size() && dumped[i + 1] != '\0'
                                     ? std::strchr(kShort, dumped[i + 1])
                                     : nullptr;
-        if (c == 0x7F) {
-            AppendEscaped(out, 0x7F);
-        } else if (shortForm && (shortForm - kShort) % 2 == 0) {
+        if (shortForm && (shortForm - kShort) % 2 == 0) {
             AppendEscaped(out, static_cast<unsigned char>(shortForm[1]));
             ++i;
         } else if (c == '\\') {

@@ -254,6 +254,12 @@ TEST_F(CorvaneCli, ScanListsEveryDriveAndSendsNothingElse) {
          "\"DRIVE\",\"revision\":\"0.10\"},{\"address\":\"1:0\",\"device\":null,\"vendor\":"
          "\"A B\",\"product\":\"P\",\"revision\":\"1\"}]}\n",
          1, ""},
+        // Identities are 8-bit text: a byte is one character, escaped as scripts read it.
+        {"8-bit identity",
+         "adapter\ndrive 0 vendor=\"\\xE9T\\x7F\" product=\"\\x09P\" revision=1\n", true, 0,
+         "{\"drives\":[{\"address\":\"0:0\",\"device\":null,\"vendor\":\"\\u00e9T\\u007f\","
+         "\"product\":\"\\u0009P\",\"revision\":\"1\"}]}\n",
+         1, ""},
         {"a disk only", "adapter\ndisk 0\n", false, 4, "", 0, "no CD/DVD drive found"},
         {"more than the channel's table", ten, false, 0, nullptr, 10, ""},
         {"short identities",
