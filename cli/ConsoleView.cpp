@@ -1,5 +1,6 @@
 #include "cli/ConsoleView.h"
 
+#include "cli/Interrupts.h"
 #include "cli/OutputText.h"
 
 namespace corvane {
@@ -42,6 +43,21 @@ void ConsoleView::Message(const char* text) {
 
 void ConsoleView::ShowPicture(download::Picture shown) {
     picture = shown;
+}
+
+void ConsoleView::Plan(DownloadMode mode) {
+    if (plan)
+        plan(mode);
+}
+
+int ConsoleView::Consent(DownloadMode) {
+    consent = askConsent ? corvane::Consent::Withheld : corvane::Consent::Given;
+    if (askConsent && !InterruptWatch::Noticed()) {
+        // Ctrl-C breaks off the read of the answer.
+        const InterruptWatch::Listening listening;
+        consent = AskOnTerminal("Flash? [y/N] ");
+    }
+    return consent == corvane::Consent::Given ? 1 : 0;
 }
 
 void ConsoleView::WarnFailedTransfer() {

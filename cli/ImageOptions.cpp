@@ -43,10 +43,10 @@ int Run(CLI::App& app, int argc, char** argv, const char* command, const char* h
     switch (ParseArguments(app, argc, argv, error)) {
     case Parsed::Help:
         std::fputs(help, stdout);
-        return kImageOk;
+        return kExitOk;
     case Parsed::Version:
         PrintVersion("corvane-image");
-        return kImageOk;
+        return kExitOk;
     case Parsed::Bad:
         return ImageUsage(std::string(command) + ": " + error + " (see corvane-image " + command +
                           " --help)");
@@ -111,7 +111,7 @@ int TakeMakeTexts(const std::string& protocol, const std::string* identity, cons
 
 int ImageUsage(const std::string& line) {
     std::fprintf(stderr, "corvane-image: %s\n", line.c_str());
-    return kImageUsage;
+    return kExitUsage;
 }
 
 int ParseInfoOptions(int argc, char** argv, InfoOptions& options) {
