@@ -2,7 +2,9 @@
 """Reads CTest's JUnit file of one tree and the GoogleTest XML reports its
 programs left, prints what failed (program, case, message, and the program's
 own output: sanitizer reports, Wine's err lines), and ends with the line
-"<passed> <failed>" counted in test programs."""
+"<passed> <failed>" counted in test programs. With --lines: one line a
+program instead, "ok NAME (N s)" or "FAIL NAME (N s): its first failing
+case", as the stack bench's results have them."""
 import os
 import sys
 import xml.etree.ElementTree as ET
@@ -22,11 +24,34 @@ def failed_cases(report):
     return cases
 
 
-def main(junit, reports):
+def read_suite(junit):
     try:
-        suite = ET.parse(junit).getroot()
+        return ET.parse(junit).getroot(), None
     except (OSError, ET.ParseError) as error:
-        print("no CTest results in %s: %s" % (junit, error))
+        return None, "no CTest results in %s: %s" % (junit, error)
+
+
+def lines(junit, reports):
+    suite, problem = read_suite(junit)
+    if suite is None:
+        print("FAIL ctest (0 s): " + problem)
+        return
+    for case in suite.iter("testcase"):
+        name = case.get("name")
+        took = "%s (%.0f s)" % (name, float(case.get("time") or 0))
+        if case.get("status") == "run":
+            print("ok " + took)
+            continue
+        cases = failed_cases(os.path.join(reports, name + ".xml"))
+        output = (case.findtext("system-out") or "").strip().splitlines()
+        reason = cases[0] if cases else (output[-1] if output else case.get("status"))
+        print("FAIL %s: %s" % (took, reason))
+
+
+def main(junit, reports):
+    suite, problem = read_suite(junit)
+    if suite is None:
+        print(problem)
         print("0 1")
         return
     passed = failed = 0
@@ -49,4 +74,7 @@ def main(junit, reports):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2])
+    if sys.argv[1] == "--lines":
+        lines(sys.argv[2], sys.argv[3])
+    else:
+        main(sys.argv[1], sys.argv[2])

@@ -584,6 +584,13 @@ else
 fi
 if [ -n "$winbin" ]; then
     [ -f "$root/build/stack/wineprefix/.corvane-ready-2" ] || scenario wine-prefix wine_prefix
+    # Wine tests of the tree, where the bench's machine could not run them:
+    # a line each test program.
+    if [ "$(cat "$out/with-win-tests")" = yes ]; then
+        # shellcheck source=stackbench/guest/wine-tests.sh
+        source "$root/stackbench/guest/wine-tests.sh"
+        wine_tests "$out" -R "$wine_tests_scenario"
+    fi
     scenario wine-download wine_download
     scenario wine-stop wine_stop
 else

@@ -110,6 +110,8 @@ class DownloadTest : public ::testing::Test {
         settings::Clear();
     }
 
+    // Called through ASSERT_NO_FATAL_FAILURE: a program that did not start
+    // ends the test, which would otherwise go on without a walk-through.
     void Begin(FwProtocol image, const std::string& bank = "") {
         host.reset(new HostProcess("Corvane.exe", {{"Wexa.dll", "Wexa.dll"}}, bank));
         SyntheticImageRecipe recipe;
@@ -117,7 +119,7 @@ class DownloadTest : public ::testing::Test {
         recipe.protocol = image;
         path = host->directory + "\\image.hex";
         ASSERT_EQ(1, SaveSyntheticImage(path.c_str(), recipe));
-        ASSERT_TRUE(host->Start());
+        ASSERT_TRUE(host->Start()) << host->startFault;
         walk.reset(new Walkthrough(*host));
     }
     // On the plug-in's page: the image, Download, the notice answered with `button`.
@@ -132,7 +134,7 @@ class DownloadTest : public ::testing::Test {
 // drive: the command carries the image's sums and bytes, the bank keeps the new
 // identity, and the next start of the program lists it.
 TEST_F(DownloadTest, VerifyModeDownloadThroughTheWindows) {
-    Begin(FwProtocolType22);
+    ASSERT_NO_FATAL_FAILURE(Begin(FwProtocolType22));
     ASSERT_TRUE(walk->OpenTab("Infomation") && walk->ChooseDrive(1, 0) && walk->OpenTab("Wexa"))
         << walk->failure;
     ASSERT_TRUE(Download(IDOK)) << walk->failure;
@@ -160,7 +162,8 @@ TEST_F(DownloadTest, VerifyModeDownloadThroughTheWindows) {
 // top-level window, this test's too, which vetoes it; the program stays.
 TEST_F(DownloadTest, RebootModeRequestsARestartThatReachesOtherPrograms) {
     VetoWindow veto;
-    Begin(FwProtocolType20, "adapter\ndrive 0 protocols=2.0 latency=0 flash=100\n");
+    ASSERT_NO_FATAL_FAILURE(
+        Begin(FwProtocolType20, "adapter\ndrive 0 protocols=2.0 latency=0 flash=100\n"));
     ASSERT_TRUE(Download(IDOK)) << walk->failure;
     EXPECT_EQ(notice.size() - std::string(kNoticeAEnd).size(), notice.rfind(kNoticeAEnd)) << notice;
     EXPECT_EQ(0, VetoWindow::queries);
@@ -176,7 +179,8 @@ TEST_F(DownloadTest, RebootModeRequestsARestartThatReachesOtherPrograms) {
 // The close box during a transfer: the program ends only after the drive has
 // taken the image, and writes its settings.
 TEST_F(DownloadTest, ClosingDuringATransferWaitsForTheDrive) {
-    Begin(FwProtocolType22, "adapter\ndrive 0 protocols=2.2 latency=0 flash=3000\n");
+    ASSERT_NO_FATAL_FAILURE(
+        Begin(FwProtocolType22, "adapter\ndrive 0 protocols=2.2 latency=0 flash=3000\n"));
     ASSERT_TRUE(Download(IDOK)) << walk->failure;
     ASSERT_TRUE(walk->WaitForMessage(e2e::kDownloading, 30)) << walk->failure;
     PostMessageA(host->window, WM_CLOSE, 0, 0);
@@ -195,8 +199,8 @@ TEST_F(DownloadTest, ClosingDuringATransferWaitsForTheDrive) {
 // The drive chosen on the device page is saved at close, current at the next
 // start, and the plug-in's first open carries it: its download goes there.
 TEST_F(DownloadTest, SavedDriveReachesThePluginAtTheNextStart) {
-    Begin(FwProtocolType22, "adapter\ndrive 0 protocols=2.0 latency=0\n"
-                            "adapter\ndrive 3 protocols=2.2 latency=0\n");
+    ASSERT_NO_FATAL_FAILURE(Begin(FwProtocolType22, "adapter\ndrive 0 protocols=2.0 latency=0\n"
+                                                    "adapter\ndrive 3 protocols=2.2 latency=0\n"));
     ASSERT_TRUE(walk->OpenTab("Infomation") && walk->ChooseDrive(1, 3)) << walk->failure;
     ASSERT_EQ(0u, host->Close());
     DWORD adapter = 9, target = 9;
@@ -215,7 +219,7 @@ TEST_F(DownloadTest, SavedDriveReachesThePluginAtTheNextStart) {
 // window, make one download: one notice, one transfer; the tabs stay locked
 // until the page has judged the outcome.
 TEST_F(DownloadTest, QueuedDownloadCommandsGiveOneTransfer) {
-    Begin(FwProtocolType22, kOneDrive22);
+    ASSERT_NO_FATAL_FAILURE(Begin(FwProtocolType22, kOneDrive22));
     ASSERT_TRUE(walk->ChooseImage(path)) << walk->failure;
     for (int i = 0; i < 2; ++i)
         PostMessageA(host->Page(), WM_COMMAND, MAKEWPARAM(e2e::kWexaDownload, BN_CLICKED), 0);
@@ -244,7 +248,7 @@ TEST_F(DownloadTest, QueuedDownloadCommandsGiveOneTransfer) {
 // An Enter typed ahead reaches the notice that the first one opened: its
 // default button is Cancel, so nothing is sent.
 TEST_F(DownloadTest, AnEnterTypedAheadIsNoConsent) {
-    Begin(FwProtocolType22, kOneDrive22);
+    ASSERT_NO_FATAL_FAILURE(Begin(FwProtocolType22, kOneDrive22));
     ASSERT_TRUE(walk->ChooseImage(path)) << walk->failure;
     const HWND box = walk->ClickDownload();
     ASSERT_TRUE(box) << walk->failure;
@@ -262,7 +266,7 @@ TEST_F(DownloadTest, AnEnterTypedAheadIsNoConsent) {
 // box: the program keeps answering, says why, and ends cleanly afterwards.
 TEST_F(DownloadTest, ClosingAtTheNoticeOrTheWarningWaitsForTheBox) {
     VetoWindow veto; // the warning asks for a restart
-    Begin(FwProtocolType22, kOneDrive22);
+    ASSERT_NO_FATAL_FAILURE(Begin(FwProtocolType22, kOneDrive22));
     ASSERT_TRUE(walk->ChooseImage(path)) << walk->failure;
     HWND box = walk->ClickDownload();
     ASSERT_TRUE(box) << walk->failure;
@@ -274,7 +278,8 @@ TEST_F(DownloadTest, ClosingAtTheNoticeOrTheWarningWaitsForTheBox) {
     ExpectCleanExit(*host);
     EXPECT_TRUE(Transfers22(*host).empty());
 
-    Begin(FwProtocolType22, "adapter\ndrive 0 protocols=2.2 latency=0 fail-transfer=4/00/00\n");
+    ASSERT_NO_FATAL_FAILURE(Begin(
+        FwProtocolType22, "adapter\ndrive 0 protocols=2.2 latency=0 fail-transfer=4/00/00\n"));
     ASSERT_TRUE(Download(IDOK)) << walk->failure;
     box = walk->WaitForBox("Warning", 60);
     ASSERT_TRUE(box);
@@ -293,7 +298,8 @@ TEST_F(DownloadTest, ClosingAtTheNoticeOrTheWarningWaitsForTheBox) {
 // and the close box do not end the page or the program, and the window keeps
 // answering and says why.
 TEST_F(DownloadTest, AStalledTransferKeepsTheProgramAndItsWindow) {
-    Begin(FwProtocolType22, "adapter\ndrive 0 protocols=2.2 latency=0 hang-transfer\n");
+    ASSERT_NO_FATAL_FAILURE(
+        Begin(FwProtocolType22, "adapter\ndrive 0 protocols=2.2 latency=0 hang-transfer\n"));
     ASSERT_TRUE(Download(IDOK)) << walk->failure;
     ASSERT_TRUE(walk->WaitForMessage(e2e::kDownloading, 30)) << walk->failure;
     DWORD_PTR answer = 1;
@@ -318,7 +324,7 @@ TEST_F(DownloadTest, AStalledTransferKeepsTheProgramAndItsWindow) {
 // field's room would name another file, and a device blocks the reader.
 TEST_F(DownloadTest, ADeviceOrANameThatDoesNotFitIsNeverRead) {
     e2e::SetComPort(0, true); // COM1 opens, and a read would wait for ever
-    Begin(FwProtocolType22, kOneDrive22);
+    ASSERT_NO_FATAL_FAILURE(Begin(FwProtocolType22, kOneDrive22));
     std::string cut = host->directory + "\\";
     cut += std::string(259 - cut.size(), 'n');
     ASSERT_TRUE(CopyFileA(path.c_str(), cut.c_str(), FALSE));
