@@ -36,11 +36,13 @@ wine_tests_prefixes() { # tree, prefix
     done
 }
 
-# The programs the bench's scenario runs: the whole-program tests of the
-# host and the plug-in's windows and of the command line, about 8 minutes
-# under software emulation; the whole set takes about half an hour.
+# The programs the bench's scenario runs: corvane.exe on the command line's
+# table of cases, a console program, about a minute under software
+# emulation. Programs with windows need the session's desktop, which Wine
+# does not wait for long enough here (stackbench/README.md): they run on
+# demand, with the whole set (about half an hour).
 # shellcheck disable=SC2034 # used by scenarios.sh
-wine_tests_scenario='^(win_host_tests|win_wexa_tests|win_corvane_exe_tests|e2e_host_tests|e2e_download_tests)$'
+wine_tests_scenario='^win_corvane_exe_tests$'
 
 wine_tests() { # results folder, ctest options...
     local out=$1 root tree keep status prefix
