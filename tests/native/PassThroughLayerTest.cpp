@@ -330,52 +330,6 @@ TEST(PassThroughLayer, ResidualCountIsWhatTheSystemDidNotMove) {
     }
 }
 
-TEST(PassThroughLayer, RequestsTheLayerRefusesOrAnswersAtOnce) {
-    Installed in;
-    in.fakes.Add(0, 0, 0, 0, 0, FakeDrive("ONE"));
-    in.Install();
-    uint8_t data[64];
-    struct Case {
-        const char* name;
-        SRB_ExecSCSICmd srb;
-        uint8_t status;
-    } cases[] = {
-        {"adapter past the count", Request(1, 0, {0}, nullptr, 0, SRB_DIR_IN), SS_INVALID_HA},
-        {"no drive at the target", Request(0, 3, {0}, nullptr, 0, SRB_DIR_IN), SS_NO_DEVICE},
-        {"no command block", Request(0, 0, {}, nullptr, 0, SRB_DIR_IN), SS_INVALID_SRB},
-        {"data without a buffer", Request(0, 0, {0x12}, nullptr, 36, SRB_DIR_IN), SS_INVALID_SRB},
-        {"more than the layer moves",
-         Request(0, 0, {0x12}, data, PassThroughLayer::kMaxTransfer + 1, SRB_DIR_IN),
-         SS_BUFFER_TO_BIG},
-        {"posting and event together",
-         Request(0, 0, {0}, nullptr, 0, SRB_POSTING | SRB_EVENT_NOTIFY), SS_INVALID_SRB},
-    };
-    for (Case& c : cases) {
-        EXPECT_EQ(c.status, SendASPI32Command(&c.srb)) << c.name;
-        EXPECT_EQ(c.status, LoadStatus(&c.srb.SRB_Status)) << c.name;
-    }
-    EXPECT_TRUE(in.fakes.Journal().empty()) << "nothing refused reaches a device";
-
-    SRB_HAInquiry inquiry{};
-    inquiry.SRB_Cmd = SC_HA_INQUIRY;
-    EXPECT_EQ(SS_COMP, SendASPI32Command(&inquiry));
-    EXPECT_EQ(1, inquiry.HA_Count);
-    EXPECT_EQ(0, std::memcmp(inquiry.HA_Identifier, "SCSI pass-thru  ", 16));
-    inquiry.SRB_HaId = 1;
-    EXPECT_EQ(SS_INVALID_HA, SendASPI32Command(&inquiry));
-
-    SRB_GDEVBlock type{};
-    type.SRB_Cmd = SC_GET_DEV_TYPE;
-    EXPECT_EQ(SS_COMP, SendASPI32Command(&type));
-    EXPECT_EQ(5, type.SRB_DeviceType);
-    type.SRB_Target = 1;
-    EXPECT_EQ(SS_NO_DEVICE, SendASPI32Command(&type));
-
-    SRB_Header unknown{};
-    unknown.SRB_Cmd = 9;
-    EXPECT_EQ(SS_INVALID_CMD, SendASPI32Command(&unknown));
-}
-
 TEST(PassThroughLayer, WholeDownloadThroughTheLayer) {
     Installed in;
     AddTwoFakeDrives(in.fakes);
@@ -435,24 +389,4 @@ TEST(PassThroughLayer, DeviceThatVanishesEndsTheCommandWithAnError) {
     CompileCommand(channel, "00");
     EXPECT_EQ(0, channel.Execute());
     EXPECT_EQ(0, channel.timedOut) << "an error, not a time-out";
-}
-
-TEST(PassThroughLayer, AbortGivesBackAHeldOrQueuedRequest) {
-    Installed in;
-    simulator::DriveConfig hangs = FakeDrive("ABORTS");
-    hangs.hang.set(0x00);
-    in.fakes.Add(0, 0, 0, 0, 0, hangs);
-    in.Install();
-    SRB_ExecSCSICmd held = Request(0, 0, {0x00}, nullptr, 0, 0);
-    SRB_ExecSCSICmd queued = Request(0, 0, {0x00}, nullptr, 0, 0);
-    ASSERT_EQ(SS_PENDING, SendASPI32Command(&held));
-    ASSERT_EQ(SS_PENDING, SendASPI32Command(&queued));
-    for (SRB_ExecSCSICmd* victim : {&queued, &held}) {
-        SRB_Abort abort{};
-        abort.SRB_Cmd = SC_ABORT_SRB;
-        abort.SRB_ToAbort = victim;
-        EXPECT_EQ(SS_COMP, SendASPI32Command(&abort));
-        EXPECT_EQ(SS_ABORTED, LoadStatus(&victim->SRB_Status));
-        EXPECT_EQ(SS_ABORT_FAIL, SendASPI32Command(&abort)) << "nothing left to abort";
-    }
 }
