@@ -9,13 +9,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <memory>
-#include <thread>
+#include <string>
+#include <vector>
 
 using namespace simulator;
 using namespace aspi;
@@ -111,16 +112,28 @@ TEST(DriveBank, HeldResetAbortedAndRefusedRequestsAreLogged) {
               journal[4]);
 }
 
-TEST(DriveBank, LogAndStateFileKeepWhatHappened) {
-    std::string log = testing::TempDir() + "bank-log-" + std::to_string(getpid()) + ".txt";
-    std::string state = testing::TempDir() + "bank-state-" + std::to_string(getpid()) + ".txt";
-    std::remove(log.c_str());
-    std::remove(state.c_str());
-    std::string bankFile = testing::TempDir() + "bank-" + std::to_string(getpid()) + ".txt";
-    {
-        std::ofstream f(bankFile);
-        f << "adapter\ndrive 0 vendor=QV product=OLD revision=1.00 protocols=2.2 latency=0\n";
+namespace {
+
+// A bank file with one drive, and where its log and state files go.
+struct BankFiles {
+    std::string stem = testing::TempDir() + "bank-" + std::to_string(getpid());
+    std::string log = stem + "-log.txt", state = stem + "-state.txt", bank = stem + ".txt";
+    BankFiles() {
+        Remove();
+        std::ofstream(bank) << "adapter\ndrive 0 vendor=QV product=OLD revision=1.00 "
+                               "protocols=2.2 latency=0\n";
     }
+    ~BankFiles() { Remove(); }
+    void Remove() {
+        for (const std::string* path : {&log, &state, &bank})
+            std::remove(path->c_str());
+    }
+};
+
+} // namespace
+
+TEST(DriveBank, LogAndStateFileKeepWhatHappened) {
+    BankFiles files;
     // An image whose template names a new product, sent in the CB 0 22 form.
     std::vector<uint8_t> image(IMAGE_SIZE, 0xFF);
     const uint8_t tmpl[] = {0x05, 0x80, 0x00, 0x21, 0x1F, 0, 0, 0};
@@ -129,35 +142,30 @@ TEST(DriveBank, LogAndStateFileKeepWhatHappened) {
     int half = 0, all = 0;
     for (uint32_t i = 0; i < IMAGE_SIZE; ++i) {
         all += image[i];
-        if (i < IMAGE_SIZE / 2)
-            half += image[i];
+        half += i < IMAGE_SIZE / 2 ? image[i] : 0;
     }
     // Image bytes 0 and 1 ride in CDB bytes 10 and 11; the data phase is the rest.
     std::vector<uint8_t> data(image.begin() + 2, image.end());
     data.resize(IMAGE_SIZE);
-    {
-        std::unique_ptr<DriveBank> bank(CreateBank(bankFile, log, state));
-        Request r(0, 0,
-                  {0xCB, 0, 0x22, (half >> 8) & 0xFF, half & 0xFF, (all >> 8) & 0xFF, all & 0xFF,
-                   0xFF, 0xFE, 0x84, image[0], image[1]},
-                  SRB_DIR_OUT);
-        r.srb.SRB_BufLen = IMAGE_SIZE;
-        r.srb.SRB_BufPointer = data.data();
+    const int cdb[] = {
+        0xCB, 0,    0x22, (half >> 8) & 0xFF, half & 0xFF, (all >> 8) & 0xFF, all & 0xFF,
+        0xFF, 0xFE, 0x84, image[0],           image[1]};
+    for (int run = 0; run < 2; ++run) {
+        // The second run finds the flashed identity again.
+        std::unique_ptr<DriveBank> bank(CreateBank(files.bank, files.log, files.state));
+        Request r(0, 0, {0x12, 0, 0, 0, 36});
+        if (run == 0) {
+            r.srb.SRB_Flags = SRB_DIR_OUT | SRB_EVENT_NOTIFY;
+            std::copy(std::begin(cdb), std::end(cdb), r.srb.CDBByte);
+            r.srb.SRB_BufLen = IMAGE_SIZE;
+            r.srb.SRB_BufPointer = data.data();
+        }
         bank->SendCommand(&r.srb);
         ASSERT_EQ(1, WaitCompletionEvent(r.event, 5000));
         ASSERT_EQ(SS_COMP, r.Status());
         EXPECT_EQ("QV      NEW PRODUCT     9.99", bank->Identity(0, 0));
     }
-    {
-        // A later run finds the flashed identity again.
-        std::unique_ptr<DriveBank> bank(CreateBank(bankFile, log, state));
-        EXPECT_EQ("QV      NEW PRODUCT     9.99", bank->Identity(0, 0));
-        Request r(0, 0, {0x12, 0, 0, 0, 36});
-        bank->SendCommand(&r.srb);
-        ASSERT_EQ(1, WaitCompletionEvent(r.event, 5000));
-        EXPECT_EQ(0, std::memcmp(r.data + 16, "NEW PRODUCT", 11));
-    }
-    std::ifstream logFile(log);
+    std::ifstream logFile(files.log);
     std::string first, second;
     std::getline(logFile, first);
     std::getline(logFile, second);
@@ -165,25 +173,19 @@ TEST(DriveBank, LogAndStateFileKeepWhatHappened) {
     std::snprintf(expected, sizeof expected,
                   "exec ha=0 target=0 dir=out len=65536 cdb=CB 00 22 %02X %02X %02X %02X FF FE 84 "
                   "FF FF digest=%08X status=01 sense=0/00/00",
-                  (half >> 8) & 0xFF, half & 0xFF, (all >> 8) & 0xFF, all & 0xFF,
-                  DataDigest(data.data(), IMAGE_SIZE));
+                  cdb[3], cdb[4], cdb[5], cdb[6], DataDigest(data.data(), IMAGE_SIZE));
     EXPECT_EQ(expected, first);
     EXPECT_EQ(0u, second.find("exec ha=0 target=0 dir=in len=128 cdb=12 00 00 00 24")) << second;
+}
 
-    // A damaged state file is reported and the bank starts as described.
-    {
-        std::ofstream f(state);
-        f << "0 0 nothex\n";
-    }
-    std::unique_ptr<DriveBank> bank(CreateBank(bankFile, log, state));
+TEST(DriveBank, ADamagedStateFileIsReportedAndTheBankStartsAsDescribed) {
+    BankFiles files;
+    std::ofstream(files.state) << "0 0 nothex\n";
+    std::unique_ptr<DriveBank> bank(CreateBank(files.bank, files.log, files.state));
     EXPECT_EQ("QV      OLD             1.00", bank->Identity(0, 0));
     std::vector<std::string> journal = bank->Journal();
     ASSERT_FALSE(journal.empty());
     EXPECT_EQ(0u, journal.back().find("error state file")) << journal.back();
-
-    std::remove(log.c_str());
-    std::remove(state.c_str());
-    std::remove(bankFile.c_str());
 }
 
 TEST(DriveBank, BadBankFileGivesNoAdaptersAndAnError) {

@@ -129,8 +129,10 @@ TEST(PassThroughLayer, AdaptersAndTargetsFollowTheAddressesNotTheDeviceNumbers) 
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.map, Numbered(c.places, c.adapters)) << c.name;
+}
 
-    // Adapter numbers run out at 255: what does not fit then is out of reach.
+// Adapter numbers run out at 255: what does not fit then is out of reach.
+TEST(PassThroughLayer, WhatFindsNoAdapterNumberIsOutOfReach) {
     std::vector<DevicePlace> full;
     for (int port = 0; port < 255; ++port)
         full.push_back(At(port, static_cast<uint8_t>(port), 0, 0));
