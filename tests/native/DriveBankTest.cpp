@@ -39,23 +39,18 @@ const char* const TwoDrives = "adapter\n"
 
 } // namespace
 
-// A transfer that finds its drive gone: a selection time-out; the drive
-// never sees it, and it still answers its probe.
+// The drive never sees a transfer it was gone for, and still answers its probe.
 TEST(DriveBank, AVanishedDriveTimesOutItsSelection) {
     std::unique_ptr<DriveBank> gone(NewBank("adapter\ndrive 0 protocols=2.2 vanish-transfer\n"));
     Request transfer(0, 0, {0xCB, 0, 0x22, 0, 0, 0, 0, 0xFF, 0xFE, 0x84}, SRB_DIR_OUT);
-    gone->SendCommand(&transfer.srb);
-    ASSERT_EQ(1, WaitCompletionEvent(transfer.event, 5000));
-    EXPECT_EQ(SS_ERR, transfer.Status());
-    EXPECT_EQ(HASTAT_SEL_TO, transfer.srb.SRB_HaStat);
-    EXPECT_EQ(0, transfer.srb.SenseArea[0]);
     Request probe(0, 0, {0xCB, 0, 0x22, 0, 0, 0, 0, 0xFF, 0xFE, 0x01}, 0);
-    EXPECT_EQ(SS_PENDING, gone->SendCommand(&probe.srb));
-    ASSERT_EQ(1, WaitCompletionEvent(probe.event, 5000));
+    for (Request* r : {&transfer, &probe}) {
+        gone->SendCommand(&r->srb);
+        ASSERT_EQ(1, WaitCompletionEvent(r->event, 5000));
+    }
     EXPECT_EQ(SS_COMP, probe.Status());
-    EXPECT_EQ(0u, gone->Journal()[0].find("reject ha=0 target=0 cdb=CB 00 22"))
-        << gone->Journal()[0];
-    EXPECT_NE(std::string::npos, gone->Journal()[0].find("status=04 host=11"));
+    EXPECT_EQ("reject ha=0 target=0 cdb=CB 00 22 00 00 00 00 FF FE 84 00 00 status=04 host=11",
+              gone->Journal()[0]);
 }
 
 TEST(DriveBank, RestartTransferTakesTheImageAndNeverEndsTheCommand) {
@@ -201,18 +196,13 @@ TEST(DriveBank, BadBankFileGivesNoAdaptersAndAnError) {
     std::remove(bankFile.c_str());
 }
 
-TEST(SimulatedLayer, InstalledBankAnswersTheAspiEntryPoints) {
+// What the bank answers through the entry points: the contract suite.
+TEST(SimulatedLayer, InstallingABankAndNone) {
     std::unique_ptr<DriveBank> bank(CreateBank("", "", ""));
     InstallLayer(bank.get());
     EXPECT_EQ(bank.get(), InstalledBank());
-    EXPECT_EQ(1, HasLayer());
-    EXPECT_EQ(MakeSupportInfo(SS_COMP, 2), GetASPI32SupportInfo());
-    Request r(1, 0, {0x12, 0, 0, 0, 36});
-    EXPECT_EQ(SS_PENDING, SendASPI32Command(&r.srb));
-    ASSERT_EQ(1, WaitCompletionEvent(r.event, 5000));
-    EXPECT_EQ(0, std::memcmp(r.data + 16, "DVD+RW QV-2200", 14));
+    EXPECT_EQ(MakeSupportInfo(SS_COMP, 2), GetASPI32SupportInfo()) << "the default bank";
     InstallLayer(nullptr);
     EXPECT_EQ(nullptr, InstalledBank());
     EXPECT_EQ(0, HasLayer());
-    EXPECT_EQ(0, SupportAdapterCount(GetASPI32SupportInfo()));
 }

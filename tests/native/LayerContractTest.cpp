@@ -2,7 +2,8 @@
 // each: the simulated bank, and the pass-through over fake device objects as
 // Windows shows them and over fake sg devices as Linux does. Each has CD/DVD
 // drives at 0:0 (ALPHA) and 0:2 (BETA), one at 0:1 that never answers TEST
-// UNIT READY, and nothing at 0:3.
+// UNIT READY, nothing at 0:3, and one at 0:4 that is gone when a transfer
+// comes.
 #include "../support/AspiRequest.h"
 #include "../support/FakeCdRoms.h"
 
@@ -47,28 +48,30 @@ struct Layer {
     std::unique_ptr<PassThroughLayer> passThrough;
 
     Layer(Kind k, bool empty) : kind(k) {
-        const simulator::DriveConfig drives[] = {Drive("ALPHA"), Drive("STUCK", 0x00),
-                                                 Drive("BETA")};
+        simulator::DriveConfig drives[] = {Drive("ALPHA"), Drive("STUCK", 0x00), Drive("BETA"),
+                                           simulator::DriveConfig(), Drive("GONE")};
+        drives[4].vanishTransfer = true;
         if (kind == Kind::Bank) {
             simulator::BankConfig config;
             if (!empty)
                 config.adapters.resize(1);
-            for (size_t t = 0; !empty && t < 3; ++t)
+            for (size_t t = 0; !empty && t < 5; ++t)
                 config.adapters[0][t] = drives[t];
             bank.reset(new simulator::DriveBank(config));
             simulator::InstallLayer(bank.get());
             return;
         }
-        for (int t = 0; !empty && t < 3; ++t)
-            fakes.Add(t, 0, 0, static_cast<uint8_t>(t), 0, drives[t]);
+        for (int t = 0; !empty && t < 5; ++t)
+            if (t != 3)
+                fakes.Add(t, 0, 0, static_cast<uint8_t>(t), 0, drives[t]);
         root = testing::TempDir() + "corvane-contract-" + std::to_string(getpid());
         system = fakes.Linux(root);
         calls = kind == Kind::SgDevices ? LinuxDeviceCalls(&system) : fakes.Calls();
         passThrough.reset(new PassThroughLayer(calls));
         UseLayer(&PassThroughLayer::kOps, passThrough.get());
+        fakes.Vanish(4);
     }
     ~Layer() {
-        UseLayer(&kNoLayer);
         End();
         if (!root.empty())
             std::filesystem::remove_all(root);
@@ -138,6 +141,32 @@ TEST_P(LayerContract, ExecuteCompletesLaterWithDataStatusAndResidual) {
         for (int i = 0; posting && i < 500 && !posted.load(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         EXPECT_EQ(posting ? &r.srb : nullptr, posted.load());
+    }
+}
+
+// The residual count is what the drive did not move; a drive that is gone
+// moves nothing and its selection times out.
+TEST_P(LayerContract, ResidualAndADriveThatIsGone) {
+    const struct {
+        int target;
+        std::initializer_list<int> cdb;
+        uint8_t flags, status, hostStatus;
+        uint32_t bufLen;
+    } cases[] = {{0, {0x12, 0, 0, 0, 20}, SRB_DIR_IN, SS_COMP, HASTAT_OK, 128 - 20},
+                 {4,
+                  {0xCB, 0, 0x22, 0, 0, 0, 0, 0xFF, 0xFE, 0x84},
+                  SRB_DIR_OUT,
+                  SS_ERR,
+                  HASTAT_SEL_TO,
+                  128}};
+    for (const auto& c : cases) {
+        AspiRequest r(0, c.target, c.cdb, c.flags | SRB_ENABLE_RESIDUAL_COUNT);
+        SendASPI32Command(&r.srb);
+        ASSERT_EQ(1, WaitCompletionEvent(r.event, 5000));
+        EXPECT_EQ(c.status, r.Status()) << c.target;
+        EXPECT_EQ(c.hostStatus, r.srb.SRB_HaStat) << c.target;
+        EXPECT_EQ(c.bufLen, r.srb.SRB_BufLen) << c.target;
+        EXPECT_EQ(0, r.srb.SenseArea[0]) << c.target;
     }
 }
 
