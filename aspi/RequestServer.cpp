@@ -77,7 +77,7 @@ RequestServer::Slot* RequestServer::SlotAt(uint8_t adapter, uint8_t target, uint
     for (auto& slot : slots)
         if (slot->target == found)
             return slot.get();
-    slots.emplace_back(new Slot{found, {}, nullptr, std::thread(), 0});
+    slots.emplace_back(new Slot{found, {}, nullptr, 0, 0, false, std::thread(), 0});
     return slots.back().get();
 }
 
@@ -148,6 +148,8 @@ uint32_t RequestServer::TakeTimeout(const void* srb) {
     return kDefaultTimeoutMs;
 }
 
+// A request to an idle target starts at once, as a layer sends a command to
+// a free drive; one to a busy target waits its turn.
 uint32_t RequestServer::Execute(SRB_ExecSCSICmd* srb) {
     void* post = nullptr;
     uint8_t status;
@@ -161,14 +163,18 @@ uint32_t RequestServer::Execute(SRB_ExecSCSICmd* srb) {
             status = SS_NO_DEVICE;
         srb->SRB_HaStat = HASTAT_OK;
         srb->SRB_TargStat = STATUS_GOOD;
-        if (status != SS_PENDING) {
-            post = FinishRequest(srb, status);
-        } else {
+        if (status == SS_PENDING) {
             StoreStatus(&srb->SRB_Status, SS_PENDING);
-            slot->queue.push_back(Job{srb, TakeTimeout(srb)});
+            const Job job{srb, TakeTimeout(srb)};
+            if (slot->running || slot->inSystem || !slot->queue.empty())
+                slot->queue.push_back(job);
+            else
+                status = Start(slot, job);
             if (!slot->worker.joinable())
                 slot->worker = std::thread(&RequestServer::Serve, this, slot);
         }
+        if (status != SS_PENDING)
+            post = FinishRequest(srb, status);
     }
     if (status == SS_PENDING)
         wake.notify_all();
@@ -176,43 +182,61 @@ uint32_t RequestServer::Execute(SRB_ExecSCSICmd* srb) {
     return status;
 }
 
+uint8_t RequestServer::Start(Slot* slot, const Job& job) {
+    slot->running = job.srb;
+    ++slot->serial;
+    slot->holdMs = 0;
+    uint8_t status = ops.prepare(self, slot->target, job.srb, job.timeoutMs, &slot->holdMs);
+    if (status != SS_PENDING)
+        slot->running = nullptr;
+    return status;
+}
+
 void RequestServer::Serve(Slot* slot) {
     std::unique_lock<std::mutex> lock(mutex);
     while (!stopping) {
-        if (slot->queue.empty()) {
+        if (!slot->running && slot->queue.empty()) {
             wake.wait(lock);
             continue;
         }
-        Job job = slot->queue.front();
-        slot->queue.erase(slot->queue.begin());
-        slot->running = job.srb;
-        uint32_t holdMs = 0;
-        uint8_t status = ops.prepare(self, slot->target, job.srb, job.timeoutMs, &holdMs);
-        if (status == SS_PENDING)
-            status = Carry(lock, slot, job.srb, holdMs);
-        if (status != SS_PENDING && slot->running == job.srb) {
+        if (!slot->running) {
+            Job job = slot->queue.front();
+            slot->queue.erase(slot->queue.begin());
+            uint8_t status = Start(slot, job);
+            if (status != SS_PENDING)
+                Finish(lock, job.srb, status);
+            continue;
+        }
+        SRB_ExecSCSICmd* srb = slot->running;
+        uint8_t status = Carry(lock, slot);
+        if (status != SS_PENDING) {
             slot->running = nullptr;
-            Finish(lock, job.srb, status);
+            Finish(lock, srb, status);
         }
     }
 }
 
-uint8_t RequestServer::Carry(std::unique_lock<std::mutex>& lock, Slot* slot, SRB_ExecSCSICmd* srb,
-                             uint32_t holdMs) {
+uint8_t RequestServer::Carry(std::unique_lock<std::mutex>& lock, Slot* slot) {
+    SRB_ExecSCSICmd* srb = slot->running;
+    const uint32_t serial = slot->serial, holdMs = slot->holdMs;
+    const auto givenBack = [&] {
+        return stopping || slot->running != srb || slot->serial != serial;
+    };
     if (ops.run) {
         // The system may hold the command for its whole time-out; the
         // request stays abortable meanwhile.
+        slot->inSystem = true;
         lock.unlock();
         ops.run(self, slot->target);
         lock.lock();
+        slot->inSystem = false;
     }
-    const auto givenBack = [&] { return stopping || slot->running != srb; };
     if (holdMs == kHoldForever)
         wake.wait(lock, givenBack);
     else if (holdMs)
         wake.wait_for(lock, std::chrono::milliseconds(holdMs), givenBack);
-    if (slot->running != srb)
-        return SS_PENDING; // given back: the answer is dropped
+    if (givenBack())
+        return SS_PENDING; // the answer is dropped
     return ops.answer(self, slot->target, srb);
 }
 

@@ -95,8 +95,11 @@ class RequestServer {
     };
     struct Slot {
         void* target;
-        std::vector<Job> queue; // oldest first
-        SRB_ExecSCSICmd* running;
+        std::vector<Job> queue;   // oldest first
+        SRB_ExecSCSICmd* running; // started, until answered or given back
+        uint32_t serial;          // of the last start: the record may come again
+        uint32_t holdMs;
+        bool inSystem; // a run is under way, whatever request it was for
         std::thread worker;
         int resets;
     };
@@ -111,10 +114,13 @@ class RequestServer {
     uint32_t Abort(SRB_Abort* srb);
     uint32_t Reset(SRB_BusDeviceReset* srb);
     uint32_t TakeTimeout(const void* srb);
+    // Prepares a request on its idle target: SS_PENDING when it is under
+    // way, else the status it ends with now.
+    uint8_t Start(Slot* slot, const Job& job);
     void Serve(Slot* slot);
-    // SS_PENDING when the request was given back while it was carried out.
-    uint8_t Carry(std::unique_lock<std::mutex>& lock, Slot* slot, SRB_ExecSCSICmd* srb,
-                  uint32_t holdMs);
+    // Runs and answers the started request: SS_PENDING when it was given back
+    // meanwhile.
+    uint8_t Carry(std::unique_lock<std::mutex>& lock, Slot* slot);
     void Finish(std::unique_lock<std::mutex>& lock, SRB_ExecSCSICmd* srb, uint8_t status);
     int GiveBackAll(Slot* slot, GivenBack why, Posts& posts);
     int GiveBack(Slot* slot, SRB_ExecSCSICmd* srb, GivenBack why, Posts& posts);

@@ -74,7 +74,8 @@ void DriveBank::Place(const void* drive, int& adapter, int& target) {
 }
 
 // Every request that reaches the bank is a line of the log: those the server
-// refuses (no drive there, a bad request) as "reject".
+// refuses (no drive there, a bad request) as "reject" here; an error is a
+// drive's, logged where it happens.
 uint32_t DriveBank::SendCommand(void* request) {
     aspi::SRB_ExecSCSICmd copy{};
     auto* srb = static_cast<aspi::SRB_ExecSCSICmd*>(request);
@@ -82,7 +83,7 @@ uint32_t DriveBank::SendCommand(void* request) {
     if (execute)
         copy = *srb; // after a refusal the request is its submitter's again
     const uint32_t status = server.SendCommand(request);
-    if (execute && status != aspi::SS_PENDING) {
+    if (execute && status != aspi::SS_PENDING && status != aspi::SS_ERR) {
         char tail[24];
         std::snprintf(tail, sizeof tail, " status=%02X host=%02X",
                       static_cast<unsigned>(status & 0xFF), aspi::HASTAT_OK);
