@@ -70,6 +70,26 @@ TEST(DriveBank, RestartTransferTakesTheImageAndNeverEndsTheCommand) {
     EXPECT_EQ(0, bank->HeldCount());
 }
 
+// A client sends its next command in the record a reset gave back, at once
+// (the channel does): the bank answers it, not the wait of the one before.
+TEST(DriveBank, ARecordGivenBackAndSentAgainIsAnswered) {
+    std::unique_ptr<DriveBank> bank(NewBank("adapter\ndrive 0 latency=0 hang=00\n"));
+    Request r(0, 0, {0x00});
+    SRB_BusDeviceReset reset{};
+    reset.SRB_Cmd = SC_RESET_DEV;
+    int unanswered = 0;
+    for (int i = 0; i < 200 && !unanswered; ++i) {
+        r.srb.CDBByte[0] = 0x00; // held for good
+        ASSERT_EQ(SS_PENDING, bank->SendCommand(&r.srb));
+        ASSERT_EQ(SS_COMP, bank->SendCommand(&reset));
+        WaitCompletionEvent(r.event, 0);
+        r.srb.CDBByte[0] = 0x12;
+        bank->SendCommand(&r.srb);
+        unanswered += WaitCompletionEvent(r.event, 2000) ? 0 : 1;
+    }
+    EXPECT_EQ(0, unanswered);
+}
+
 // Every request that reaches the bank shows in its log, the held ones as
 // they start, and the held count follows them.
 TEST(DriveBank, HeldResetAbortedAndRefusedRequestsAreLogged) {
