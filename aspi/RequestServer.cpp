@@ -1,7 +1,7 @@
 #include "aspi/RequestServer.h"
 
 #include "aspi/AspiPlatform.h"
-#include "aspi/DeviceNumbering.h"
+#include "aspi/DeviceAddress.h"
 
 #include <chrono>
 #include <cstring>

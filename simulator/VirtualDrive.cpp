@@ -11,7 +11,6 @@ namespace {
 
 // Sense keys and additional sense codes the drives answer with.
 constexpr uint8_t KEY_NOT_READY = 0x2, KEY_ILLEGAL_REQUEST = 0x5, KEY_UNIT_ATTENTION = 0x6;
-constexpr uint8_t HOST_DATA_OVERRUN = 0x12;
 
 CommandResult Good() {
     return CommandResult();
@@ -37,7 +36,7 @@ CommandResult InvalidField() {
 
 CommandResult WrongDirection() {
     CommandResult r;
-    r.hostStatus = HOST_DATA_OVERRUN;
+    r.hostStatus = aspi::HASTAT_DO_DU;
     return r;
 }
 
