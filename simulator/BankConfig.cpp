@@ -199,6 +199,10 @@ int ParseValue(Parser& p, bool cd, const std::string& key, const std::string& va
         return ParseHang(p, key, value, drive.hangAfterFlash);
     if (key == "fail-transfer")
         return ParseSense(p, value, drive);
+    if (key == "loader-product")
+        return ParseText(p, key, value, drive.loaderProduct);
+    if (key == "loader-revision")
+        return ParseText(p, key, value, drive.loaderRevision);
     return 2;
 }
 
@@ -222,6 +226,8 @@ int ParseKeys(Parser& p, const std::vector<std::string>& words, DriveConfig& dri
                 drive.vanishTransfer = true;
             else if (cd && key == "restart-transfer")
                 drive.restartTransfer = true;
+            else if (cd && key == "cut-transfer")
+                drive.cutTransfer = true;
             else
                 return p.Fail("expected key=value, not '" + word + "'");
             continue;
@@ -249,6 +255,8 @@ int ParseDevice(Parser& p, const std::vector<std::string>& words, BankConfig& co
     SetField(drive.vendor, "QVSIM");
     SetField(drive.product, cd ? "CD-ROM" : "DISK");
     SetField(drive.revision, "1.00");
+    SetField(drive.loaderProduct, "BOOT LOADER");
+    SetField(drive.loaderRevision, "0.01");
     return ParseKeys(p, words, drive);
 }
 

@@ -198,9 +198,9 @@ void DriveBank::RunPending(Pending& p, std::vector<std::pair<void*, void*>>& pos
     Record(head + Hex(srb->CDBByte, srb->SRB_CDBLen, " ") + tail);
     if (srb->SRB_Flags & aspi::SRB_ENABLE_RESIDUAL_COUNT)
         srb->SRB_BufLen = srb->SRB_BufLen > movedLength ? srb->SRB_BufLen - movedLength : 0;
-    // A probe (byte 9 = 01) changes nothing; any other vendor command that
-    // completed took a firmware, which the state file must keep.
-    bool flashed = srb->CDBByte[0] == 0xCB && status == aspi::SS_COMP && srb->CDBByte[9] != 0x01;
+    // A probe (byte 9 = 01) changes nothing; any other vendor command may
+    // have left a new firmware or a cut one, which the state file must keep.
+    bool flashed = srb->CDBByte[0] == 0xCB && srb->CDBByte[9] != 0x01;
     if (void* post = aspi::FinishRequest(srb, status))
         posts.emplace_back(post, srb);
     if (flashed)
@@ -349,7 +349,8 @@ void DriveBank::SetStatePath(const std::string& path) {
             std::memcpy(drive->config.vendor.data(), bytes, 8);
             std::memcpy(drive->config.product.data(), bytes + 8, 16);
             std::memcpy(drive->config.revision.data(), bytes + 24, 4);
-            drive->flashCount = 1;
+            drive->inLoader = record.inLoader;
+            drive->flashCount = record.inLoader ? 0 : 1;
         }
     }
     for (const std::string& problem : problems)
@@ -363,11 +364,12 @@ void DriveBank::SaveState() {
     for (int a = 0; a < adapterCount; ++a) {
         for (int t = 0; t < TARGETS_PER_ADAPTER; ++t) {
             VirtualDrive* drive = DriveAt(a, t);
-            if (!drive || !drive->flashCount)
+            if (!drive || !(drive->flashCount || drive->inLoader))
                 continue;
             FlashedIdentity record;
             record.adapter = a;
             record.target = t;
+            record.inLoader = drive->inLoader;
             uint8_t* bytes = record.identity.data();
             std::memcpy(bytes, drive->config.vendor.data(), 8);
             std::memcpy(bytes + 8, drive->config.product.data(), 16);
