@@ -65,6 +65,8 @@ struct DeviceCalls {
     // "port", "path").
     const char* portName;
     const char* pathName;
+    // The bus of device object `index`, a BusType (null: unknown).
+    int (*bus)(void* context, int index);
 };
 
 // The number after `prefix` in `path` (the prefix's letters in either case),

@@ -2,6 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include "aspi/PassThroughLinux.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#endif
+
 using namespace aspi;
 
 TEST(BusType, SysfsPlacesAndHostDrivers) {
@@ -40,3 +49,43 @@ TEST(BusType, StoragePropertyBusTypes) {
         EXPECT_STREQ(expected[type], BusName(BusFromStorageProperty(type))) << type;
     EXPECT_STREQ("unknown", BusName(BusFromStorageProperty(0xFFFFFFFFu)));
 }
+
+#ifndef _WIN32
+// The Linux device call reads the same facts from a sysfs tree.
+TEST(BusType, LinuxDeviceCallReadsSysfs) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::path(testing::TempDir()) / ("bus-sysfs-" + std::to_string(getpid()));
+    const struct {
+        const char* place; // under sys/devices
+        const char* driver;
+        const char* bus;
+    } drives[] = {
+        {"pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0", "usb-storage",
+         "usb"},
+        {"pci0000:00/0000:00:01.1/ata2/host1/target1:0:0/1:0:0:0", "ata_piix", "ata"},
+        {"pci0000:00/0000:00:1f.2/ata3/host2/target2:0:0/2:0:0:0", "ahci", "sata"},
+    };
+    int index = 0;
+    for (const auto& d : drives) {
+        const fs::path device = root / "sys/devices" / d.place;
+        const fs::path sg = root / "sys/class/scsi_generic" / ("sg" + std::to_string(index++));
+        fs::create_directories(device);
+        fs::create_directories(sg);
+        fs::create_directory_symlink(device, sg / "device");
+        const std::string host = fs::path(d.place).parent_path().parent_path().filename();
+        fs::create_directories(root / "sys/class/scsi_host" / host);
+        std::ofstream(root / "sys/class/scsi_host" / host / "proc_name") << d.driver << "\n";
+    }
+    aspi::LinuxSystem system = aspi::RealLinuxSystem();
+    const std::string sysfs = (root / "sys").string();
+    system.sysfs = sysfs.c_str();
+    const aspi::DeviceCalls calls = aspi::LinuxDeviceCalls(&system);
+    for (int i = 0; i < index; ++i)
+        EXPECT_STREQ(drives[i].bus,
+                     aspi::BusName(static_cast<aspi::BusType>(calls.bus(calls.context, i))))
+            << drives[i].place;
+    EXPECT_STREQ("unknown",
+                 aspi::BusName(static_cast<aspi::BusType>(calls.bus(calls.context, index))));
+    fs::remove_all(root);
+}
+#endif
