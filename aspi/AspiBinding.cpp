@@ -3,6 +3,7 @@
 #include "aspi/AspiRecords.h"
 #include "aspi/AspiSeam.h"
 #include "aspi/AspiSystem.h"
+#include "aspi/DeviceAddress.h"
 #include "aspi/PassThroughLayer.h"
 
 #include <atomic>
@@ -155,7 +156,7 @@ void DescribeLayer(char* text, uint32_t size) {
 
 int FindDevice(const char* path, uint8_t* adapter, uint8_t* target) {
     Layer layer = Current();
-    if (!path || !adapter || !target || !layer.ops->findDevice)
+    if (!IsDevicePath(path) || !adapter || !target || !layer.ops->findDevice)
         return 0;
     return layer.ops->findDevice(layer.self, path, adapter, target);
 }

@@ -11,6 +11,7 @@
 // logical unit: the device channel names a drive by adapter and target alone.
 #pragma once
 
+#include "aspi/DeviceAddress.h"
 #include "aspi/PassThroughRecords.h"
 
 #include <cstdint>
@@ -27,7 +28,6 @@ struct DevicePlace {
 };
 
 enum : uint8_t {
-    kTargetsPerAdapter = 8,
     kAdapterLimit = 255, // an adapter number is a byte, and 255 marks none
 };
 

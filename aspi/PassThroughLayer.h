@@ -84,13 +84,6 @@ int DriveLetterIndex(const char* path);
 // A pass-through's answer: the command was sent and its device went away.
 constexpr int kPassThroughLost = 2;
 
-// Host adapter status values of an execute request.
-enum : uint8_t {
-    HASTAT_OK = 0x00,
-    HASTAT_SEL_TO = 0x11,   // the device did not answer
-    HASTAT_BUS_FREE = 0x13, // the device went away during the command
-};
-
 class PassThroughLayer {
   public:
     enum : uint32_t {

@@ -7,6 +7,7 @@ namespace corvane {
 void SetUpParser(CLI::App& app) {
     app.allow_windows_style_options(false);
     app.set_help_flag("-h,--help");
+    app.set_version_flag("--version", std::string(Version()));
     app.option_defaults()->disable_flag_override();
 }
 
@@ -32,6 +33,8 @@ Parsed ParseArguments(CLI::App& app, int argc, char** argv, std::string& error) 
         app.parse(args);
     } catch (const CLI::CallForHelp&) {
         return Parsed::Help;
+    } catch (const CLI::CallForVersion&) {
+        return Parsed::Version;
     } catch (const CLI::ArgumentMismatch& e) {
         // "--log: 1 required TEXT missing": an option given last, without its value.
         const std::string what = e.what();

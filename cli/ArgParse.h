@@ -2,6 +2,8 @@
 // where its exceptions stop and where the rules every tool keeps live.
 #pragma once
 
+#include "cli/Version.h"
+
 #include <CLI/CLI.hpp>
 
 #include <string>
@@ -9,11 +11,11 @@
 namespace corvane {
 
 // What ParseArguments found.
-enum class Parsed { Go, Help, Bad };
+enum class Parsed { Go, Help, Version, Bad };
 
 // A command's parser with its own -h/--help (the command prints its own
-// text), no Windows-style /options (a path starts with a slash there too),
-// and flags that take no value.
+// text), --version, no Windows-style /options (a path starts with a slash
+// there too), and flags that take no value.
 void SetUpParser(CLI::App& app);
 
 // An option that takes a value: the value is never empty and never the next

@@ -1,14 +1,11 @@
 #include "cli/ConsoleView.h"
 
+#include "cli/Interrupts.h"
 #include "cli/OutputText.h"
 
 namespace corvane {
 namespace {
 
-const char* const kRowKeys[download::kStatusRows] = {
-    "FW Model Name",  "FW Protocol",  "Check Sum",     "Drive Model Name",
-    "Drive Protocol", "F/W Transfer", "Flash Writing", "New Model Name",
-};
 const char* const kStateNames[] = {"blank", "done", "failed", "working"};
 
 } // namespace
@@ -30,7 +27,8 @@ void ConsoleView::RowState(int row, int state) {
         return;
     states[row] = state;
     if (state != download::kRowBlank)
-        Log(std::string("row ") + kRowKeys[row] + ": " + kStateNames[state & 3] + " " + rows[row]);
+        Log(std::string("row ") + download::kRowKeys[row] + ": " + kStateNames[state & 3] + " " +
+            rows[row]);
 }
 
 void ConsoleView::RowValue(int row, const char* text) {
@@ -45,6 +43,21 @@ void ConsoleView::Message(const char* text) {
 
 void ConsoleView::ShowPicture(download::Picture shown) {
     picture = shown;
+}
+
+void ConsoleView::Plan(DownloadMode mode) {
+    if (plan)
+        plan(mode);
+}
+
+int ConsoleView::Consent(DownloadMode) {
+    consent = askConsent ? corvane::Consent::Withheld : corvane::Consent::Given;
+    if (askConsent && !InterruptWatch::Noticed()) {
+        // Ctrl-C breaks off the read of the answer.
+        const InterruptWatch::Listening listening;
+        consent = AskOnTerminal("Flash? [y/N] ");
+    }
+    return consent == corvane::Consent::Given ? 1 : 0;
 }
 
 void ConsoleView::WarnFailedTransfer() {

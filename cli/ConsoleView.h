@@ -1,13 +1,16 @@
 // The download procedure's view on a console: keeps the rows and the last
-// message for the summary, and writes every step to the --log file.
-// Consent and the restart are the command's own business: a console program
-// asks before the transfer and cannot restart the machine for its user.
+// message for the summary, and writes every step to the --log file. The
+// plan is the command's to print; consent is asked on the terminal itself.
+// A console program cannot restart the machine for its user: a restart
+// request only tells the log that the drive waits for one.
 #pragma once
 
+#include "cli/Consent.h"
 #include "download/DownloadView.h"
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace corvane {
@@ -20,6 +23,10 @@ class ConsoleView : public download::DownloadView {
     download::Picture picture = download::Picture::Idle;
     int warnings = 0;
     int restartRequests = 0;
+    // Shows the plan; null: none is shown (JSON).
+    std::function<void(DownloadMode)> plan;
+    bool askConsent = true; // false: --yes
+    corvane::Consent consent = corvane::Consent::Withheld;
 
     // The log is appended to; null: no log.
     explicit ConsoleView(FILE* logFile);
@@ -36,7 +43,9 @@ class ConsoleView : public download::DownloadView {
     void BarBegin(int) override {}
     void BarPercent(int32_t) override {}
     void BarEnd() override {}
-    int Consent(DownloadMode) override { return 1; }
+    void Plan(DownloadMode mode) override;
+    // --yes, or "Flash? [y/N]" on the terminal unless an interrupt came.
+    int Consent(DownloadMode) override;
     void WarnFailedTransfer() override;
     void RequestRestart() override;
 

@@ -6,6 +6,8 @@
 #include "simulator/SimulatedLayer.h"
 #endif
 
+#include <nlohmann/json.hpp>
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -125,14 +127,12 @@ std::string IdentityText(const Identity& identity) {
     return text;
 }
 
-void AppendJsonIdentity(std::string& out, const Identity& identity) {
-    out += "{\"vendor\":";
-    AppendJsonString(out, identity.vendor);
-    out += ",\"product\":";
-    AppendJsonString(out, identity.product);
-    out += ",\"revision\":";
-    AppendJsonString(out, identity.revision);
-    out += '}';
+Json JsonIdentity(const Identity& identity) {
+    Json out;
+    out["vendor"] = JsonText(identity.vendor);
+    out["product"] = JsonText(identity.product);
+    out["revision"] = JsonText(identity.revision);
+    return out;
 }
 
 } // namespace corvane

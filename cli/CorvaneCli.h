@@ -1,8 +1,10 @@
 // corvane, the command line: what its commands share. Exit statuses, the
 // choice of the ASPI layer (the system's, or the simulated bank), drive
-// identities as the output shows them, and JSON text.
+// identities as the output shows them.
 #pragma once
 
+#include "cli/ExitStatus.h"
+#include "cli/JsonText.h"
 #include "cli/OutputText.h"
 #include "command/DeviceChannel.h"
 #include "firmware/FirmwareInfo.h"
@@ -11,14 +13,6 @@
 #include <string>
 
 namespace corvane {
-
-enum Exit : int {
-    kExitOk = 0,      // flashed and verified, or a dry run passed; scan: drives listed
-    kExitRefused = 1, // refused or cancelled before any transfer
-    kExitUsage = 2,
-    kExitFailed = 3,  // the transfer was sent and failed, reached no drive, or is not verified
-    kExitNoDrive = 4, // no drive, or no access to it
-};
 
 int Usage(const char* command, const char* line);
 bool IsHelp(const char* arg);
@@ -59,7 +53,7 @@ Identity SplitIdentity(const DeviceEntry& entry);
 std::string IdentityText(const Identity& identity);
 
 // {"vendor":…,"product":…,"revision":…}
-void AppendJsonIdentity(std::string& out, const Identity& identity);
+Json JsonIdentity(const Identity& identity);
 
 int Scan(int argc, char** argv);
 int Flash(int argc, char** argv);

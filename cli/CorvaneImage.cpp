@@ -2,14 +2,19 @@
 // reader and rules, dumps the image that would be sent, and makes synthetic
 // images.
 #include "cli/ImageOptions.h"
+#include "cli/JsonText.h"
 #include "cli/OutputFile.h"
 #include "cli/OutputText.h"
+#include "cli/Version.h"
 
 #include "command/StringEx.h"
+#include "download/DownloadView.h"
 #include "firmware/DownloadRules.h"
 #include "firmware/HexReader.h"
 #include "firmware/IdentifyImage.h"
 #include "firmware/SyntheticImage.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cstring>
@@ -22,11 +27,12 @@ namespace {
 const char kUsage[] = "usage: corvane-image info [--json] FILE.HEX\n"
                       "       corvane-image dump FILE.HEX -o IMAGE.BIN\n"
                       "       corvane-image make [options] -o FILE.HEX\n"
-                      "       corvane-image COMMAND --help\n";
+                      "       corvane-image COMMAND --help\n"
+                      "       corvane-image --version\n";
 
 int Fail(const char* what, const char* path) {
     std::fprintf(stderr, "corvane-image: %s: %s\n", path, what);
-    return kImageFailed;
+    return kExitFileFailed;
 }
 
 bool IsHelp(const char* arg) {
@@ -46,22 +52,37 @@ std::string ModelRow(const FirmwareInfo& info) {
            DisplayText(FieldText(info.version, 4)) + "  ";
 }
 
-// The drives that take the image; their number.
-int PrintAccepting(const FirmwareInfo& info, bool json) {
+// The drives that take the image, as lines or as `accepts` objects; their
+// number.
+int ListAccepting(const FirmwareInfo& info, bool json, Json& accepts) {
     int accepted = 0;
     for (uint8_t drive = FwProtocolType20; drive <= FwProtocolType22; ++drive) {
         const DownloadMode mode = DecideDownloadMode(info.protocol, drive);
         if (mode == DownloadMismatch)
             continue;
         const char* modeName = mode == DownloadVerify ? "verify" : "reboot";
-        if (json)
-            std::printf("%s{\"drive\":\"%s\",\"driveProtocol\":%d,\"mode\":\"%s\"}",
-                        accepted ? "," : "", ProtocolName(drive), drive, modeName);
-        else
+        if (json) {
+            Json row;
+            row["drive"] = JsonText(ProtocolName(drive));
+            row["driveProtocol"] = drive;
+            row["mode"] = JsonText(modeName);
+            accepts.push_back(row);
+        } else {
             std::printf("%s drive: %s mode\n", ProtocolName(drive), modeName);
+        }
         ++accepted;
     }
     return accepted;
+}
+
+int Unread(HexReadResult result, bool json, const char* path) {
+    if (json) {
+        Json out;
+        out["result"] = JsonText(ResultKey(result));
+        out["message"] = JsonText(HexReadMessage(result));
+        std::printf("%s\n", JsonLine(out).c_str());
+    }
+    return Fail(HexReadMessage(result), path);
 }
 
 int Info(int argc, char** argv) {
@@ -69,40 +90,40 @@ int Info(int argc, char** argv) {
     const int parsed = ParseInfoOptions(argc, argv, options);
     if (parsed >= 0)
         return parsed;
-    const char* path = options.path.c_str();
     static uint8_t image[kImageBufferSize];
-    const HexReadResult result = ReadHexFile(path, image, nullptr, nullptr);
-    if (result != HexReadResult::Done) {
-        if (options.json) {
-            std::string out = std::string("{\"result\":\"") + ResultKey(result) + "\",\"message\":";
-            AppendJsonString(out, HexReadMessage(result));
-            std::printf("%s}\n", out.c_str());
-        }
-        return Fail(HexReadMessage(result), path);
-    }
+    const HexReadResult result = ReadHexFile(options.path.c_str(), image, nullptr, nullptr);
+    if (result != HexReadResult::Done)
+        return Unread(result, options.json, options.path.c_str());
     FirmwareInfo info;
     IdentifyImage(image, kImageBufferSize, info);
     StringEx sum(kRowTextSize), half(kRowTextSize);
     CheckSumRowText(info.checkSum, sum);
     CheckSumRowText(HalfSum(image), half);
-    if (options.json) {
-        std::string out = "{\"result\":\"ok\",\"message\":\"\",\"model\":";
-        AppendJsonString(out, FieldText(info.modelName, 24));
-        out += ",\"version\":";
-        AppendJsonString(out, FieldText(info.version, 4));
-        std::printf("%s,\"protocol\":%d,\"protocolName\":\"%s\",\"checkSum\":\"%s\","
-                    "\"halfSum\":\"%s\",\"accepts\":[",
-                    out.c_str(), info.protocol, ProtocolName(info.protocol), sum.data, half.data);
-    } else {
-        std::printf("FW Model Name  %s\nFW Protocol    %s\nCheck Sum      %s\nHalf Sum       %s\n",
-                    ModelRow(info).c_str(), ProtocolName(info.protocol), sum.data, half.data);
+    if (!options.json) {
+        using download::kRowKeys;
+        std::printf("%-15s%s\n%-15s%s\n%-15s%s\n%-15s%s\n", kRowKeys[download::kRowFwModel],
+                    ModelRow(info).c_str(), kRowKeys[download::kRowFwProtocol],
+                    ProtocolName(info.protocol), kRowKeys[download::kRowCheckSum], sum.data,
+                    "Half Sum", half.data);
     }
-    const int accepted = PrintAccepting(info, options.json);
-    if (options.json)
-        std::printf("]}\n");
-    else if (!accepted)
+    Json accepts = Json::array();
+    const int accepted = ListAccepting(info, options.json, accepts);
+    if (options.json) {
+        Json out;
+        out["result"] = JsonText("ok");
+        out["message"] = JsonText("");
+        out["model"] = JsonText(FieldText(info.modelName, 24));
+        out["version"] = JsonText(FieldText(info.version, 4));
+        out["protocol"] = static_cast<int>(info.protocol);
+        out["protocolName"] = JsonText(ProtocolName(info.protocol));
+        out["checkSum"] = JsonText(sum.data);
+        out["halfSum"] = JsonText(half.data);
+        out["accepts"] = accepts;
+        std::printf("%s\n", JsonLine(out).c_str());
+    } else if (!accepted) {
         std::printf("No drive accepts this image.\n");
-    return accepted ? kImageOk : kImageNoProtocol;
+    }
+    return accepted ? kExitOk : kExitNoProtocol;
 }
 
 int Dump(int argc, char** argv) {
@@ -121,7 +142,7 @@ int Dump(int argc, char** argv) {
             return std::fwrite(image, 1, kImageSize, file) == static_cast<size_t>(kImageSize);
         },
         error);
-    return written ? kImageOk : Fail(error.c_str(), options.out.c_str());
+    return written ? kExitOk : Fail(error.c_str(), options.out.c_str());
 }
 
 int Make(int argc, char** argv) {
@@ -137,7 +158,7 @@ int Make(int argc, char** argv) {
     const bool written = WriteOutputFile(
         options.out.c_str(),
         [length](FILE* file) { return WriteHexImage(file, image, length) != 0; }, error);
-    return written ? kImageOk : Fail(error.c_str(), options.out.c_str());
+    return written ? kExitOk : Fail(error.c_str(), options.out.c_str());
 }
 
 } // namespace
@@ -148,7 +169,11 @@ int main(int argc, char** argv) {
     const char* command = argv[1];
     if (IsHelp(command)) {
         std::fputs(kUsage, stdout);
-        return kImageOk;
+        return kExitOk;
+    }
+    if (IsVersion(command)) {
+        PrintVersion("corvane-image");
+        return kExitOk;
     }
     if (std::strcmp(command, "info") == 0)
         return Info(argc - 2, argv + 2);

@@ -3,6 +3,8 @@
 #include "cli/ArgParse.h"
 #include "cli/CorvaneCli.h"
 
+#include "aspi/DeviceAddress.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -44,12 +46,15 @@ const char kScanHelp[] =
     "               CORVANE_BANK; CORVANE_BANK_LOG and CORVANE_BANK_STATE as the plug-in)\n"
     "Exit status: 0 drives listed; 4 no drive found, or no access; 2 bad usage.\n";
 
-// -1 to go on, 0 after the help, else the usage status.
+// -1 to go on, 0 after the help or the version, else the usage status.
 int Run(CLI::App& app, int argc, char** argv, const char* command, const char* help) {
     std::string error;
     switch (ParseArguments(app, argc, argv, error)) {
     case Parsed::Help:
         std::fputs(help, stdout);
+        return kExitOk;
+    case Parsed::Version:
+        PrintVersion("corvane");
         return kExitOk;
     case Parsed::Bad:
         return Usage(command, error.c_str());
@@ -63,40 +68,7 @@ const char* Given(const std::string& text) {
     return text.empty() ? nullptr : text.c_str();
 }
 
-// A whole number of decimal digits within 0..max.
-bool Digits(const char* begin, const char* end, unsigned max, uint8_t& value) {
-    if (begin == end)
-        return false;
-    unsigned number = 0;
-    for (const char* c = begin; c < end; ++c) {
-        if (*c < '0' || *c > '9')
-            return false;
-        number = number * 10 + static_cast<unsigned>(*c - '0');
-        if (number > max)
-            return false;
-    }
-    value = static_cast<uint8_t>(number);
-    return true;
-}
-
 } // namespace
-
-bool ParseAddress(const char* text, uint8_t& adapter, uint8_t& target) {
-    const char* colon = text;
-    while (*colon && *colon != ':')
-        ++colon;
-    if (!*colon)
-        return false;
-    const char* end = colon + 1;
-    while (*end)
-        ++end;
-    uint8_t a = 0, t = 0;
-    if (!Digits(text, colon, 255, a) || !Digits(colon + 1, end, 7, t))
-        return false;
-    adapter = a;
-    target = t;
-    return true;
-}
 
 int ParseFlashOptions(int argc, char** argv, FlashOptions& options) {
     CLI::App app;
@@ -124,8 +96,8 @@ int ParseFlashOptions(int argc, char** argv, FlashOptions& options) {
     options.bank = Given(options.texts[3]);
     if (!options.device)
         return Usage("flash", "no --device given");
-    options.address = ParseAddress(options.device, options.adapter, options.target);
-    if (!options.address && options.device[0] != '/' && options.device[0] != '\\')
+    options.address = aspi::ParseAddress(options.device, &options.adapter, &options.target) != 0;
+    if (!options.address && !aspi::IsDevicePath(options.device))
         return Usage("flash", "--device takes A:T (host adapter and target, see corvane scan) "
                               "or a device path");
     return -1;

@@ -36,7 +36,4 @@ struct ScanOptions {
 int ParseFlashOptions(int argc, char** argv, FlashOptions& options);
 int ParseScanOptions(int argc, char** argv, ScanOptions& options);
 
-// "A:T": decimal digits only, adapter 0-255, target 0-7.
-bool ParseAddress(const char* text, uint8_t& adapter, uint8_t& target);
-
 } // namespace corvane

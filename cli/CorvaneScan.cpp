@@ -5,6 +5,9 @@
 #include "cli/CorvaneOptions.h"
 
 #include "aspi/AspiLayer.h"
+#include "aspi/DeviceAddress.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cstring>
@@ -32,10 +35,10 @@ std::string DevicePath(uint8_t adapter, uint8_t target) {
 }
 
 // One drive's line, or its object in the JSON array (`out`).
-void ListDrive(const DeviceEntry& entry, bool json, std::string& out) {
+void ListDrive(const DeviceEntry& entry, bool json, Json& out) {
     const Identity identity = SplitIdentity(entry);
-    char address[16];
-    std::snprintf(address, sizeof address, "%u:%u", entry.adapter, entry.target);
+    char address[aspi::kAddressTextSize];
+    aspi::AddressText(entry.adapter, entry.target, address, sizeof address);
     const std::string device = DevicePath(entry.adapter, entry.target);
     if (!json) {
         std::printf("%-6s %-12s %-8s %-16s %s\n", address, device.empty() ? "-" : device.c_str(),
@@ -43,25 +46,19 @@ void ListDrive(const DeviceEntry& entry, bool json, std::string& out) {
                     DisplayText(identity.revision).c_str());
         return;
     }
-    out += out.back() == '[' ? "{\"address\":" : ",{\"address\":";
-    AppendJsonString(out, address);
-    out += ",\"device\":";
-    if (device.empty())
-        out += "null";
-    else
-        AppendJsonString(out, device);
-    out += ',';
-    std::string fields;
-    AppendJsonIdentity(fields, identity);
-    out += fields.substr(1);
+    Json drive;
+    drive["address"] = JsonText(address);
+    drive["device"] = device.empty() ? Json(nullptr) : JsonText(device);
+    drive.update(JsonIdentity(identity));
+    out.push_back(drive);
 }
 
 // Every target of every adapter: the channel's table keeps only the first
 // eight drives, the command line lists them all.
-int ListDrives(DeviceChannel& channel, bool json, std::string& out) {
+int ListDrives(DeviceChannel& channel, bool json, Json& out) {
     int listed = 0;
     for (int a = 0; a < channel.GetAdapterCount(); ++a) {
-        for (int t = 0; t < DeviceChannel::kTargetsPerAdapter; ++t) {
+        for (int t = 0; t < aspi::kTargetsPerAdapter; ++t) {
             DeviceEntry entry = {};
             const DeviceChannel::Found found =
                 channel.InquireAt(static_cast<uint8_t>(a), static_cast<uint8_t>(t), entry);
@@ -88,10 +85,13 @@ int Scan(int argc, char** argv) {
     const bool json = options.json;
     const Layer layer(options.bank);
     DeviceChannel channel(1024, ChannelUser::Host);
-    std::string out = "{\"drives\":[";
-    const int listed = ListDrives(channel, json, out);
-    if (json)
-        std::printf("%s]}\n", out.c_str());
+    Json drives = Json::array();
+    const int listed = ListDrives(channel, json, drives);
+    if (json) {
+        Json out;
+        out["drives"] = drives;
+        std::printf("%s\n", JsonLine(out).c_str());
+    }
     if (listed > 0)
         return kExitOk;
     if (!json)

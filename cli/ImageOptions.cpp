@@ -37,13 +37,16 @@ const char kMakeHelp[] =
     "  --size N        data bytes from address 0, at most 65280 (default 65280)\n"
     "Exit status: 0 written; 1 cannot write; 2 bad usage.\n";
 
-// -1 to go on, 0 after the help, else the usage status.
+// -1 to go on, 0 after the help or the version, else the usage status.
 int Run(CLI::App& app, int argc, char** argv, const char* command, const char* help) {
     std::string error;
     switch (ParseArguments(app, argc, argv, error)) {
     case Parsed::Help:
         std::fputs(help, stdout);
-        return kImageOk;
+        return kExitOk;
+    case Parsed::Version:
+        PrintVersion("corvane-image");
+        return kExitOk;
     case Parsed::Bad:
         return ImageUsage(std::string(command) + ": " + error + " (see corvane-image " + command +
                           " --help)");
@@ -108,7 +111,7 @@ int TakeMakeTexts(const std::string& protocol, const std::string* identity, cons
 
 int ImageUsage(const std::string& line) {
     std::fprintf(stderr, "corvane-image: %s\n", line.c_str());
-    return kImageUsage;
+    return kExitUsage;
 }
 
 int ParseInfoOptions(int argc, char** argv, InfoOptions& options) {

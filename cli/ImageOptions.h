@@ -1,18 +1,12 @@
 // corvane-image's command lines: what info, dump and make take.
 #pragma once
 
+#include "cli/ExitStatus.h"
 #include "firmware/SyntheticImage.h"
 
 #include <string>
 
 namespace corvane {
-
-enum ImageExit : int {
-    kImageOk = 0,
-    kImageFailed = 1,
-    kImageUsage = 2,
-    kImageNoProtocol = 3,
-};
 
 struct InfoOptions {
     bool json = false;
@@ -34,7 +28,7 @@ int ParseInfoOptions(int argc, char** argv, InfoOptions& options);
 int ParseDumpOptions(int argc, char** argv, DumpOptions& options);
 int ParseMakeOptions(int argc, char** argv, MakeOptions& options);
 
-// "corvane-image: LINE" on standard error; kImageUsage.
+// "corvane-image: LINE" on standard error; kExitUsage.
 int ImageUsage(const std::string& line);
 
 } // namespace corvane

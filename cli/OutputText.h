@@ -17,8 +17,4 @@ std::string FieldText(const char* field, size_t size);
 // terminal may take as the start of a control sequence).
 std::string DisplayText(const std::string& text);
 
-// Appends text as a JSON string: bytes outside printable ASCII as \u00XX
-// (bytes above 0x7F taken as Latin-1), so the output is always valid JSON.
-void AppendJsonString(std::string& out, const std::string& text);
-
 } // namespace corvane

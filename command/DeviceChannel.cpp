@@ -14,8 +14,6 @@ namespace {
 
 const uint8_t kInquiry[12] = {0x12, 0, 0, 0, kInquiryIdentityBytes, 0, 0, 0, 0, 0, 0, 0};
 
-constexpr int kSenseBytes = 14;
-
 int IsPending(const uint8_t* status) {
     return LoadStatus(status) == SS_PENDING;
 }
@@ -233,7 +231,7 @@ void DeviceChannel::FillRequest(EventHandle event) {
     srb.SRB_Lun = 0;
     srb.SRB_BufLen = dataLength;
     srb.SRB_BufPointer = buffer;
-    srb.SRB_SenseLen = kSenseBytes;
+    srb.SRB_SenseLen = SENSE_LEN;
     srb.SRB_CDBLen = cdbLength;
     srb.SRB_PostProc = event;
     std::memcpy(srb.CDBByte, cdb, cdbLength < sizeof cdb ? cdbLength : sizeof cdb);

@@ -19,6 +19,7 @@
 
 #include "aspi/AspiPlatform.h"
 #include "aspi/AspiRecords.h"
+#include "aspi/DeviceAddress.h"
 #include "command/StringEx.h"
 
 #include <cstdint>
@@ -45,7 +46,6 @@ class DeviceChannel {
     enum : int {
         kMaxBuffer = 0x10004,
         kMaxDevices = 8,
-        kTargetsPerAdapter = 8,
         kDefaultTimeout = 7200,
         // Every buffer holds an INQUIRY identity, whatever size was asked for.
         kMinBuffer = static_cast<int>(kInquiryIdentityBytes),

@@ -21,34 +21,71 @@ void ShowReadPercent(void* user, int32_t percent) {
 } // namespace
 
 DownloadProcedure::DownloadProcedure(DeviceChannel* driveChannel, DownloadView& downloadView)
-    : channel(driveChannel), view(downloadView), readFile(ReadHexFile), fwInfo(), driveInfo(),
-      before(), downloadMode(DownloadMismatch), readResult(HexReadResult::CannotOpen),
-      driveAnswered(0), wholeIdentity(0), deviceType(0), newIdentity(0), image(), job(),
-      stopRequested(nullptr) {
+    : channel(driveChannel), view(downloadView), readFile(ReadHexFile), order(),
+      stop(DownloadStop::Ready), fwInfo(), driveInfo(), before(), downloadMode(DownloadMismatch),
+      readResult(HexReadResult::CannotOpen), driveAnswered(0), wholeIdentity(0), deviceType(0),
+      newIdentity(0), image(), job(), stopRequested(nullptr) {
     std::memset(&fwInfo, 0, sizeof fwInfo);
     std::memset(&driveInfo, 0, sizeof driveInfo);
     std::memset(&before, 0, sizeof before);
 }
 
 int DownloadProcedure::Start(const char* path) {
-    ClearRows();
-    view.ShowPicture(Picture::Idle);
-    int go = ReadImage(path) && AskDrive();
-    if (go) {
-        view.Message("Check download protocol...");
-        view.RowState(kRowDriveProtocol, kRowWorking);
-        ProbeProtocol();
-        PrepareTray();
-        view.RowValue(kRowDriveProtocol, ProtocolName(driveInfo.protocol));
-        view.RowState(kRowDriveProtocol, kRowDone);
-        go = Decide() && view.Consent(downloadMode) == 1;
-    }
-    if (!go) {
-        view.ShowPicture(Picture::Ng);
+    stop = Prepare(path);
+    if (stop != DownloadStop::Ready) {
+        if (stop != DownloadStop::DryRun)
+            view.ShowPicture(Picture::Ng);
         return 0;
     }
     BeginTransfer();
     return 1;
+}
+
+// A Stopped check after every step that sends something: before the
+// transfer an interrupt cancels, and it may come at any of them.
+DownloadStop DownloadProcedure::Prepare(const char* path) {
+    ClearRows();
+    view.ShowPicture(Picture::Idle);
+    if (!ReadImage(path))
+        return DownloadStop::ImageUnread;
+    if (Stopped())
+        return DownloadStop::Cancelled;
+    const DownloadStop drive = AskDrive();
+    if (drive != DownloadStop::Ready)
+        return drive;
+    if (Stopped())
+        return DownloadStop::Cancelled;
+    view.Message("Check download protocol...");
+    view.RowState(kRowDriveProtocol, kRowWorking);
+    ProbeProtocol();
+    if (order.trayFirst && !order.dryRun)
+        PrepareTray();
+    if (Stopped())
+        return DownloadStop::Cancelled;
+    view.RowValue(kRowDriveProtocol, ProtocolName(driveInfo.protocol));
+    view.RowState(kRowDriveProtocol, kRowDone);
+    if (!Decide())
+        return DownloadStop::Mismatch;
+    if (order.guardModel && !SameModel(fwInfo, before))
+        return DownloadStop::OtherModel;
+    return AskConsent();
+}
+
+DownloadStop DownloadProcedure::AskConsent() {
+    view.Plan(downloadMode);
+    if (order.dryRun)
+        return DownloadStop::DryRun;
+    const int agreed = view.Consent(downloadMode) == 1;
+    if (Stopped())
+        return DownloadStop::Cancelled;
+    if (!agreed)
+        return DownloadStop::NoConsent;
+    if (!order.trayFirst) {
+        PrepareTray();
+        if (Stopped())
+            return DownloadStop::Cancelled;
+    }
+    return DownloadStop::Ready;
 }
 
 void DownloadProcedure::ClearRows() {
@@ -87,19 +124,19 @@ int DownloadProcedure::ReadImage(const char* path) {
     return 1;
 }
 
-int DownloadProcedure::AskDrive() {
+DownloadStop DownloadProcedure::AskDrive() {
     driveAnswered = 0;
     if (!channel)
-        return 0;
+        return DownloadStop::NoAnswer;
     // The host found no drive, or a serial port is chosen: nothing is sent.
     if (channel->GetAdapter() == DeviceChannel::kNoAdapter) {
         view.Message("No CD/DVD drive is selected!");
         view.RowState(kRowDriveModel, kRowFailed);
-        return 0;
+        return DownloadStop::NoDriveSelected;
     }
     CompileCommand(*channel, kInquiryCommand);
     if (channel->Execute() != 1)
-        return 0;
+        return DownloadStop::NoAnswer;
     driveAnswered = 1;
     wholeIdentity = channel->HasIdentity();
     deviceType = channel->buffer[0];
@@ -116,10 +153,10 @@ int DownloadProcedure::AskDrive() {
     if (!wholeIdentity || deviceType != kCdRomDeviceType) {
         view.Message("The selected device is not a CD/DVD drive!");
         view.RowState(kRowDriveModel, kRowFailed);
-        return 0;
+        return wholeIdentity ? DownloadStop::NotCdDrive : DownloadStop::NoIdentity;
     }
     view.RowState(kRowDriveModel, kRowDone);
-    return 1;
+    return DownloadStop::Ready;
 }
 
 void DownloadProcedure::ProbeProtocol() {

@@ -2,8 +2,8 @@
 // identify the image, ask the drive who it is and which download command it
 // takes, decide the mode, open the tray, hand the transfer to a worker, and
 // judge the outcome. It knows no window: it shows and asks through a
-// DownloadView. The page runs Start then Finish; the command line runs the
-// steps one by one, with checks of its own between them.
+// DownloadView. The page and the command line both run Start then Finish;
+// they differ only in the order they choose (DownloadOrder).
 #pragma once
 
 #include "command/DeviceChannel.h"
@@ -20,11 +20,40 @@ namespace download {
 typedef HexReadResult (*HexFileReader)(const char* path, uint8_t* image, HexProgress progress,
                                        void* user);
 
+// The order of the steps between the probes and the transfer.
+struct DownloadOrder {
+    // The page's: PREVENT and the tray right after the probes, before the
+    // decision and the notice. 0: the decision, the model guard and consent
+    // first; PREVENT and the tray only once the user has agreed.
+    int trayFirst = 1;
+    // An image made for another model than the drive's is refused.
+    int guardModel = 0;
+    // Everything up to the question, then stop: no tray command, no image.
+    int dryRun = 0;
+};
+
+// Where Start stopped; Ready: the job waits for RunTransfer.
+enum class DownloadStop {
+    Ready,
+    ImageUnread,
+    NoDriveSelected,
+    NoAnswer,   // to the INQUIRY before the transfer
+    NoIdentity, // less than a whole identity
+    NotCdDrive,
+    Cancelled, // stopRequested said so
+    Mismatch,
+    OtherModel,
+    DryRun,
+    NoConsent,
+};
+
 class DownloadProcedure {
   public:
     DeviceChannel* channel; // not owned; null: no drive can be asked
     DownloadView& view;
     HexFileReader readFile; // ReadHexFile unless the owner puts another
+    DownloadOrder order;    // the page's unless the owner puts another
+    DownloadStop stop;      // where the last Start stopped
 
     FirmwareInfo fwInfo;
     FirmwareInfo driveInfo; // after Finish: the drive's new identity
@@ -47,8 +76,9 @@ class DownloadProcedure {
     DownloadProcedure(const DownloadProcedure&) = delete;
     DownloadProcedure& operator=(const DownloadProcedure&) = delete;
 
-    // The page's Download: every step up to the worker. 1 when the job is
-    // ready for RunTransfer, 0 when the download stopped (NG picture shown).
+    // Every step up to the worker, in `order`. 1 when the job is ready for
+    // RunTransfer, 0 when the download stopped (`stop` says where; the NG
+    // picture is shown, but for a dry run).
     int Start(const char* path);
     // Once the worker has stored its result: the restart request or the new
     // identity. 1 when the drive is verified (OK picture), else 0 (NG).
@@ -58,18 +88,20 @@ class DownloadProcedure {
     // status, or the image's identity where the drive had another before.
     int Evidenced() const;
 
-    // The steps, in the order Start runs them. Each returns 1 to go on.
-    void ClearRows();
-    int ReadImage(const char* path); // rows 0-2
-    int AskDrive();                  // row 3; only a selected CD/DVD drive goes on
-    void ProbeProtocol();            // the three probes
-    void PrepareTray();              // PREVENT, then the tray opens
-    int Stopped() const;             // stopRequested said so
-    int Decide();                    // the mode; row 4 failed on a mismatch
-    void BeginTransfer();            // rows 5 and 6; fills `job`
+    int Stopped() const; // stopRequested said so
 
   private:
-    int JudgeNewIdentity(); // row 7 from the drive's answer after the transfer
+    // The steps, in the order Start runs them. Each returns 1 or Ready to go on.
+    DownloadStop Prepare(const char* path);
+    void ClearRows();
+    int ReadImage(const char* path); // rows 0-2
+    DownloadStop AskDrive();         // row 3; only a selected CD/DVD drive goes on
+    void ProbeProtocol();            // the three probes
+    void PrepareTray();              // PREVENT, then the tray opens
+    int Decide();                    // the mode; row 4 failed on a mismatch
+    DownloadStop AskConsent();       // the plan, then the question
+    void BeginTransfer();            // rows 5 and 6; fills `job`
+    int JudgeNewIdentity();          // row 7 from the drive's answer after the transfer
 };
 
 } // namespace download

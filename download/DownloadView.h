@@ -22,6 +22,11 @@ enum StatusRow {
     kRowNewModel,
     kStatusRows
 };
+// Each row's key (column "Key"), on the page and in the command line's log.
+inline constexpr const char* kRowKeys[kStatusRows] = {
+    "FW Model Name",  "FW Protocol",  "Check Sum",     "Drive Model Name",
+    "Drive Protocol", "F/W Transfer", "Flash Writing", "New Model Name",
+};
 
 // The LCD pad: idle at the start, OK after a verified download, NG after
 // any failure or refusal (the wait picture is the front end's animation).
@@ -39,6 +44,9 @@ class DownloadView {
     virtual void BarBegin(int row) = 0;
     virtual void BarPercent(int32_t percent) = 0;
     virtual void BarEnd() = 0;
+    // What the download will do, just before the question (in a dry run in
+    // place of it). The page's notice says it, so the page shows nothing.
+    virtual void Plan(DownloadMode) {}
     // The notice of the mode; 1 when the user agreed.
     virtual int Consent(DownloadMode mode) = 0;
     // A failed transfer: tells the user to restart; returns once seen.

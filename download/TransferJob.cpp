@@ -6,16 +6,6 @@
 #include <cstring>
 
 namespace download {
-namespace {
-
-// Host adapter status of a target that never answered its selection.
-const uint8_t kSelectionTimeout = 0x11;
-// Host adapter status of a device that went away (unexpected bus free)
-// after the command was sent to it.
-const uint8_t kDeviceWentAway = 0x13;
-
-} // namespace
-
 TransferJob::TransferJob()
     : channel(nullptr), image(nullptr), checkSum(0), driveProtocol(0), mode(DownloadMismatch),
       halfSum(0), outcome(TransferOutcome::NotSent), senseKey(0), asc(0), ascq(0), sense(),
@@ -39,11 +29,11 @@ TransferOutcome JudgeAnswer(const DeviceChannel& channel, int32_t executed) {
     // No device, or a selection that timed out: the command never got to a
     // drive, so no image did either.
     const aspi::SRB_ExecSCSICmd& srb = *channel.request;
-    if (srb.SRB_HaStat == kDeviceWentAway)
+    if (srb.SRB_HaStat == aspi::HASTAT_BUS_FREE)
         return TransferOutcome::Gone;
     const uint8_t status = aspi::LoadStatus(&srb.SRB_Status);
     if (srb.SenseArea[0] == 0 &&
-        (status == aspi::SS_NO_DEVICE || srb.SRB_HaStat == kSelectionTimeout))
+        (status == aspi::SS_NO_DEVICE || srb.SRB_HaStat == aspi::HASTAT_SEL_TO))
         return TransferOutcome::Unreached;
     return TransferOutcome::Refused;
 }

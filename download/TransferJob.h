@@ -17,8 +17,6 @@ enum : int32_t { kTransferRunning = 999 };
 // The drive restarts itself after taking an image in reboot mode; it is
 // given this long before the restart is requested.
 enum : uint32_t { kRebootWaitMs = 8500 };
-// Bytes of sense data a request carries back.
-enum : int32_t { kSenseBytes = 14 };
 
 enum class TransferOutcome : int32_t {
     NotSent,   // nothing reached the drive
@@ -40,7 +38,7 @@ struct TransferJob {
     uint16_t halfSum;
     TransferOutcome outcome;
     uint8_t senseKey, asc, ascq;
-    uint8_t sense[kSenseBytes]; // as the drive returned it; all 0 without
+    uint8_t sense[aspi::SENSE_LEN]; // as the drive returned it; all 0 without
 
     // kTransferRunning while the worker runs, then 1 (success) or 0.
     std::atomic<int32_t> result;

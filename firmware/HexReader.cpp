@@ -117,26 +117,45 @@ int Refill(HexText& text) {
     return text.end > fresh;
 }
 
-// One record's bytes into record (kRecordBufferSize + 8 bytes): 1 for a
-// data record, 0 as ReadBlock.
-int ReadRecord(HexText& text, uint8_t* record, int32_t& TotalReadSize) {
-    size_t skipped = 0; // before the colon, the colon included
+// Past the next colon; `skipped` counts what was passed, the colon
+// included. 0 when the file ends first.
+int SkipToColon(HexText& text, size_t& skipped) {
     for (;;) {
         if (const uint8_t* colon = FindColon(text.at, text.end)) {
             skipped += static_cast<size_t>(colon + 1 - text.at);
             text.at = colon + 1;
-            break;
+            return 1;
         }
         skipped += static_cast<size_t>(text.end - text.at);
         text.at = text.end;
-        if (!Refill(text)) {
-            // Only the end record says the file is whole: a download cut
-            // short must not leave 0xFF where the rest of the image belongs.
-            TotalReadSize = -1;
+        if (!Refill(text))
             return 0;
-        }
     }
+}
 
+// The record's length byte and check sum agree with the count pairs read.
+int SoundRecord(const uint8_t* record, int32_t count) {
+    // ConvertDigits wrote record[0] to record[count - 1]; the analyzer does not follow it.
+    // NOLINTNEXTLINE(clang-analyzer-core.UndefinedBinaryOperatorResult)
+    if (count == 0 || record[0] + 5 != count)
+        return 0;
+    uint8_t sum = 0; // of every byte, the check sum included: 0 when sound
+    for (int32_t i = 0; i < count; ++i)
+        // NOLINTNEXTLINE(clang-analyzer-core.UndefinedBinaryOperatorResult)
+        sum = static_cast<uint8_t>(sum + record[i]);
+    return sum == 0;
+}
+
+// One record's bytes into record (kRecordBufferSize + 8 bytes): 1 for a
+// data record, 0 as ReadBlock.
+int ReadRecord(HexText& text, uint8_t* record, int32_t& TotalReadSize) {
+    size_t skipped = 0; // before the colon, the colon included
+    // Only the end record says the file is whole: a download cut short must
+    // not leave 0xFF where the rest of the image belongs.
+    if (!SkipToColon(text, skipped)) {
+        TotalReadSize = -1;
+        return 0;
+    }
     // Everything that decides this record in view, unless the file ends first.
     if (text.end - text.at < kRecordWindow)
         Refill(text);
@@ -148,21 +167,7 @@ int ReadRecord(HexText& text, uint8_t* record, int32_t& TotalReadSize) {
     text.at = stop < text.end ? stop + 1 : stop;
     const int32_t count = static_cast<int32_t>((stop - digits) / 2);
     // More pairs than the record buffer holds: no sound record is that long.
-    if (count > kRecordBufferSize) {
-        TotalReadSize = -1;
-        return 0;
-    }
-    // ConvertDigits wrote record[0] to record[count - 1]; the analyzer does not follow it.
-    // NOLINTNEXTLINE(clang-analyzer-core.UndefinedBinaryOperatorResult)
-    if (count == 0 || record[0] + 5 != count) {
-        TotalReadSize = -1;
-        return 0;
-    }
-    uint8_t sum = 0; // of every byte, the check sum included: 0 when sound
-    for (int32_t i = 0; i < count; ++i)
-        // NOLINTNEXTLINE(clang-analyzer-core.UndefinedBinaryOperatorResult)
-        sum = static_cast<uint8_t>(sum + record[i]);
-    if (sum) {
+    if (count > kRecordBufferSize || !SoundRecord(record, count)) {
         TotalReadSize = -1;
         return 0;
     }

@@ -17,10 +17,6 @@ uint32_t elapsedMs = 0;
 
 namespace {
 
-const char* const kRowKeys[kStatusRows] = {
-    "FW Model Name",  "FW Protocol",  "Check Sum",     "Drive Model Name",
-    "Drive Protocol", "F/W Transfer", "Flash Writing", "New Model Name",
-};
 const int kRowIcons[] = {IDI_ROW_BLANK, IDI_ROW_DONE, IDI_ROW_FAILED, IDI_ROW_WORKING};
 const int kFileNameSize = 260;
 const int kMaxBarWidth = 150;

@@ -246,7 +246,9 @@ int ParseDevice(Parser& p, const std::vector<std::string>& words, BankConfig& co
         return p.Fail("'" + words[0] + "' before the first 'adapter'");
     uint32_t target;
     if (words.size() < 2 || !ParseNumber(p, "target", words[1], TARGETS_PER_ADAPTER - 1, target))
-        return p.error.empty() ? p.Fail(words[0] + " needs a target number 0 to 7") : 0;
+        return p.error.empty() ? p.Fail(words[0] + " needs a target number 0 to " +
+                                        std::to_string(TARGETS_PER_ADAPTER - 1))
+                               : 0;
     DriveConfig& drive = config.adapters.back()[target];
     if (drive.kind != DriveKind::None)
         return p.Fail("target " + std::to_string(target) + " is described twice");

@@ -2,6 +2,8 @@
 // a CD/DVD drive, a disk or nothing, and how each drive behaves.
 #pragma once
 
+#include "aspi/DeviceAddress.h"
+
 #include <array>
 #include <bitset>
 #include <cstdint>
@@ -19,7 +21,7 @@ enum : unsigned {
     PROTOCOL_22 = 1u << 3, // "CB 0 22" form
 };
 
-constexpr int TARGETS_PER_ADAPTER = 8;
+constexpr int TARGETS_PER_ADAPTER = aspi::kTargetsPerAdapter;
 constexpr int MAX_ADAPTERS = 16;
 // Bytes of the standard INQUIRY answer a device gives.
 constexpr int INQUIRY_DATA_SIZE = 96;

@@ -14,8 +14,6 @@ namespace simulator {
 namespace {
 
 constexpr size_t JOURNAL_LINES = 2000;
-// Host adapter status of a target that did not answer its selection.
-constexpr uint8_t HOST_SELECTION_TIMEOUT = 0x11;
 
 std::string Hex(const uint8_t* bytes, size_t count, const char* separator) {
     std::string out;
@@ -135,7 +133,7 @@ uint32_t DriveBank::Execute(aspi::SRB_ExecSCSICmd* srb) {
             status = aspi::SS_ERR;
 
         if (status != aspi::SS_PENDING) {
-            srb->SRB_HaStat = vanished ? HOST_SELECTION_TIMEOUT : 0;
+            srb->SRB_HaStat = vanished ? aspi::HASTAT_SEL_TO : 0;
             srb->SRB_TargStat = 0;
             char tail[24];
             std::snprintf(tail, sizeof tail, " status=%02X host=%02X", status, srb->SRB_HaStat);

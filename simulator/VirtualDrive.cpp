@@ -11,9 +11,6 @@ namespace {
 
 // Sense keys and additional sense codes the drives answer with.
 constexpr uint8_t KEY_NOT_READY = 0x2, KEY_ILLEGAL_REQUEST = 0x5, KEY_UNIT_ATTENTION = 0x6;
-constexpr uint8_t HOST_DATA_OVERRUN = 0x12;
-// The transfer stopped part-way: the bus left the data phase early.
-constexpr uint8_t HOST_PHASE_ERROR = 0x14;
 
 CommandResult Good() {
     return CommandResult();
@@ -39,7 +36,7 @@ CommandResult InvalidField() {
 
 CommandResult WrongDirection() {
     CommandResult r;
-    r.hostStatus = HOST_DATA_OVERRUN;
+    r.hostStatus = aspi::HASTAT_DO_DU;
     return r;
 }
 
@@ -188,7 +185,7 @@ CommandResult VirtualDrive::Vendor(const uint8_t* cdb, const uint8_t* data, uint
     if (config.cutTransfer && !inLoader) {
         inLoader = true; // the old firmware is half overwritten
         CommandResult r;
-        r.hostStatus = HOST_PHASE_ERROR;
+        r.hostStatus = aspi::HASTAT_PHASE_ERR;
         r.bytesOut = IMAGE_SIZE / 2;
         return r;
     }

@@ -18,7 +18,7 @@ constexpr uint8_t DISK_DEVICE_TYPE = 0x00;
 
 struct CommandResult {
     uint8_t targetStatus = 0; // GOOD or CHECK CONDITION
-    uint8_t hostStatus = 0;   // 0, or 0x12 when the data direction is wrong
+    uint8_t hostStatus = 0;   // 0, or data overrun when the data direction is wrong
     uint8_t sense[18] = {};   // fixed-format sense data with CHECK CONDITION
     uint32_t bytesIn = 0;     // bytes written into the data buffer
     uint32_t bytesOut = 0;    // bytes taken from the data buffer

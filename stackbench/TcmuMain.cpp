@@ -53,6 +53,26 @@ int FindDevice(const std::string& config, std::string& device, size_t& size) {
     return 0;
 }
 
+// Answers the ring's commands until the device fails: 1.
+int Serve(int fd, stackbench::TcmuDrive& drive) {
+    for (;;) {
+        bool answered = false;
+        if (!drive.Serve(stackbench::Clock::now(), answered))
+            return 1;
+        uint32_t one = 1;
+        if (answered && write(fd, &one, sizeof one) != sizeof one)
+            return 1;
+        // New entries, or the time of the next command that takes time.
+        pollfd wake{fd, POLLIN, 0};
+        int ready = poll(&wake, 1, drive.MsUntilDue(stackbench::Clock::now()));
+        uint32_t events;
+        if (ready > 0 && read(fd, &events, sizeof events) != sizeof events && errno != EINTR)
+            return 1;
+        if (ready < 0 && errno != EINTR)
+            return 1;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -95,20 +115,5 @@ int main(int argc, char** argv) {
     stackbench::TcmuDrive drive(ring, bank.adapters[0][0], log);
     std::fprintf(log, "serve %s %s\n", device.c_str(), line.c_str());
     std::fflush(log);
-    for (;;) {
-        bool answered = false;
-        if (!drive.Serve(stackbench::Clock::now(), answered))
-            return 1;
-        uint32_t one = 1;
-        if (answered && write(fd, &one, sizeof one) != sizeof one)
-            return 1;
-        // New entries, or the time of the next command that takes time.
-        pollfd wake{fd, POLLIN, 0};
-        int ready = poll(&wake, 1, drive.MsUntilDue(stackbench::Clock::now()));
-        uint32_t events;
-        if (ready > 0 && read(fd, &events, sizeof events) != sizeof events && errno != EINTR)
-            return 1;
-        if (ready < 0 && errno != EINTR)
-            return 1;
-    }
+    return Serve(fd, drive);
 }

@@ -37,6 +37,21 @@ constexpr size_t IOV_AT = REQ_AT + offsetof(decltype(tcmu_cmd_entry::req), iov);
 constexpr size_t RSP_AT = offsetof(tcmu_cmd_entry, rsp);
 constexpr size_t IDS_AT = offsetof(tcmu_tmr_entry, cmd_ids);
 
+// A task management entry of `room` bytes into `notice`.
+TcmuRing::Entry TakeNotice(const uint8_t* at, uint32_t room, RingTaskNotice& notice) {
+    tcmu_tmr_entry tmr;
+    if (room < IDS_AT)
+        return TcmuRing::Entry::Broken;
+    std::memcpy(&tmr, at, IDS_AT);
+    if (tmr.cmd_cnt > (room - IDS_AT) / sizeof(uint16_t))
+        return TcmuRing::Entry::Broken;
+    notice.type = tmr.tmr_type;
+    notice.ids.resize(tmr.cmd_cnt);
+    if (tmr.cmd_cnt)
+        std::memcpy(notice.ids.data(), at + IDS_AT, tmr.cmd_cnt * sizeof(uint16_t));
+    return TcmuRing::Entry::TaskNotice;
+}
+
 } // namespace
 
 TcmuRing::TcmuRing(uint8_t* mapping, size_t mappingSize) : base(mapping), size(mappingSize) {
@@ -67,58 +82,50 @@ TcmuRing::Entry TcmuRing::Take(RingCommand& command, RingTaskNotice& notice) {
         if (head >= ringSize || head % TCMU_OP_ALIGN_SIZE || length < sizeof hdr ||
             length % TCMU_OP_ALIGN_SIZE || length > ringSize - next)
             return Entry::Broken;
-        uint32_t room = length;
         next = (next + length) % ringSize;
         switch (tcmu_hdr_get_op(hdr.len_op)) {
         case TCMU_OP_PAD:
             continue;
-        case TCMU_OP_TMR: {
-            tcmu_tmr_entry tmr;
-            if (room < IDS_AT)
-                return Entry::Broken;
-            std::memcpy(&tmr, at, IDS_AT);
-            if (tmr.cmd_cnt > (room - IDS_AT) / sizeof(uint16_t))
-                return Entry::Broken;
-            notice.type = tmr.tmr_type;
-            notice.ids.resize(tmr.cmd_cnt);
-            if (tmr.cmd_cnt)
-                std::memcpy(notice.ids.data(), at + IDS_AT, tmr.cmd_cnt * sizeof(uint16_t));
-            return Entry::TaskNotice;
-        }
-        case TCMU_OP_CMD: {
-            // The answer is written over the entry: it must hold one.
-            if (room < sizeof(tcmu_cmd_entry))
-                return Entry::Broken;
-            tcmu_cmd_entry entry;
-            std::memcpy(&entry, at, IOV_AT);
-            uint64_t segments =
-                uint64_t(entry.req.iov_cnt) + entry.req.iov_bidi_cnt + entry.req.iov_dif_cnt;
-            if (segments > (room - IOV_AT) / sizeof(iovec) || entry.req.cdb_off >= size)
-                return Entry::Broken;
-            command = RingCommand();
-            command.id = hdr.cmd_id;
-            size_t cdbLength = KernelCdbLength(base[entry.req.cdb_off]);
-            command.cdbLength =
-                std::min<size_t>({cdbLength, sizeof command.cdb, size_t(size - entry.req.cdb_off)});
-            std::memcpy(command.cdb, base + entry.req.cdb_off, command.cdbLength);
-            uint64_t dataStart = uint64_t(ringOffset) + ringSize;
-            for (uint32_t i = 0; i < entry.req.iov_cnt; ++i) {
-                iovec v;
-                std::memcpy(&v, at + IOV_AT + i * sizeof v, sizeof v);
-                uint64_t offset = reinterpret_cast<uintptr_t>(v.iov_base);
-                if (offset < dataStart || offset > size || v.iov_len > size - offset)
-                    return Entry::Broken;
-                command.data.push_back(DataSegment{base + offset, v.iov_len});
-                command.dataLength += static_cast<uint32_t>(v.iov_len);
-            }
-            ++unanswered;
-            return Entry::Command;
-        }
+        case TCMU_OP_TMR:
+            return TakeNotice(at, length, notice);
+        case TCMU_OP_CMD:
+            return TakeCommand(at, length, hdr.cmd_id, command);
         default:
             return Entry::Broken;
         }
     }
     return Entry::None;
+}
+
+TcmuRing::Entry TcmuRing::TakeCommand(const uint8_t* at, uint32_t room, uint16_t id,
+                                      RingCommand& command) {
+    // The answer is written over the entry: it must hold one.
+    if (room < sizeof(tcmu_cmd_entry))
+        return Entry::Broken;
+    tcmu_cmd_entry entry;
+    std::memcpy(&entry, at, IOV_AT);
+    uint64_t segments =
+        uint64_t(entry.req.iov_cnt) + entry.req.iov_bidi_cnt + entry.req.iov_dif_cnt;
+    if (segments > (room - IOV_AT) / sizeof(iovec) || entry.req.cdb_off >= size)
+        return Entry::Broken;
+    command = RingCommand();
+    command.id = id;
+    size_t cdbLength = KernelCdbLength(base[entry.req.cdb_off]);
+    command.cdbLength =
+        std::min<size_t>({cdbLength, sizeof command.cdb, size_t(size - entry.req.cdb_off)});
+    std::memcpy(command.cdb, base + entry.req.cdb_off, command.cdbLength);
+    uint64_t dataStart = uint64_t(ringOffset) + ringSize;
+    for (uint32_t i = 0; i < entry.req.iov_cnt; ++i) {
+        iovec v;
+        std::memcpy(&v, at + IOV_AT + i * sizeof v, sizeof v);
+        uint64_t offset = reinterpret_cast<uintptr_t>(v.iov_base);
+        if (offset < dataStart || offset > size || v.iov_len > size - offset)
+            return Entry::Broken;
+        command.data.push_back(DataSegment{base + offset, v.iov_len});
+        command.dataLength += static_cast<uint32_t>(v.iov_len);
+    }
+    ++unanswered;
+    return Entry::Command;
 }
 
 bool TcmuRing::Complete(uint16_t id, uint8_t status, const uint8_t* sense, size_t senseLength,

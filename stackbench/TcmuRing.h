@@ -54,6 +54,8 @@ class TcmuRing {
   private:
     uint8_t* Slot(uint32_t offset) const { return base + ringOffset + offset; }
     void SkipAnswered();
+    // The command entry at `at`, of `room` bytes, into `command`.
+    Entry TakeCommand(const uint8_t* at, uint32_t room, uint16_t id, RingCommand& command);
 
     uint8_t* base;
     size_t size;

@@ -8,7 +8,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libbenchmark
           g++-mingw-w64-i686-posix binutils-mingw-w64-i686
           wine wine32 fonts-wine xvfb x11-utils imagemagick srecord hyperfine
           qemu-system-x86 linux-image-amd64 busybox-static cpio sg3-utils
-          libcli11-dev librapidcheck-dev)
+          libcli11-dev librapidcheck-dev libsgutils2-dev dpkg-dev lintian nlohmann-json3-dev)
 
 install_missing() { # packages...
     local p missing=()

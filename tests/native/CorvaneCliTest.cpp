@@ -220,17 +220,19 @@ TEST_F(CorvaneCli, ARefusedTransferIsShownInWordsBesideTheRawSense) {
                         << " latency=0\n";
     WriteImage(Type22);
     std::string out;
-    EXPECT_EQ(3, Run({"flash", image, "--device", "0:0", "--bank", bank, "--yes"}, out));
+    EXPECT_EQ(corvane::kExitTransferFailed,
+              Run({"flash", image, "--device", "0:0", "--bank", bank, "--yes"}, out));
     EXPECT_NE(std::string::npos,
-              out.find("Sense:  key 3, ASC 0C, ASCQ 00: MEDIUM ERROR: write error; bytes 70 00 03"))
+              out.find("Sense:  key 3, ASC 0C, ASCQ 00: Medium Error: Write error; bytes 70 00 03"))
         << out;
     EXPECT_NE(std::string::npos, out.find("Drive:  may have been modified: the image was sent; "
                                           "before: CORVANE SIMDRIVE 52X 0.90; after: not asked"))
         << out;
     EXPECT_EQ(std::string::npos, out.find("Flash? [y/N]")) << "--yes asks nothing";
-    EXPECT_EQ(3, Run({"flash", image, "--device", "0:0", "--bank", bank, "--yes", "--json"}, out));
+    EXPECT_EQ(corvane::kExitTransferFailed,
+              Run({"flash", image, "--device", "0:0", "--bank", bank, "--yes", "--json"}, out));
     EXPECT_NE(std::string::npos, out.find("\"sense\":{\"key\":3,\"asc\":12,\"ascq\":0,\"text\":"
-                                          "\"MEDIUM ERROR: write error\"}"))
+                                          "\"Medium Error: Write error\"}"))
         << out;
 }
 
@@ -249,16 +251,24 @@ TEST_F(CorvaneCli, ScanListsEveryDriveAndSendsNothingElse) {
         {"two adapters",
          std::string("adapter\ndrive 1 protocols=2.2 ") + kOtherModel +
              "\ndisk 2\nadapter\ndrive 0 vendor=\"A\\0B\" product=P revision=1\n",
-         true, 0,
+         true, corvane::kExitOk,
          "{\"drives\":[{\"address\":\"0:1\",\"device\":null,\"vendor\":\"QVSIM\",\"product\":"
          "\"DRIVE\",\"revision\":\"0.10\"},{\"address\":\"1:0\",\"device\":null,\"vendor\":"
          "\"A B\",\"product\":\"P\",\"revision\":\"1\"}]}\n",
          1, ""},
-        {"a disk only", "adapter\ndisk 0\n", false, 4, "", 0, "no CD/DVD drive found"},
-        {"more than the channel's table", ten, false, 0, nullptr, 10, ""},
+        // Identities are 8-bit text: a byte is one character, escaped as scripts read it.
+        {"8-bit identity",
+         "adapter\ndrive 0 vendor=\"\\xE9T\\x7F\" product=\"\\x09P\" revision=1\n", true,
+         corvane::kExitOk,
+         "{\"drives\":[{\"address\":\"0:0\",\"device\":null,\"vendor\":\"\\u00e9T\\u007f\","
+         "\"product\":\"\\u0009P\",\"revision\":\"1\"}]}\n",
+         1, ""},
+        {"a disk only", "adapter\ndisk 0\n", false, corvane::kExitNoDrive, "", 0,
+         "no CD/DVD drive found"},
+        {"more than the channel's table", ten, false, corvane::kExitOk, nullptr, 10, ""},
         {"short identities",
-         "adapter\ndrive 0 inquiry-length=20\ndrive 1\ndrive 2 inquiry-length=0\n", false, 0,
-         nullptr, 1,
+         "adapter\ndrive 0 inquiry-length=20\ndrive 1\ndrive 2 inquiry-length=0\n", false,
+         corvane::kExitOk, nullptr, 1,
          "corvane scan: 0:0 answers INQUIRY without a whole identity (36 bytes); nothing but "
          "INQUIRY was sent\ncorvane scan: 0:2 answers INQUIRY without a whole identity (36 "
          "bytes); nothing but INQUIRY was sent\n"},
@@ -310,16 +320,16 @@ TEST_F(CorvaneCli, BadUsageIsStatus2AndSendsNothing) {
     for (auto args : cases) {
         std::replace(args.begin(), args.end(), std::string("IMG"), image);
         std::string out;
-        EXPECT_EQ(2, Run(args, out)) << args.back();
+        EXPECT_EQ(corvane::kExitUsage, Run(args, out)) << args.back();
         EXPECT_EQ("", out);
         EXPECT_TRUE(ExecutedLines(Contents(log)).empty()) << args.back();
         unlink(log.c_str());
     }
     unsetenv("CORVANE_BANK");
     std::string out;
-    EXPECT_EQ(0, Run({"flash", "--help"}, out));
+    EXPECT_EQ(corvane::kExitOk, Run({"flash", "--help"}, out));
     EXPECT_NE(std::string::npos, out.find("Exit status: 0 flashed and verified"));
-    EXPECT_EQ(0, Run({"scan", "--help"}, out));
+    EXPECT_EQ(corvane::kExitOk, Run({"scan", "--help"}, out));
     EXPECT_EQ(0u, out.find("usage: corvane scan"));
 }
 
@@ -334,9 +344,10 @@ TEST_F(CorvaneCli, NoDriveOrNoAccessIsTheResultOfStatus4) {
         aspi::UseLayer(&aspi::PassThroughLayer::kOps, &layer);
         const char* const result = denied ? "no access" : "no drive";
         std::string out;
-        EXPECT_EQ(4, Run({"flash", image, "--device", "0:0", "--yes", "--json"}, out));
+        EXPECT_EQ(corvane::kExitNoDrive,
+                  Run({"flash", image, "--device", "0:0", "--yes", "--json"}, out));
         EXPECT_EQ(0u, out.find("{\"result\":\"" + std::string(result) + "\"")) << out;
-        EXPECT_EQ(4, Run({"flash", image, "--device", "0:0", "--yes"}, out));
+        EXPECT_EQ(corvane::kExitNoDrive, Run({"flash", image, "--device", "0:0", "--yes"}, out));
         EXPECT_EQ(0u, out.find("Result: " + std::string(result) + ": no drive: ")) << out;
         EXPECT_EQ(denied, out.find("administrator rights.; 0:0 = ") != std::string::npos) << out;
         aspi::UseLayer(&aspi::kNoLayer);
@@ -365,22 +376,24 @@ TEST_F(CorvaneCli, IdentitiesWithNulAndControlBytesAreShownWholeAndInert) {
                              [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F; });
     };
     std::string out, logFile = stem + "steps.txt";
-    EXPECT_EQ(0, Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:0", "--dry-run", "--log",
-                      logFile},
-                     out));
+    EXPECT_EQ(corvane::kExitOk, Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:0",
+                                     "--dry-run", "--log", logFile},
+                                    out));
     EXPECT_NE(std::string::npos, out.find("0:0 CO VANE SIMDRIVE 52X\\x1B[2J \\x1B[8m, ")) << out;
     EXPECT_NE(std::string::npos, out.find(": CO VANE SIMDRIVE 52X\\x1B[2J 1.00, ")) << out;
     EXPECT_EQ(0, raw(out)) << out;
     EXPECT_EQ(0, raw(Contents(logFile)));
     unlink(logFile.c_str());
-    EXPECT_EQ(1, Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes"}, out));
+    EXPECT_EQ(corvane::kExitRefused,
+              Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes"}, out));
     EXPECT_NE(std::string::npos, out.find("the image is for CO VANE SIMDRIVE 52X\\x1B[2J, "))
         << out;
     EXPECT_EQ(0, raw(out)) << out;
     EXPECT_EQ(
-        1, Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes", "--json"}, out));
+        corvane::kExitRefused,
+        Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes", "--json"}, out));
     EXPECT_NE(std::string::npos, out.find("for CO\\u0000VANE SIMDRIVE 52X\\u001b[2J, ")) << out;
-    EXPECT_EQ(0, Run({"scan", "--bank", bank}, out));
+    EXPECT_EQ(corvane::kExitOk, Run({"scan", "--bank", bank}, out));
     EXPECT_NE(std::string::npos, out.find(" SIMDRIVE 52X\\x1B[2J \\x1B[8m\n")) << out;
     EXPECT_EQ(0, raw(out)) << out;
 }
@@ -418,8 +431,14 @@ TEST_F(Consent, OnlyYOrYesTypedOnTheTerminalFlashes) {
     const struct {
         const char* typed;
         int status;
-    } answers[] = {{"y\n", 0},          {"YES\n", 0}, {"Yes\n", 0}, {"yesterday\n", 1},
-                   {"yes please\n", 1}, {"n\n", 1},   {"\n", 1},    {" y\n", 1}};
+    } answers[] = {{"y\n", corvane::kExitOk},
+                   {"YES\n", corvane::kExitOk},
+                   {"Yes\n", corvane::kExitOk},
+                   {"yesterday\n", corvane::kExitRefused},
+                   {"yes please\n", corvane::kExitRefused},
+                   {"n\n", corvane::kExitRefused},
+                   {"\n", corvane::kExitRefused},
+                   {" y\n", corvane::kExitRefused}};
     std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 " << kSameModel << " latency=0\n";
     WriteImage(Type22);
     for (const auto& answer : answers) {
@@ -431,12 +450,13 @@ TEST_F(Consent, OnlyYOrYesTypedOnTheTerminalFlashes) {
             << answer.typed;
         EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << "one object: " << out;
         EXPECT_NE(std::string::npos, Screen().find("Flash? [y/N] ")) << answer.typed;
-        EXPECT_EQ(answer.status == 0, ExecutedLines(Contents(log)).size() > 6) << answer.typed;
+        EXPECT_EQ(answer.status == corvane::kExitOk, ExecutedLines(Contents(log)).size() > 6)
+            << answer.typed;
         unlink(log.c_str());
     }
     corvane::UseTerminal("");
     std::string out;
-    EXPECT_EQ(1, Run({"flash", image, "--device", "0:0", "--bank", bank}, out));
+    EXPECT_EQ(corvane::kExitRefused, Run({"flash", image, "--device", "0:0", "--bank", bank}, out));
     EXPECT_NE(std::string::npos, out.find("no terminal to ask for consent")) << out;
 }
 

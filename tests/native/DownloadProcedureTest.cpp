@@ -9,7 +9,6 @@
 
 #include "aspi/AspiSeam.h"
 #include "download/Pause.h"
-#include "download/SenseText.h"
 #include "firmware/SyntheticImage.h"
 #include "simulator/BankConfig.h"
 #include "simulator/SimulatedLayer.h"
@@ -301,27 +300,6 @@ TEST(PauseSeam, TakenOnlyWhereTheSimulatedBankAnswers) {
         EXPECT_EQ(1, SetPauseWhereSimulated(nullptr)) << "the wait comes back on any layer";
     }
     simulator::InstallLayer(nullptr);
-}
-
-TEST(SenseText, KeyAndCodeInWords) {
-    const struct {
-        uint8_t key, asc, ascq;
-        const char* text;
-    } cases[] = {
-        {0x05, 0x26, 0x00, "ILLEGAL REQUEST: invalid field in parameter list"},
-        {0x03, 0x0C, 0x00, "MEDIUM ERROR: write error"},
-        {0x06, 0x29, 0x00, "UNIT ATTENTION: power on, reset, or bus device reset occurred"},
-        {0x02, 0x99, 0x01, "NOT READY"},
-        {0x0F, 0x00, 0x00, "RESERVED"},
-    };
-    for (const auto& c : cases) {
-        char text[96];
-        DescribeSense(c.key, c.asc, c.ascq, text, sizeof text);
-        EXPECT_STREQ(c.text, text);
-    }
-    char small[8];
-    DescribeSense(0x05, 0x24, 0x00, small, sizeof small);
-    EXPECT_STREQ("ILLEGAL", small) << "cut to the room it has";
 }
 
 } // namespace

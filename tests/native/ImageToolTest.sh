@@ -128,6 +128,10 @@ for command in "" info dump make; do
     run $command --help
     expect_rc 0 "$command --help"
     grep -q '^usage: corvane-image' out || fail "$command --help: no usage text"
+    # shellcheck disable=SC2086
+    run $command --version
+    expect_rc 0 "$command --version"
+    grep -qxE 'corvane-image [0-9]+\.[0-9]+\.[0-9]+' out || fail "$command --version: $(cat out)"
 done
 
 # Identity bytes are data: a NUL inside the model is kept (a blank in text,

@@ -1,5 +1,6 @@
 #include "SafetyCheck.h"
 
+#include "cli/ExitStatus.h"
 #include "firmware/DownloadRules.h"
 
 #include <cstring>
@@ -206,7 +207,8 @@ void CheckCliWords(const Facts& f, const Observation& o, const std::string& word
 }
 
 void CheckCli(const Facts& f, const Observation& o, Out& out) {
-    if (o.exitStatus == 2) {
+    using namespace corvane;
+    if (o.exitStatus == kExitUsage) {
         if (!f.commands.empty())
             out.push_back("a usage error after commands were sent");
         return;
@@ -216,8 +218,12 @@ void CheckCli(const Facts& f, const Observation& o, Out& out) {
         word = ResultWord(o.out, "Result: ", ':');
     // The result words and the exit statuses they go with.
     static const std::map<std::string, std::set<int>> kStatuses = {
-        {"ok", {0}},        {"refused", {1, 4}}, {"no drive", {4}},
-        {"no access", {4}}, {"failed", {3}},     {"unverified", {3}}};
+        {"ok", {kExitOk}},
+        {"refused", {kExitRefused, kExitNoDrive}},
+        {"no drive", {kExitNoDrive}},
+        {"no access", {kExitNoDrive}},
+        {"failed", {kExitTransferFailed}},
+        {"unverified", {kExitTransferFailed}}};
     const auto statuses = kStatuses.find(word);
     if (statuses == kStatuses.end())
         out.push_back("no result reported: " + o.out.substr(0, 200));

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -97,6 +98,8 @@ inline const CliCase kCliCases[] = {
      "0:0 answers INQUIRY without a whole identity"},
     // A missing value takes no option with it: bad usage before anything is sent.
     {"LogWithoutName", "protocols=2.2", Type22, {"--yes", "--log", "--dry-run"}, 2, "", {}, 0},
+    // The version and nothing else, whatever else is asked.
+    {"VersionOnly", "protocols=2.2", Type22, {"--yes", "--version"}, 0, "", {}, 0, "corvane "},
 };
 
 // The bank file of a case.
@@ -149,6 +152,12 @@ inline void ExpectCaseOutcome(const CliCase& c, int status, const std::string& o
     ExpectCommands(c.commands, executed);
     if (c.status == 2) {
         EXPECT_EQ("", out);
+        return;
+    }
+    if (!*c.result) { // --version: one line, the program and a version
+        EXPECT_TRUE(std::regex_match(
+            out, std::regex(std::string(c.says) + "[0-9]+\\.[0-9]+\\.[0-9]+\r?\n")))
+            << out;
         return;
     }
     EXPECT_EQ(0u, out.find("{\"result\":\"" + std::string(c.result) + "\"")) << out;

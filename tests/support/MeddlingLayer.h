@@ -84,9 +84,9 @@ class MeddlingLayer {
         }
         // As a layer answers a target that is not there: the bank never hears of it.
         const uint8_t status = layer.meddle == Meddle::NoDevice ? aspi::SS_NO_DEVICE : aspi::SS_ERR;
-        srb->SRB_HaStat = layer.meddle == Meddle::SelectionTimeout ? 0x11
-                          : layer.meddle == Meddle::WentAway       ? 0x13
-                                                                   : 0;
+        srb->SRB_HaStat = layer.meddle == Meddle::SelectionTimeout ? aspi::HASTAT_SEL_TO
+                          : layer.meddle == Meddle::WentAway       ? aspi::HASTAT_BUS_FREE
+                                                                   : aspi::HASTAT_OK;
         srb->SRB_TargStat = 0;
         if (void* post = aspi::FinishRequest(srb, status))
             reinterpret_cast<aspi::PostRoutine>(post)(srb);

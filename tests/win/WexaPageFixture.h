@@ -6,6 +6,7 @@
 #include "WinTestSupport.h"
 
 #include "../support/LoggedTransfer.h"
+#include "download/DownloadView.h"
 
 #include <gtest/gtest.h>
 
@@ -32,9 +33,7 @@ const char* const kNoticeB =
 // The identity the default synthetic image carries, as rows 0 and 7 show it.
 const char* const kImageIdentity = "CORVANE SIMDRIVE 52X     1.00  ";
 const char* const kDriveIdentity = "QVSIM   DRIVE            0.10  ";
-const char* const kRowKeys[] = {"FW Model Name",    "FW Protocol",    "Check Sum",
-                                "Drive Model Name", "Drive Protocol", "F/W Transfer",
-                                "Flash Writing",    "New Model Name"};
+using download::kRowKeys;
 enum { kWait = 103, kOk = 104, kNg = 106, kIdle = 108 };
 
 inline std::vector<uint8_t> Bits(HBITMAP bitmap) {

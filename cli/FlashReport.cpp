@@ -1,0 +1,88 @@
+#include "cli/FlashReport.h"
+
+#include "cli/JsonText.h"
+#include "download/SenseText.h"
+#include "firmware/DownloadRules.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstring>
+
+using namespace download;
+
+namespace corvane {
+namespace {
+
+std::string SenseText(const FlashReport& report) {
+    char text[160];
+    DescribeSense(report.key, report.asc, report.ascq, text, sizeof text);
+    return text;
+}
+
+void PrintJson(const FlashReport& report) {
+    Json out;
+    out["result"] = JsonText(report.result);
+    out["mode"] = report.mode ? JsonText(report.mode) : Json(nullptr);
+    out["transferSent"] = report.transferSent;
+    out["before"] = report.haveBefore ? JsonIdentity(report.before) : Json(nullptr);
+    out["after"] = report.haveAfter ? JsonIdentity(report.after) : Json(nullptr);
+    out["message"] = JsonText(report.message);
+    Json sense(nullptr);
+    if (report.haveSense) {
+        sense["key"] = report.key;
+        sense["asc"] = report.asc;
+        sense["ascq"] = report.ascq;
+        sense["text"] = JsonText(SenseText(report));
+    }
+    out["sense"] = sense;
+    std::printf("%s\n", JsonLine(out).c_str());
+}
+
+void PrintText(const FlashReport& report) {
+    std::printf("Result: %s: %s\n", report.result, DisplayText(report.message).c_str());
+    if (report.haveSense) {
+        std::printf("Sense:  key %X, ASC %02X, ASCQ %02X: %s; bytes", report.key, report.asc,
+                    report.ascq, SenseText(report).c_str());
+        for (uint8_t byte : report.raw)
+            std::printf(" %02X", byte);
+        std::printf("\n");
+    }
+    if (std::strcmp(report.result, "ok") == 0)
+        return;
+    if (!report.transferSent) {
+        std::printf("Drive:  not modified: no image was sent\n");
+        return;
+    }
+    std::printf("Drive:  may have been modified: the image was sent; before: %s; after: %s\n",
+                DisplayText(IdentityText(report.before)).c_str(),
+                report.haveAfter    ? DisplayText(IdentityText(report.after)).c_str()
+                : report.askedAfter ? "no answer"
+                                    : "not asked");
+}
+
+} // namespace
+
+void PrintPlan(const FlashOptions& options, const std::string& layer, uint8_t adapter,
+               uint8_t target, const DownloadProcedure& procedure) {
+    char sum[8];
+    std::snprintf(sum, sizeof sum, "%04X", procedure.fwInfo.checkSum);
+    std::printf("Drive:  %u:%u %s, %s%s%s\n", adapter, target,
+                DisplayText(IdentityText(SplitIdentity(procedure.before))).c_str(),
+                ProtocolName(procedure.before.protocol), layer.empty() ? "" : ", ", layer.c_str());
+    std::printf("Image:  %s: %s, %s, check sum %s\n", options.image,
+                DisplayText(IdentityText(SplitIdentity(procedure.fwInfo))).c_str(),
+                ProtocolName(procedure.fwInfo.protocol), sum);
+    std::printf(procedure.downloadMode == DownloadVerify
+                    ? "Mode:   verify: the drive is asked for its new identity afterwards\n"
+                    : "Mode:   reboot: the drive restarts itself; it is asked again after 8.5 s\n");
+}
+
+void PrintReport(bool json, const FlashReport& report) {
+    if (json)
+        PrintJson(report);
+    else
+        PrintText(report);
+}
+
+} // namespace corvane

@@ -1,0 +1,237 @@
+#include "cli/FlashVerdict.h"
+
+#include "firmware/DownloadRules.h"
+
+#include <cstring>
+
+using namespace download;
+
+namespace corvane {
+namespace {
+
+enum class Outcome {
+    NoDeviceAtPath,
+    ImageUnread,
+    NoAdapter,
+    NoAnswer,
+    NoIdentity,
+    NotCdDrive,
+    Cancelled,
+    Mismatch,
+    OtherModel,
+    DryRun,
+    NoConsent,
+    NoTerminal,
+    NotSent,
+    Unreached,
+    Gone,
+    NoTransferAnswer,
+    ImageRefused,
+    Silent,
+    OtherIdentity,
+    NoEvidence,
+    Flashed,
+    Count
+};
+
+std::string Address(const FlashRun& run) {
+    return std::to_string(run.adapter) + ":" + std::to_string(run.target);
+}
+
+std::string ImageText(const FlashRun& run) {
+    return IdentityText(SplitIdentity(run.procedure->fwInfo));
+}
+
+std::string DriveText(const FlashRun& run) {
+    return IdentityText(SplitIdentity(run.procedure->driveInfo));
+}
+
+const char kRetry[] = "; power-cycle the drive or the machine and try again";
+const char kCheck[] = ": power-cycle the drive or the machine, then check it with corvane scan";
+
+typedef std::string (*Say)(const FlashRun&);
+
+// Every way a flash command ends. Result null: "no drive" or "no access",
+// as NoDriveResult finds it.
+constexpr struct {
+    Outcome outcome;
+    const char* result;
+    int status;
+    Say say;
+} kOutcomes[] = {
+    {Outcome::NoDeviceAtPath, nullptr, kExitNoDrive,
+     [](const FlashRun& r) {
+         return "no CD/DVD drive at " + std::string(r.options.device) + ": " + NoAdapterReason();
+     }},
+    {Outcome::ImageUnread, "refused", kExitRefused,
+     [](const FlashRun& r) {
+         return std::string(r.options.image) + ": " + HexReadMessage(r.procedure->readResult);
+     }},
+    {Outcome::NoAdapter, nullptr, kExitNoDrive,
+     [](const FlashRun&) { return "no drive: " + NoAdapterReason(); }},
+    {Outcome::NoAnswer, nullptr, kExitNoDrive,
+     [](const FlashRun& r) { return "no drive answers at " + Address(r); }},
+    {Outcome::NoIdentity, "refused", kExitRefused,
+     [](const FlashRun& r) { return NoIdentityMessage(r.adapter, r.target); }},
+    {Outcome::NotCdDrive, "refused", kExitRefused,
+     [](const FlashRun& r) {
+         return Address(r) + " is not a CD/DVD drive (device type " +
+                std::to_string(r.procedure->deviceType & 0x1Fu) + "); nothing but INQUIRY was sent";
+     }},
+    {Outcome::Cancelled, "cancelled", kExitRefused,
+     [](const FlashRun&) {
+         return std::string("cancelled before the transfer: nothing more was sent to the drive");
+     }},
+    {Outcome::Mismatch, "refused", kExitRefused,
+     [](const FlashRun& r) {
+         return std::string("Mismatch protocol between F/W and drive! (image ") +
+                ProtocolName(r.procedure->fwInfo.protocol) + ", drive " +
+                ProtocolName(r.procedure->before.protocol) + ")";
+     }},
+    {Outcome::OtherModel, "refused", kExitRefused,
+     [](const FlashRun& r) {
+         const Identity image = SplitIdentity(r.procedure->fwInfo);
+         const Identity drive = SplitIdentity(r.procedure->before);
+         return "the image is for " + image.vendor + " " + image.product + ", the drive is " +
+                drive.vendor + " " + drive.product + " (--force-model flashes it anyway)";
+     }},
+    {Outcome::DryRun, "ok", kExitOk,
+     [](const FlashRun&) {
+         return std::string("dry run: the drive was asked who it is and which download it takes; "
+                            "no tray command and no image were sent");
+     }},
+    {Outcome::NoConsent, "refused", kExitRefused,
+     [](const FlashRun&) { return std::string("not flashed: no consent"); }},
+    {Outcome::NoTerminal, "refused", kExitRefused,
+     [](const FlashRun&) {
+         return std::string("no terminal to ask for consent (--yes flashes without asking)");
+     }},
+    {Outcome::NotSent, "refused", kExitRefused,
+     [](const FlashRun&) { return std::string("the transfer could not be sent"); }},
+    {Outcome::Unreached, "failed", kExitTransferFailed,
+     [](const FlashRun& r) {
+         return "the transfer reached no drive at " + Address(r) +
+                " (no device, or its selection timed out): no image was delivered" + kRetry;
+     }},
+    {Outcome::Gone, "failed", kExitTransferFailed,
+     [](const FlashRun&) {
+         return std::string("the drive is gone: it went away during the transfer, which may have "
+                            "reached it; reconnect or power-cycle the drive, then check it with "
+                            "corvane scan");
+     }},
+    {Outcome::NoTransferAnswer, "failed", kExitTransferFailed,
+     [](const FlashRun&) {
+         return std::string("the drive did not answer the transfer in time") + kRetry;
+     }},
+    {Outcome::ImageRefused, "failed", kExitTransferFailed,
+     [](const FlashRun&) { return std::string("the drive refused the image") + kRetry; }},
+    {Outcome::Silent, "unverified", kExitTransferFailed,
+     [](const FlashRun&) {
+         return std::string("the drive does not answer after the transfer") + kCheck;
+     }},
+    {Outcome::OtherIdentity, "unverified", kExitTransferFailed,
+     [](const FlashRun& r) {
+         return "the drive answers as " + DriveText(r) + ", not as the image's " + ImageText(r) +
+                kCheck;
+     }},
+    {Outcome::NoEvidence, "unverified", kExitTransferFailed,
+     [](const FlashRun& r) {
+         return "the drive did not answer the transfer and answered as the image's " +
+                ImageText(r) + " before it too: nothing shows that it took the image" + kRetry;
+     }},
+    {Outcome::Flashed, "ok", kExitOk,
+     [](const FlashRun& r) { return "flashed: the drive answers as " + DriveText(r); }},
+};
+
+constexpr bool InOrder() {
+    int row = 0;
+    for (const auto& entry : kOutcomes)
+        if (static_cast<int>(entry.outcome) != row++)
+            return false;
+    return row == static_cast<int>(Outcome::Count);
+}
+static_assert(InOrder(), "one row for every outcome, in Outcome's order");
+
+// Where the procedure stopped before any transfer.
+Outcome StopOutcome(const FlashRun& run) {
+    static const Outcome kStops[] = {
+        Outcome::NotSent, // Ready: a job that was never run
+        Outcome::ImageUnread, Outcome::NoAdapter, Outcome::NoAnswer, Outcome::NoIdentity,
+        Outcome::NotCdDrive,  Outcome::Cancelled, Outcome::Mismatch, Outcome::OtherModel,
+        Outcome::DryRun,      Outcome::NoConsent,
+    };
+    static_assert(sizeof kStops / sizeof kStops[0] ==
+                      static_cast<size_t>(DownloadStop::NoConsent) + 1,
+                  "an outcome for every stop");
+    const DownloadStop stop = run.procedure->stop;
+    if (run.noTerminal && (stop == DownloadStop::NoConsent || stop == DownloadStop::Cancelled))
+        return Outcome::NoTerminal;
+    // An adapter number past the last one selects no drive either.
+    if (stop == DownloadStop::NoDriveSelected && !run.noAdapter)
+        return Outcome::NoAnswer;
+    return kStops[static_cast<int>(stop)];
+}
+
+// Only evidence makes "ok": the drive took the command with good status, or
+// it now answers with the image's identity where it had another before.
+Outcome TransferVerdict(const DownloadProcedure& procedure) {
+    const TransferOutcome sent = procedure.job.outcome;
+    if (sent == TransferOutcome::NotSent)
+        return Outcome::NotSent;
+    if (sent == TransferOutcome::Unreached)
+        return Outcome::Unreached;
+    if (procedure.job.result.load() == 0)
+        return sent == TransferOutcome::Gone       ? Outcome::Gone
+               : sent == TransferOutcome::NoAnswer ? Outcome::NoTransferAnswer
+                                                   : Outcome::ImageRefused;
+    if (!procedure.newIdentity)
+        return Outcome::Silent;
+    if (!SameIdentity(procedure.fwInfo, procedure.driveInfo))
+        return Outcome::OtherIdentity;
+    return procedure.Evidenced() ? Outcome::Flashed : Outcome::NoEvidence;
+}
+
+// The drive's answers to the transfer and after it.
+void TransferFacts(const DownloadProcedure& procedure, FlashReport& report) {
+    const TransferJob& job = procedure.job;
+    report.transferSent =
+        job.outcome != TransferOutcome::NotSent && job.outcome != TransferOutcome::Unreached;
+    report.askedAfter = job.result.load() != 0;
+    if (procedure.newIdentity) {
+        report.haveAfter = true;
+        report.after = SplitIdentity(procedure.driveInfo);
+    }
+    if (job.outcome == TransferOutcome::Refused) {
+        report.haveSense = true;
+        report.key = job.senseKey;
+        report.asc = job.asc;
+        report.ascq = job.ascq;
+        std::memcpy(report.raw, job.sense, sizeof report.raw);
+    }
+}
+
+} // namespace
+
+FlashReport Conclude(const FlashRun& run) {
+    FlashReport report;
+    const DownloadProcedure* procedure = run.procedure;
+    Outcome outcome = Outcome::NoDeviceAtPath;
+    if (procedure) {
+        if (procedure->wholeIdentity) {
+            report.haveBefore = true;
+            report.before = SplitIdentity(procedure->before);
+        }
+        if (procedure->downloadMode != DownloadMismatch)
+            report.mode = procedure->downloadMode == DownloadVerify ? "verify" : "reboot";
+        if (run.transferred)
+            TransferFacts(*procedure, report);
+        outcome = run.transferred ? TransferVerdict(*procedure) : StopOutcome(run);
+    }
+    const auto& row = kOutcomes[static_cast<int>(outcome)];
+    report.result = row.result ? row.result : NoDriveResult();
+    report.status = row.status;
+    report.message = row.say(run);
+    return report;
+}
+
+} // namespace corvane
