@@ -21,7 +21,11 @@ struct FlashRun {
     bool noAdapter;   // the layer shows no host adapter
     bool noTerminal;  // consent was to be asked, and there was no terminal
     bool transferred; // Start let the transfer run, and Finish judged it
+    bool askedAgain;  // a failed transfer, then the drive was asked who it is
 };
+
+// How long --recover asks again a drive that does not answer yet.
+constexpr uint32_t kRecoverWaitMs = 60000;
 
 struct FlashReport {
     const char* result = "refused";
@@ -37,6 +41,10 @@ struct FlashReport {
     uint8_t key = 0, asc = 0, ascq = 0;
     uint8_t raw[aspi::SENSE_LEN] = {};
     int status = kExitRefused;
+    // The image's revision is older than the drive's: 1, 0, or -1 where the
+    // order is unknown.
+    int downgrade = -1;
+    bool recovered = false; // --recover brought a drive in another identity back
 };
 
 FlashReport Conclude(const FlashRun& run);

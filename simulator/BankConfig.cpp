@@ -228,6 +228,8 @@ int ParseKeys(Parser& p, const std::vector<std::string>& words, DriveConfig& dri
                 drive.restartTransfer = true;
             else if (cd && key == "cut-transfer")
                 drive.cutTransfer = true;
+            else if (cd && key == "loader")
+                drive.inLoader = true;
             else
                 return p.Fail("expected key=value, not '" + word + "'");
             continue;

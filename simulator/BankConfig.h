@@ -52,6 +52,7 @@ struct DriveConfig {
     // The firmware transfer stops part-way (a cut cable, a power loss): the
     // request ends in error and the drive is left in its boot loader.
     bool cutTransfer = false;
+    bool inLoader = false; // the drive starts in its boot loader
     // The identity the boot loader answers (the vendor stays the drive's).
     std::array<uint8_t, 16> loaderProduct{};
     std::array<uint8_t, 4> loaderRevision{};

@@ -65,7 +65,8 @@ bool IsTransfer(const uint8_t* cdb) {
 } // namespace
 
 VirtualDrive::VirtualDrive(const DriveConfig& driveConfig)
-    : config(driveConfig), unitAttentionsLeft(driveConfig.unitAttentions) {}
+    : config(driveConfig), unitAttentionsLeft(driveConfig.unitAttentions),
+      inLoader(driveConfig.inLoader) {}
 
 uint8_t VirtualDrive::DeviceType() const {
     return config.kind == DriveKind::CdDrive ? kCdRomDeviceType : DISK_DEVICE_TYPE;

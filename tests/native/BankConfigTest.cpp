@@ -34,7 +34,7 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
                      "adapter\n"
                      "disk 7 product=\"BIG # DISK\" inquiry-length=5\n"
                      "drive 6 hang-transfer vanish-transfer restart-transfer cut-transfer "
-                     "loader-product=BOOT loader-revision=B0\n",
+                     "loader-product=BOOT loader-revision=B0 loader\n",
                      config, error))
         << error;
     ASSERT_EQ(2u, config.adapters.size());
@@ -64,6 +64,8 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
     EXPECT_TRUE(config.adapters[1][6].restartTransfer);
     EXPECT_FALSE(d.cutTransfer);
     EXPECT_TRUE(config.adapters[1][6].cutTransfer);
+    EXPECT_TRUE(config.adapters[1][6].inLoader);
+    EXPECT_FALSE(d.inLoader);
     EXPECT_EQ("BOOT            ", Text(config.adapters[1][6].loaderProduct));
     EXPECT_EQ("B0  ", Text(config.adapters[1][6].loaderRevision));
     EXPECT_EQ("BOOT LOADER     ", Text(d.loaderProduct)) << "a loader of its own unless told";
