@@ -37,7 +37,7 @@ uint32_t TestSend(void*, void* srb) {
 }
 
 const LayerOps kTestOps = {
-    "bound by the test", &TestSupportInfo, &TestSend, nullptr, nullptr, nullptr};
+    "bound by the test", 0, &TestSupportInfo, &TestSend, nullptr, nullptr, nullptr, nullptr};
 
 struct Layer {
     const LayerOps* ops;
@@ -105,7 +105,7 @@ Layer Current() {
 
 } // namespace
 
-const LayerOps kNoLayer = {"none", &NoSupportInfo, &NoSend, nullptr, nullptr, nullptr};
+const LayerOps kNoLayer = {"none", 0, &NoSupportInfo, &NoSend, nullptr, nullptr, nullptr, nullptr};
 
 void UseLayer(const LayerOps* ops, void* self) {
     Binding& b = TheBinding();
@@ -159,6 +159,22 @@ int FindDevice(const char* path, uint8_t* adapter, uint8_t* target) {
     if (!IsDevicePath(path) || !adapter || !target || !layer.ops->findDevice)
         return 0;
     return layer.ops->findDevice(layer.self, path, adapter, target);
+}
+
+int DeviceName(uint8_t adapter, uint8_t target, char* text, uint32_t size) {
+    if (!text || !size)
+        return 0;
+    text[0] = '\0';
+    Layer layer = Current();
+    if (!layer.ops->deviceName || !layer.ops->deviceName(layer.self, adapter, target, text, size)) {
+        text[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
+
+int LayerIsSimulated() {
+    return Current().ops->simulated ? 1 : 0;
 }
 
 } // namespace aspi

@@ -20,9 +20,15 @@ constexpr const char kLineEnd[] = "\r\n";
 constexpr const char kLineEnd[] = "\n";
 #endif
 
+// The name our simulated bank goes by, whichever way it is bound.
+constexpr const char kSimulatedBankName[] = "simulated drive bank";
+
 struct LayerOps {
     // "WNASPI32.DLL", "simulated drive bank", "SCSI pass-through", "none".
     const char* name;
+    // 1 for our simulated drive bank, whatever else a test puts around it:
+    // there is no real drive whose waits matter.
+    int simulated;
     uint32_t (*getSupportInfo)(void* self);
     uint32_t (*sendCommand)(void* self, void* srb);
     // How long the submitter of this record waits for it (ASPI requests
@@ -32,6 +38,9 @@ struct LayerOps {
     void (*describe)(void* self, char* text, uint32_t size);
     // The adapter and target of a device path; 1 when found. Null: none.
     int (*findDevice)(void* self, const char* path, uint8_t* adapter, uint8_t* target);
+    // The system's name of the drive at an adapter and target ("/dev/sg2",
+    // "\\\\.\\D:"); 1 when it has one. Null: the layer names no drive.
+    int (*deviceName)(void* self, uint8_t adapter, uint8_t target, char* text, uint32_t size);
 };
 
 // No layer: no host adapters, and every request fails with SS_NO_ASPI.
@@ -61,5 +70,13 @@ void DescribeLayer(char* text, uint32_t size);
 // (Linux: /dev/sgN or /dev/srN, the same device whichever name; Windows:
 // \\.\D:). 1 when found, else 0.
 int FindDevice(const char* path, uint8_t* adapter, uint8_t* target);
+
+// The system's name of the drive the layer in use serves at this adapter and
+// target (Linux: /dev/sgN; Windows: \\.\D:), cut to `size`; 1 when it has one,
+// else 0 and "" (the simulated bank, an installed WNASPI32.DLL).
+int DeviceName(uint8_t adapter, uint8_t target, char* text, uint32_t size);
+
+// 1 when the layer in use is our simulated drive bank.
+int LayerIsSimulated();
 
 } // namespace aspi

@@ -10,18 +10,6 @@
 namespace aspi {
 namespace {
 
-void CopyText(uint8_t* field, size_t size, const char* text) {
-    size_t n = std::strlen(text);
-    std::memset(field, ' ', size);
-    std::memcpy(field, text, n < size ? n : size);
-}
-
-void CallPosts(const std::vector<SRB_ExecSCSICmd*>& done, const std::vector<void*>& posts) {
-    for (size_t i = 0; i < posts.size(); ++i)
-        if (posts[i])
-            reinterpret_cast<PostRoutine>(posts[i])(done[i]);
-}
-
 uint8_t PassThroughDirection(uint8_t flags) {
     uint8_t dir = flags & (SRB_DIR_IN | SRB_DIR_OUT);
     return dir == SRB_DIR_IN ? PT_DATA_IN : dir == SRB_DIR_OUT ? PT_DATA_OUT : PT_DATA_UNSPECIFIED;
@@ -90,29 +78,27 @@ uint8_t AnswerFromPassThrough(int carriedOut, const PassThroughRequest& request,
     return MapPassThroughResult(carriedOut, request, srb);
 }
 
+const TargetOps PassThroughLayer::kTargetOps = {
+    "SCSI pass-thru",
+    kMaxTransfer,
+    [](void* self) { return static_cast<PassThroughLayer*>(self)->AdapterCount(); },
+    &Find,
+    &Prepare,
+    &Run,
+    &Answer,
+    nullptr,
+    nullptr,
+    &Cancel};
+
 PassThroughLayer::PassThroughLayer(const DeviceCalls& deviceCalls)
-    : calls(deviceCalls), adapterCount(0), opened(0), stopping(false), timeouts(), nextSlot(0) {
+    : calls(deviceCalls), adapterCount(0), opened(0), server(kTargetOps, this) {
     reason[0] = 0;
     Enumerate();
 }
 
 PassThroughLayer::~PassThroughLayer() {
-    std::vector<SRB_ExecSCSICmd*> done;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        stopping = true;
-        for (Drive* drive : drives)
-            AbortAll(drive, done);
-        for (SRB_ExecSCSICmd* victim : done)
-            FinishRequest(victim, SS_ABORTED); // no post routine runs from a dying layer
-        for (Drive* drive : drives)
-            if (drive->handle && calls.cancel)
-                calls.cancel(calls.context, drive->handle);
-    }
-    wake.notify_all();
+    server.Stop();
     for (Drive* drive : drives) {
-        if (drive->worker.joinable())
-            drive->worker.join();
         if (drive->handle)
             calls.close(calls.context, drive->handle);
         delete drive;
@@ -147,8 +133,6 @@ void PassThroughLayer::Open(std::vector<DevicePlace>& places) {
         if (drive->denied && deniedIndex < 0)
             deniedIndex = place.index;
         opened += drive->handle != nullptr;
-        drive->running = nullptr;
-        drive->resets = 0;
         drives.push_back(drive);
     }
     if (!opened)
@@ -164,221 +148,44 @@ void PassThroughLayer::WordReason(int deniedIndex) {
                                        : "No CD/DVD drive was found.");
 }
 
-PassThroughLayer::Drive* PassThroughLayer::Find(uint8_t adapter, uint8_t target) {
-    for (Drive* drive : drives)
-        if (drive->handle && drive->place.adapter == adapter && drive->place.target == target)
+const PassThroughLayer::Drive* PassThroughLayer::Placed(uint8_t adapter, uint8_t target) const {
+    for (const Drive* drive : drives)
+        if (drive->place.placed && drive->place.adapter == adapter && drive->place.target == target)
             return drive;
     return nullptr;
 }
 
-uint32_t PassThroughLayer::GetSupportInfo() {
-    uint8_t count = static_cast<uint8_t>(AdapterCount());
-    return count ? MakeSupportInfo(SS_COMP, count) : MakeSupportInfo(SS_NO_ADAPTERS, 0);
+void* PassThroughLayer::Find(void* self, uint8_t adapter, uint8_t target, uint8_t* type) {
+    const Drive* drive = static_cast<PassThroughLayer*>(self)->Placed(adapter, target);
+    *type = DTYPE_CDROM; // every device object here is a CD/DVD drive
+    return drive && drive->handle ? const_cast<Drive*>(drive) : nullptr;
 }
 
-void PassThroughLayer::SetRequestTimeout(const void* srb, uint32_t milliseconds) {
-    std::lock_guard<std::mutex> lock(mutex);
-    for (TimeoutSlot& slot : timeouts)
-        if (slot.srb == srb) {
-            slot.milliseconds = milliseconds;
-            return;
-        }
-    timeouts[nextSlot] = TimeoutSlot{srb, milliseconds};
-    nextSlot = (nextSlot + 1) % kTimeoutSlots;
+uint8_t PassThroughLayer::Prepare(void*, void* target, SRB_ExecSCSICmd* srb, uint32_t timeoutMs,
+                                  uint32_t*) {
+    Drive* drive = static_cast<Drive*>(target);
+    drive->length = BuildPassThrough(*srb, drive->place.address, PassThroughSeconds(timeoutMs),
+                                     drive->bounce, drive->request);
+    return SS_PENDING;
 }
 
-uint32_t PassThroughLayer::TakeTimeout(const void* srb) {
-    for (TimeoutSlot& slot : timeouts)
-        if (slot.srb == srb)
-            return PassThroughSeconds(slot.milliseconds);
-    return PassThroughSeconds(kDefaultTimeoutMs);
+void PassThroughLayer::Run(void* self, void* target) {
+    PassThroughLayer* layer = static_cast<PassThroughLayer*>(self);
+    Drive* drive = static_cast<Drive*>(target);
+    drive->carriedOut =
+        layer->calls.passThrough(layer->calls.context, drive->handle, &drive->request);
 }
 
-uint32_t PassThroughLayer::SendCommand(void* request) {
-    if (!request)
-        return SS_INVALID_SRB;
-    SRB_Header* header = static_cast<SRB_Header*>(request);
-    switch (header->SRB_Cmd) {
-    case SC_HA_INQUIRY:
-        return HostAdapterInquiry(static_cast<SRB_HAInquiry*>(request));
-    case SC_GET_DEV_TYPE:
-        return DeviceType(static_cast<SRB_GDEVBlock*>(request));
-    case SC_EXEC_SCSI_CMD:
-        return Execute(static_cast<SRB_ExecSCSICmd*>(request));
-    case SC_ABORT_SRB:
-        return Abort(static_cast<SRB_Abort*>(request));
-    case SC_RESET_DEV:
-        return Reset(static_cast<SRB_BusDeviceReset*>(request));
-    default:
-        StoreStatus(&header->SRB_Status, SS_INVALID_CMD);
-        return SS_INVALID_CMD;
-    }
+uint8_t PassThroughLayer::Answer(void*, void* target, SRB_ExecSCSICmd* srb) {
+    Drive* drive = static_cast<Drive*>(target);
+    return AnswerFromPassThrough(drive->carriedOut, drive->request, drive->bounce, drive->length,
+                                 *srb);
 }
 
-uint32_t PassThroughLayer::HostAdapterInquiry(SRB_HAInquiry* srb) {
-    srb->HA_Count = static_cast<uint8_t>(AdapterCount());
-    if (srb->SRB_HaId >= AdapterCount()) {
-        StoreStatus(&srb->SRB_Status, SS_INVALID_HA);
-        return SS_INVALID_HA;
-    }
-    srb->HA_SCSI_ID = 7;
-    CopyText(srb->HA_ManagerId, sizeof srb->HA_ManagerId, "Corvane");
-    CopyText(srb->HA_Identifier, sizeof srb->HA_Identifier, "SCSI pass-thru");
-    std::memset(srb->HA_Unique, 0, sizeof srb->HA_Unique);
-    srb->HA_Unique[3] = kTargetsPerAdapter;
-    uint32_t max = kMaxTransfer;
-    std::memcpy(srb->HA_Unique + 4, &max, sizeof max);
-    StoreStatus(&srb->SRB_Status, SS_COMP);
-    return SS_COMP;
-}
-
-uint32_t PassThroughLayer::DeviceType(SRB_GDEVBlock* srb) {
-    uint8_t status = SS_COMP;
-    if (srb->SRB_HaId >= AdapterCount())
-        status = SS_INVALID_HA;
-    else if (!Find(srb->SRB_HaId, srb->SRB_Target))
-        status = SS_NO_DEVICE;
-    else
-        srb->SRB_DeviceType = DTYPE_CDROM; // every device object here is a CD/DVD drive
-    StoreStatus(&srb->SRB_Status, status);
-    return status;
-}
-
-uint32_t PassThroughLayer::Abort(SRB_Abort* srb) {
-    std::vector<SRB_ExecSCSICmd*> done;
-    std::vector<void*> posts;
-    int found;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        found = AbortOne(srb->SRB_ToAbort, done);
-        for (SRB_ExecSCSICmd* victim : done)
-            posts.push_back(FinishRequest(victim, SS_ABORTED));
-    }
-    CallPosts(done, posts);
-    uint8_t status = found ? SS_COMP : SS_ABORT_FAIL;
-    StoreStatus(&srb->SRB_Status, status);
-    return status;
-}
-
-uint32_t PassThroughLayer::Reset(SRB_BusDeviceReset* srb) {
-    std::vector<SRB_ExecSCSICmd*> done;
-    std::vector<void*> posts;
-    uint8_t status = SS_COMP;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        Drive* drive = Find(srb->SRB_HaId, srb->SRB_Target);
-        if (srb->SRB_HaId >= AdapterCount()) {
-            status = SS_INVALID_HA;
-        } else if (!drive) {
-            status = SS_NO_DEVICE;
-        } else {
-            // The system has no reset that every driver honours; giving the
-            // requests back is what the submitter waits for.
-            ++drive->resets;
-            AbortAll(drive, done);
-            for (SRB_ExecSCSICmd* victim : done)
-                posts.push_back(FinishRequest(victim, SS_ABORTED));
-        }
-        srb->SRB_HaStat = HASTAT_OK;
-        srb->SRB_TargStat = STATUS_GOOD;
-    }
-    CallPosts(done, posts);
-    StoreStatus(&srb->SRB_Status, status);
-    return status;
-}
-
-uint32_t PassThroughLayer::Execute(SRB_ExecSCSICmd* srb) {
-    void* post = nullptr;
-    uint8_t status;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        status =
-            CheckExecuteRequest(srb, static_cast<uint8_t>(AdapterCount()), uint32_t{kMaxTransfer});
-        Drive* drive = status == SS_PENDING ? Find(srb->SRB_HaId, srb->SRB_Target) : nullptr;
-        if (status == SS_PENDING && !drive)
-            status = SS_NO_DEVICE;
-        srb->SRB_HaStat = HASTAT_OK;
-        srb->SRB_TargStat = STATUS_GOOD;
-        if (status != SS_PENDING) {
-            post = FinishRequest(srb, status);
-        } else {
-            StoreStatus(&srb->SRB_Status, SS_PENDING);
-            drive->queue.push_back(Job{srb, TakeTimeout(srb)});
-            if (!drive->worker.joinable())
-                drive->worker = std::thread(&PassThroughLayer::DriveLoop, this, drive);
-        }
-    }
-    if (status == SS_PENDING)
-        wake.notify_all();
-    else if (post)
-        reinterpret_cast<PostRoutine>(post)(srb);
-    return status;
-}
-
-void PassThroughLayer::DriveLoop(Drive* drive) {
-    std::unique_lock<std::mutex> lock(mutex);
-    PassThroughRequest pt;
-    while (!stopping) {
-        if (drive->queue.empty()) {
-            wake.wait(lock);
-            continue;
-        }
-        Job job = drive->queue.front();
-        drive->queue.erase(drive->queue.begin());
-        SRB_ExecSCSICmd* srb = job.srb;
-        drive->running = srb;
-        uint32_t length =
-            BuildPassThrough(*srb, drive->place.address, job.timeoutSeconds, drive->bounce, pt);
-        // The system may hold the command for its whole time-out; the
-        // request stays abortable meanwhile.
-        lock.unlock();
-        int carriedOut = calls.passThrough(calls.context, drive->handle, &pt);
-        lock.lock();
-        if (drive->running != srb)
-            continue; // given back by an abort or a reset: the answer is dropped
-        drive->running = nullptr;
-        uint8_t status = AnswerFromPassThrough(carriedOut, pt, drive->bounce, length, *srb);
-        if (void* post = FinishRequest(srb, status)) {
-            lock.unlock();
-            reinterpret_cast<PostRoutine>(post)(srb);
-            lock.lock();
-        }
-    }
-}
-
-void PassThroughLayer::AbortAll(Drive* drive, std::vector<SRB_ExecSCSICmd*>& done) {
-    if (drive->running) {
-        done.push_back(drive->running);
-        drive->running = nullptr;
-    }
-    for (const Job& job : drive->queue)
-        done.push_back(job.srb);
-    drive->queue.clear();
-}
-
-int PassThroughLayer::AbortOne(const void* srb, std::vector<SRB_ExecSCSICmd*>& done) {
-    if (!srb)
-        return 0;
-    for (Drive* drive : drives) {
-        if (drive->running == srb) {
-            done.push_back(drive->running);
-            drive->running = nullptr;
-            return 1;
-        }
-        for (size_t i = 0; i < drive->queue.size(); ++i)
-            if (drive->queue[i].srb == srb) {
-                done.push_back(drive->queue[i].srb);
-                drive->queue.erase(drive->queue.begin() + static_cast<ptrdiff_t>(i));
-                return 1;
-            }
-    }
-    return 0;
-}
-
-int PassThroughLayer::ResetCount(int adapter, int target) {
-    std::lock_guard<std::mutex> lock(mutex);
-    Drive* drive = Find(static_cast<uint8_t>(adapter), static_cast<uint8_t>(target));
-    return drive ? drive->resets : -1;
+void PassThroughLayer::Cancel(void* self, void* target) {
+    PassThroughLayer* layer = static_cast<PassThroughLayer*>(self);
+    if (layer->calls.cancel)
+        layer->calls.cancel(layer->calls.context, static_cast<Drive*>(target)->handle);
 }
 
 void PassThroughLayer::Describe(char* text, uint32_t size) const {
@@ -424,6 +231,14 @@ int PassThroughLayer::FindDevice(const char* path, uint8_t* adapter, uint8_t* ta
             return 1;
         }
     return 0;
+}
+
+int PassThroughLayer::DeviceName(uint8_t adapter, uint8_t target, char* text, uint32_t size) const {
+    const Drive* drive = Placed(adapter, target);
+    if (!drive || !calls.name || !size)
+        return 0;
+    calls.name(calls.context, drive->place.index, text, size);
+    return text[0] ? 1 : 0;
 }
 
 int DeviceIndex(const char* path, const char* prefix) {
@@ -489,9 +304,14 @@ int OpsFind(void* self, const char* path, uint8_t* adapter, uint8_t* target) {
     return static_cast<PassThroughLayer*>(self)->FindDevice(path, adapter, target);
 }
 
+int OpsName(void* self, uint8_t adapter, uint8_t target, char* text, uint32_t size) {
+    return static_cast<PassThroughLayer*>(self)->DeviceName(adapter, target, text, size);
+}
+
 } // namespace
 
-const LayerOps PassThroughLayer::kOps = {"SCSI pass-through", &OpsSupportInfo, &OpsSend,
-                                         &OpsTimeout,         &OpsDescribe,    &OpsFind};
+const LayerOps PassThroughLayer::kOps = {
+    "SCSI pass-through", 0,        &OpsSupportInfo, &OpsSend, &OpsTimeout,
+    &OpsDescribe,        &OpsFind, &OpsName};
 
 } // namespace aspi

@@ -7,23 +7,19 @@
 // alone (aspi/DeviceNumbering.h), so a device that does not open for this
 // layer keeps its place and moves no other drive.
 //
-// An execute request is answered "pending" and carried out on a thread of
-// its drive through a buffer of the layer's own: an abort or a reset gives
-// the request back at once even while the system still holds the command,
-// and a drive that hangs holds up no other drive. Completion writes the
-// data, residual count, host and target status and sense first, the request
-// status last, then signals the event or calls the post routine.
+// Requests are served as every layer of ours serves them (aspi/RequestServer.h);
+// this layer carries a command out through a buffer of its own, so an abort
+// or a reset gives the request back at once even while the system still
+// holds the command, and a drive that hangs holds up no other drive.
 #pragma once
 
 #include "aspi/AspiLayer.h"
 #include "aspi/AspiRecords.h"
 #include "aspi/DeviceNumbering.h"
 #include "aspi/PassThroughRecords.h"
+#include "aspi/RequestServer.h"
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace aspi {
@@ -86,28 +82,24 @@ constexpr int kPassThroughLost = 2;
 
 class PassThroughLayer {
   public:
-    enum : uint32_t {
-        kMaxTransfer = 0x20000,
-        kDefaultTimeoutMs = 7200,
-        kTimeoutSlots = 8,
-    };
+    enum : uint32_t { kMaxTransfer = 0x20000 };
 
     // The layer's operations, on a PassThroughLayer.
     static const LayerOps kOps;
 
     explicit PassThroughLayer(const DeviceCalls& calls);
-    // Cancels the pass-throughs still waiting, so the drives' threads end.
+    // Gives back the requests still there and cancels the pass-throughs
+    // still waiting, so the drives' threads end.
     ~PassThroughLayer();
     PassThroughLayer(const PassThroughLayer&) = delete;
     PassThroughLayer& operator=(const PassThroughLayer&) = delete;
 
     // The two ASPI entry points.
-    uint32_t GetSupportInfo();
-    uint32_t SendCommand(void* srb);
-
-    // The time-out the submitter of this record waits, for the next execute
-    // request carried in it; without one a request gets kDefaultTimeoutMs.
-    void SetRequestTimeout(const void* srb, uint32_t milliseconds);
+    uint32_t GetSupportInfo() { return server.GetSupportInfo(); }
+    uint32_t SendCommand(void* srb) { return server.SendCommand(srb); }
+    void SetRequestTimeout(const void* srb, uint32_t milliseconds) {
+        server.SetRequestTimeout(srb, milliseconds);
+    }
 
     // Host adapters of the numbering; 0 when no device opened.
     int AdapterCount() const { return opened ? adapterCount : 0; }
@@ -116,58 +108,46 @@ class PassThroughLayer {
     // One line per device object: which adapter and target it serves.
     void Describe(char* text, uint32_t size) const;
     // Resets the layer was asked for, on this adapter and target.
-    int ResetCount(int adapter, int target);
+    int ResetCount(int adapter, int target) {
+        return server.ResetCount(static_cast<uint8_t>(adapter), static_cast<uint8_t>(target));
+    }
     // The adapter and target of the device object a path names; 1 when found
     // (also when it did not open for this layer: its place is kept).
     int FindDevice(const char* path, uint8_t* adapter, uint8_t* target) const;
+    // The name of the device object at an adapter and target; 1 when found.
+    int DeviceName(uint8_t adapter, uint8_t target, char* text, uint32_t size) const;
 
   private:
-    struct Job {
-        SRB_ExecSCSICmd* srb;
-        uint32_t timeoutSeconds;
-    };
     struct Drive {
         DevicePlace place;
         void* handle; // null: did not open for this layer
         int denied;
-        std::vector<Job> queue; // oldest first
-        SRB_ExecSCSICmd* running;
+        // The command being carried out, and the system's answer.
+        PassThroughRequest request;
         std::vector<uint8_t> bounce;
-        std::thread worker;
-        int resets;
+        uint32_t length;
+        int carriedOut;
     };
+    static const TargetOps kTargetOps;
 
     void Enumerate();
     void Open(std::vector<DevicePlace>& places);
     void WordReason(int deniedIndex);
     int DescribeDrive(const Drive& drive, char* text, uint32_t size) const;
-    // The drive an adapter and target name, whatever the logical unit.
-    Drive* Find(uint8_t adapter, uint8_t target);
-    uint32_t HostAdapterInquiry(SRB_HAInquiry* srb);
-    uint32_t DeviceType(SRB_GDEVBlock* srb);
-    uint32_t Execute(SRB_ExecSCSICmd* srb);
-    uint32_t Abort(SRB_Abort* srb);
-    uint32_t Reset(SRB_BusDeviceReset* srb);
-    uint32_t TakeTimeout(const void* srb);
-    void DriveLoop(Drive* drive);
-    // Gives every request of the drive back as aborted.
-    void AbortAll(Drive* drive, std::vector<SRB_ExecSCSICmd*>& done);
-    int AbortOne(const void* srb, std::vector<SRB_ExecSCSICmd*>& done);
+    const Drive* Placed(uint8_t adapter, uint8_t target) const;
+    static void* Find(void* self, uint8_t adapter, uint8_t target, uint8_t* type);
+    static uint8_t Prepare(void* self, void* drive, SRB_ExecSCSICmd* srb, uint32_t timeoutMs,
+                           uint32_t* holdMs);
+    static void Run(void* self, void* drive);
+    static uint8_t Answer(void* self, void* drive, SRB_ExecSCSICmd* srb);
+    static void Cancel(void* self, void* drive);
 
     DeviceCalls calls;
     std::vector<Drive*> drives; // adapter, target order, out of reach last
     int adapterCount;
     int opened; // drives with a handle
     char reason[256];
-
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool stopping;
-    struct TimeoutSlot {
-        const void* srb;
-        uint32_t milliseconds;
-    } timeouts[kTimeoutSlots];
-    uint32_t nextSlot;
+    RequestServer server; // last: it serves the drives above
 };
 
 // Seconds of a pass-through for a wait of this many milliseconds: rounded

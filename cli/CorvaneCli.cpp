@@ -53,7 +53,7 @@ Layer::Layer(const char* bankOption) : bank(nullptr) {
     }
     if (!file)
         return;
-    name = std::string("simulated drive bank ") + file;
+    name = std::string(aspi::kSimulatedBankName) + " " + file;
 #ifdef _WIN32
     // The simulated WNASPI32.DLL beside the program reads it at its first call.
     _putenv_s("CORVANE_BANK", file);

@@ -15,23 +15,10 @@
 namespace corvane {
 namespace {
 
-// The device path of a drive, where the layer serves drives by path; "" else.
+// The system's name of a drive, where the layer has one; "" else.
 std::string DevicePath(uint8_t adapter, uint8_t target) {
-#ifdef _WIN32
-    const char* const pattern = "\\\\.\\%c:"; // the drive letters
-    const int first = 'A', last = 'Z';
-#else
-    const char* const pattern = "/dev/sg%d";
-    const int first = 0, last = 31;
-#endif
-    for (int n = first; n <= last; ++n) {
-        char path[32];
-        std::snprintf(path, sizeof path, pattern, n);
-        uint8_t a = 0, t = 0;
-        if (aspi::FindDevice(path, &a, &t) && a == adapter && t == target)
-            return path;
-    }
-    return std::string();
+    char path[64];
+    return aspi::DeviceName(adapter, target, path, sizeof path) ? path : "";
 }
 
 // One drive's line, or its object in the JSON array (`out`).

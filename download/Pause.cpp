@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 namespace download {
@@ -27,13 +26,8 @@ void SetPause(PauseProc pause) {
 }
 
 int SetPauseWhereSimulated(PauseProc pause) {
-    char layer[aspi::kLayerTextSize] = "";
-    const char kBank[] = "simulated drive bank";
-    if (pause) {
-        aspi::DescribeLayer(layer, sizeof layer);
-        if (std::strncmp(layer, kBank, sizeof kBank - 1) != 0)
-            return 0;
-    }
+    if (pause && !aspi::LayerIsSimulated())
+        return 0;
     SetPause(pause);
     return 1;
 }

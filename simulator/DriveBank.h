@@ -1,26 +1,24 @@
 // A simulated ASPI layer: host adapters whose drives live in memory.
 //
-// Execute requests are answered "pending" and completed later by the bank's
-// own thread once the drive's latency has passed, as a real layer does: the
-// data, host and target status and sense are written first, the request
-// status last, and the event is signalled after that; the request is not
-// touched again. Abort and reset requests release pending requests.
+// Requests are served as every layer of ours serves them
+// (aspi/RequestServer.h): an execute request is answered "pending" and
+// completed once the drive's latency has passed. The bank adds the drives,
+// their faults, the command log and the state file.
 #pragma once
 
 #include "BankConfig.h"
 #include "VirtualDrive.h"
 
 #include "aspi/AspiRecords.h"
+#include "aspi/RequestServer.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace simulator {
@@ -35,7 +33,7 @@ class DriveBank {
     DriveBank& operator=(const DriveBank&) = delete;
 
     // The two ASPI entry points.
-    uint32_t GetSupportInfo();
+    uint32_t GetSupportInfo() { return server.GetSupportInfo(); }
     uint32_t SendCommand(void* srb);
 
     // Appends one line per executed command, reset and abort to this file.
@@ -52,43 +50,36 @@ class DriveBank {
     int ResetCount(int adapter, int target);
     int FlashCount(int adapter, int target);
     int TrayOpen(int adapter, int target);
-    int PendingCount();
+    int PendingCount() { return server.PendingCount(); }
     // Requests held for good (see `hang`), until a reset or abort lets them go.
     int HeldCount() const { return held.load(); }
     std::vector<std::string> Journal();
 
   private:
-    typedef std::chrono::steady_clock Clock;
-    struct Pending {
-        aspi::SRB_ExecSCSICmd* srb;
-        int adapter, target;
-        Clock::time_point due;
-        bool hung;
-    };
+    static const aspi::TargetOps kTargetOps;
 
     VirtualDrive* DriveAt(int adapter, int target);
-    uint32_t Execute(aspi::SRB_ExecSCSICmd* srb);
-    uint32_t Reset(aspi::SRB_BusDeviceReset* srb);
-    uint32_t Abort(aspi::SRB_Abort* srb);
-    uint32_t HostAdapterInquiry(aspi::SRB_HAInquiry* srb);
-    uint32_t DeviceType(aspi::SRB_GDEVBlock* srb);
-    void RunPending(Pending& p, std::vector<std::pair<void*, void*>>& posts);
-    void CompletionLoop();
+    // The adapter and target of a drive, as the log names them.
+    void Place(const void* drive, int& adapter, int& target);
+    static void* Find(void* self, uint8_t adapter, uint8_t target, uint8_t* type);
+    static uint8_t Prepare(void* self, void* drive, aspi::SRB_ExecSCSICmd* srb, uint32_t,
+                           uint32_t* holdMs);
+    static uint8_t Answer(void* self, void* drive, aspi::SRB_ExecSCSICmd* srb);
+    static void GaveBack(void* self, void*, const aspi::SRB_ExecSCSICmd* srb, aspi::GivenBack why);
+    static void Reset(void* self, void* drive, int released);
     void Record(const std::string& line);
     // "WHAT ha=A target=T cdb=..." and the tail.
     void RecordRequest(const char* what, const aspi::SRB_ExecSCSICmd& srb, const char* tail);
     void SaveState();
 
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool stopping = false;
+    std::mutex state; // the drives, the log; taken after the server's lock
     int adapterCount;
     std::vector<std::unique_ptr<VirtualDrive>> drives; // adapter * 8 + target
-    std::vector<Pending> pending;
-    std::atomic<int> held{0}; // pending requests that are hung
+    std::set<const void*> holding;                     // requests held for good
+    std::atomic<int> held{0};                          // how many
     std::deque<std::string> journal;
     std::string logPath, statePath;
-    std::thread worker; // last: it starts once everything else is built
+    aspi::RequestServer server; // last: it serves the drives above
 };
 
 // FNV-1a digest of the data a command moved, as the log shows it.

@@ -18,7 +18,7 @@ uint32_t BankSend(void* bank, void* srb) {
 }
 
 const aspi::LayerOps kBankOps = {
-    "simulated drive bank", &BankSupportInfo, &BankSend, nullptr, nullptr, nullptr};
+    aspi::kSimulatedBankName, 1, &BankSupportInfo, &BankSend, nullptr, nullptr, nullptr, nullptr};
 
 std::atomic<DriveBank*> installed{nullptr};
 

@@ -139,38 +139,6 @@ TEST(LinuxDevices, WholeDownloadThroughSgEvenWhenItsWaitsAreInterrupted) {
     EXPECT_EQ(sent[0], sent[1]) << "no command was sent again";
 }
 
-TEST(LinuxDevices, ResidualAndFailuresAsTheKernelReportsThem) {
-    LinuxFakes in;
-    in.fakes.Add(0, 0, 0, 0, 0, FakeDrive("SHORT"));
-    in.fakes.Add(1, 0, 0, 1, 0, FakeDrive("GONE"));
-    in.Install();
-    in.fakes.Vanish(1);
-    struct Case {
-        uint8_t target, allocation;
-        uint32_t bufLen;
-        uint8_t status, hostStatus;
-    } cases[] = {{0, 20, 16, SS_COMP, HASTAT_OK}, {1, 36, 36, SS_ERR, HASTAT_SEL_TO}};
-    for (const Case& c : cases) {
-        uint8_t data[36];
-        SRB_ExecSCSICmd srb{};
-        srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-        srb.SRB_Target = c.target;
-        srb.SRB_Flags = SRB_DIR_IN | SRB_ENABLE_RESIDUAL_COUNT;
-        srb.SRB_BufLen = sizeof data;
-        srb.SRB_BufPointer = data;
-        srb.SRB_SenseLen = SENSE_LEN;
-        srb.SRB_CDBLen = 6;
-        srb.CDBByte[0] = 0x12;
-        srb.CDBByte[4] = c.allocation;
-        ASSERT_EQ(SS_PENDING, SendASPI32Command(&srb));
-        while (LoadStatus(&srb.SRB_Status) == SS_PENDING)
-            std::this_thread::yield();
-        EXPECT_EQ(c.status, srb.SRB_Status) << int(c.target);
-        EXPECT_EQ(c.hostStatus, srb.SRB_HaStat) << int(c.target);
-        EXPECT_EQ(c.bufLen, srb.SRB_BufLen) << int(c.target);
-    }
-}
-
 TEST(LinuxDevices, NoAccessIsAReasonTheUserCanActOn) {
     std::string cdrom; // a group of /etc/group with a number other than 0
     gid_t cdromId = 0;

@@ -92,9 +92,15 @@ class MeddlingLayer {
             reinterpret_cast<aspi::PostRoutine>(post)(srb);
         return status;
     }
-    // Named as the bank, so that the test pause is taken as on the bank.
-    static constexpr aspi::LayerOps kOps = {
-        "simulated drive bank, meddled with", &SupportInfo, &Send, nullptr, nullptr, nullptr};
+    // The bank behind it: the test pause is taken as on the bank.
+    static constexpr aspi::LayerOps kOps = {"simulated drive bank, meddled with",
+                                            1,
+                                            &SupportInfo,
+                                            &Send,
+                                            nullptr,
+                                            nullptr,
+                                            nullptr,
+                                            nullptr};
 
     // Only the picked command times out: the clock jumps while the bank
     // holds it, and never once another request (the reset) has been sent.
