@@ -69,13 +69,15 @@ int Flash(int argc, char** argv) {
     const InterruptWatch interrupts;
     const Layer layer(options.bank);
     ConsoleView view(log);
-    FlashRun run = {options, options.adapter, options.target, nullptr, false, false, false, false};
+    FlashRun run = {options, options.adapter, options.target,        nullptr, false, false,
+                    false,   false,           aspi::BusType::Unknown};
     if (!options.address && !aspi::FindDevice(options.device, &run.adapter, &run.target))
         return End(run, view);
     std::unique_ptr<DeviceChannel> channel(
         new DeviceChannel(kImageBufferSize, ChannelUser::Plugin));
     // Without a host adapter no drive is selected, and nothing is sent.
     run.noAdapter = channel->GetAdapterCount() == 0;
+    run.bus = aspi::DeviceBus(run.adapter, run.target);
     channel->SetAdapter(run.noAdapter ? DeviceChannel::kNoAdapter : run.adapter);
     channel->SetTarget(run.target);
     std::unique_ptr<DownloadProcedure> procedure(new DownloadProcedure(channel.get(), view));
@@ -88,7 +90,7 @@ int Flash(int argc, char** argv) {
     view.askConsent = !options.yes;
     if (!options.json)
         view.plan = [&](DownloadMode) {
-            PrintPlan(options, layer.name, run.adapter, run.target, *procedure);
+            PrintPlan(options, layer.name, run.adapter, run.target, run.bus, *procedure);
         };
     run.procedure = procedure.get();
     run.transferred = procedure->Start(options.image) == 1;

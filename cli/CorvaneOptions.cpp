@@ -47,10 +47,10 @@ const char kFlashHelp[] =
 const char kScanHelp[] =
     "usage: corvane scan [--json] [--bank FILE]\n"
     "Lists every CD/DVD drive: address (host adapter:target, as the device page\n"
-    "shows it and as flash --device takes it), device, vendor, product, revision.\n"
-    "Sends nothing but INQUIRY.\n"
-    "  --json       one JSON object: {\"drives\":[{\"address\",\"device\",\"vendor\",\n"
-    "               \"product\",\"revision\"}]}\n"
+    "shows it and as flash --device takes it), device, bus (usb, ata, sata, scsi,\n"
+    "1394 or unknown), vendor, product, revision. Sends nothing but INQUIRY.\n"
+    "  --json       one JSON object: {\"drives\":[{\"address\",\"device\",\"bus\",\n"
+    "               \"vendor\",\"product\",\"revision\"}]}\n"
     "  --bank FILE  the simulated drive bank of FILE instead of real drives (also\n"
     "               CORVANE_BANK; CORVANE_BANK_LOG and CORVANE_BANK_STATE as the plug-in)\n"
     "Exit status: 0 drives listed; 4 no drive found, or no access; 2 bad usage.\n";

@@ -38,6 +38,7 @@ void PrintJson(const FlashReport& report) {
     out["sense"] = sense;
     out["downgrade"] = report.downgrade < 0 ? Json(nullptr) : Json(report.downgrade == 1);
     out["recovered"] = report.recovered;
+    out["bus"] = JsonText(report.bus);
     std::printf("%s\n", JsonLine(out).c_str());
 }
 
@@ -86,7 +87,7 @@ void PrintRevision(const DownloadProcedure& procedure) {
 } // namespace
 
 void PrintPlan(const FlashOptions& options, const std::string& layer, uint8_t adapter,
-               uint8_t target, const DownloadProcedure& procedure) {
+               uint8_t target, aspi::BusType bus, const DownloadProcedure& procedure) {
     char sum[8];
     std::snprintf(sum, sizeof sum, "%04X", procedure.fwInfo.checkSum);
     std::printf("Drive:  %u:%u %s, %s%s%s\n", adapter, target,
@@ -99,6 +100,8 @@ void PrintPlan(const FlashOptions& options, const std::string& layer, uint8_t ad
                     ? "Mode:   verify: the drive is asked for its new identity afterwards\n"
                     : "Mode:   reboot: the drive restarts itself; it is asked again after 8.5 s\n");
     PrintRevision(procedure);
+    if (bus == aspi::BusType::Usb)
+        std::printf("Bus:    usb: %s\n", kUsbBridgeWarning);
 }
 
 void PrintReport(bool json, const FlashReport& report) {

@@ -87,9 +87,13 @@ constexpr struct {
      }},
     {Outcome::Mismatch, "refused", kExitRefused,
      [](const FlashRun& r) {
-         return std::string("Mismatch protocol between F/W and drive! (image ") +
-                ProtocolName(r.procedure->fwInfo.protocol) + ", drive " +
-                ProtocolName(r.procedure->before.protocol) + ")";
+         std::string said = std::string("Mismatch protocol between F/W and drive! (image ") +
+                            ProtocolName(r.procedure->fwInfo.protocol) + ", drive " +
+                            ProtocolName(r.procedure->before.protocol) + ")";
+         if (r.bus == aspi::BusType::Usb && r.procedure->before.protocol == FwProtocolNone)
+             said += "; the drive is behind a USB bridge, which likely dropped the vendor "
+                     "download command: connect the drive by ATA or SATA to flash it";
+         return said;
      }},
     {Outcome::OtherModel, "refused", kExitRefused,
      [](const FlashRun& r) {
@@ -275,6 +279,9 @@ int Downgrade(const DownloadProcedure& procedure) {
 
 } // namespace
 
+const char kUsbBridgeWarning[] =
+    "the drive is behind a USB bridge: many do not pass the vendor download command";
+
 FlashReport Conclude(const FlashRun& run) {
     FlashReport report;
     const DownloadProcedure* procedure = run.procedure;
@@ -294,6 +301,7 @@ FlashReport Conclude(const FlashRun& run) {
     report.result = row.result ? row.result : NoDriveResult();
     report.status = row.status;
     report.message = row.say(run);
+    report.bus = aspi::BusName(run.bus);
     if (procedure) {
         report.downgrade = Downgrade(*procedure);
         report.askedAfter = report.askedAfter || run.askedAgain;

@@ -53,6 +53,8 @@ struct DriveConfig {
     // request ends in error and the drive is left in its boot loader.
     bool cutTransfer = false;
     bool inLoader = false; // the drive starts in its boot loader
+    // The bus the system would name for it (aspi::BusType); 0: unknown.
+    int bus = 0;
     // The identity the boot loader answers (the vendor stays the drive's).
     std::array<uint8_t, 16> loaderProduct{};
     std::array<uint8_t, 4> loaderRevision{};

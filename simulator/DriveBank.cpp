@@ -297,6 +297,12 @@ int DriveBank::FlashCount(int adapter, int target) {
     return drive ? drive->flashCount : 0;
 }
 
+int DriveBank::Bus(int adapter, int target) {
+    std::lock_guard<std::mutex> lock(state);
+    VirtualDrive* drive = DriveAt(adapter, target);
+    return drive ? drive->config.bus : 0;
+}
+
 int DriveBank::TrayOpen(int adapter, int target) {
     std::lock_guard<std::mutex> lock(state);
     VirtualDrive* drive = DriveAt(adapter, target);

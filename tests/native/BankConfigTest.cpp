@@ -34,7 +34,7 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
                      "adapter\n"
                      "disk 7 product=\"BIG # DISK\" inquiry-length=5\n"
                      "drive 6 hang-transfer vanish-transfer restart-transfer cut-transfer "
-                     "loader-product=BOOT loader-revision=B0 loader\n",
+                     "loader-product=BOOT loader-revision=B0 loader bus=usb\n",
                      config, error))
         << error;
     ASSERT_EQ(2u, config.adapters.size());
@@ -65,6 +65,8 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
     EXPECT_FALSE(d.cutTransfer);
     EXPECT_TRUE(config.adapters[1][6].cutTransfer);
     EXPECT_TRUE(config.adapters[1][6].inLoader);
+    EXPECT_EQ(1, config.adapters[1][6].bus) << "usb";
+    EXPECT_EQ(0, d.bus) << "unknown unless given";
     EXPECT_FALSE(d.inLoader);
     EXPECT_EQ("BOOT            ", Text(config.adapters[1][6].loaderProduct));
     EXPECT_EQ("B0  ", Text(config.adapters[1][6].loaderRevision));
@@ -92,6 +94,7 @@ TEST(BankConfig, ErrorsNameTheLineAndLeaveNoHalfBank) {
         {"adapter\ndrive 0 vendor=\"\\x4\"\n", "line 2: \\x needs two hexadecimal digits"},
         {"adapter\ndrive 0 fail-transfer=13/00/00\n", "line 2: fail-transfer needs sense"},
         {"adapter\ndisk 0 protocols=2.0\n", "line 2: unknown key 'protocols' for disk"},
+        {"adapter\ndrive 0 bus=pci\n", "line 2: bus is usb, ata, scsi, sata or 1394, not 'pci'"},
         {"adapter\ndrive 0 hang=XYZ\n", "line 2: hang needs hexadecimal opcodes"},
         {"adapter\ndrive 0 hang=\n", "line 2: hang needs hexadecimal opcodes or all, not ''"},
         {"adapter\ndrive 0 hang-after-flash=12,\n", "line 2: hang-after-flash needs hexadecimal"},

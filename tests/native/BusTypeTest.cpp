@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #ifndef _WIN32
+#include "aspi/PassThroughLayer.h"
 #include "aspi/PassThroughLinux.h"
 
 #include <unistd.h>
@@ -72,6 +75,7 @@ TEST(BusType, LinuxDeviceCallReadsSysfs) {
         fs::create_directories(device);
         fs::create_directories(sg);
         fs::create_directory_symlink(device, sg / "device");
+        std::ofstream(device / "type") << "5\n";
         const std::string host = fs::path(d.place).parent_path().parent_path().filename();
         fs::create_directories(root / "sys/class/scsi_host" / host);
         std::ofstream(root / "sys/class/scsi_host" / host / "proc_name") << d.driver << "\n";
@@ -86,6 +90,19 @@ TEST(BusType, LinuxDeviceCallReadsSysfs) {
             << drives[i].place;
     EXPECT_STREQ("unknown",
                  aspi::BusName(static_cast<aspi::BusType>(calls.bus(calls.context, index))));
+    // The layer's report and its table say the same.
+    const std::string dev = (root / "dev").string();
+    system.dev = dev.c_str();
+    {
+        aspi::PassThroughLayer layer(calls);
+        char text[1024];
+        layer.Describe(text, sizeof text);
+        EXPECT_NE(nullptr, std::strstr(text, "target 0, lun 0, bus usb, does not open")) << text;
+        EXPECT_NE(nullptr, std::strstr(text, "bus sata")) << text;
+        // Numbered by host: 1 (ata), 2 (sata), 6 (usb).
+        EXPECT_EQ(aspi::BusType::Ata, layer.DeviceBus(0, 0)) << text;
+        EXPECT_EQ(aspi::BusType::Usb, layer.DeviceBus(2, 0)) << text;
+    }
     fs::remove_all(root);
 }
 #endif

@@ -277,6 +277,32 @@ TEST_F(CorvaneCli, ACutFlashSaysHowToRecoverAndThatCommandRecovers) {
     unlink(state.c_str());
 }
 
+// The plan says what the command line knows before the question.
+TEST_F(CorvaneCli, ThePlanNamesTheRevisionOrderAndAUsbBridge) {
+    const struct {
+        const char* drive;
+        const char* says;
+    } cases[] = {
+        {"revision=0.90", "Revision: 0.90 to 1.00, newer\n"},
+        {"revision=1.00", "Revision: 1.00, the same revision again\n"},
+        {"revision=1.10 bus=usb", "Revision: 1.10 to 1.00, older: a downgrade\nBus:    usb: the "
+                                  "drive is behind a USB bridge: many do not pass the vendor "
+                                  "download command\n"},
+        {"revision=1-00", "Revision: 1-00 to 1.00: the order is unknown\n"},
+    };
+    WriteImage(Type22);
+    for (const auto& c : cases) {
+        std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 latency=0 vendor=CORVANE "
+                               "product=\"SIMDRIVE 52X\" "
+                            << c.drive << "\n";
+        std::string out;
+        EXPECT_EQ(corvane::kExitOk, Run({"flash", image, "--device", "0:0", "--bank", bank,
+                                         "--dry-run", "--allow-downgrade"},
+                                        out));
+        EXPECT_NE(std::string::npos, out.find(c.says)) << out;
+    }
+}
+
 TEST_F(CorvaneCli, ScanListsEveryDriveAndSendsNothingElse) {
     const std::string ten = "adapter\ndrive 0\ndrive 1\ndrive 2\ndrive 3\ndrive 4\ndrive 5\n"
                             "drive 6\ndrive 7\nadapter\ndisk 0\ndrive 3\ndrive 7\n";
@@ -291,17 +317,18 @@ TEST_F(CorvaneCli, ScanListsEveryDriveAndSendsNothingElse) {
     } cases[] = {
         {"two adapters",
          std::string("adapter\ndrive 1 protocols=2.2 ") + kOtherModel +
-             "\ndisk 2\nadapter\ndrive 0 vendor=\"A\\0B\" product=P revision=1\n",
+             "\ndisk 2\nadapter\ndrive 0 vendor=\"A\\0B\" product=P revision=1 bus=usb\n",
          true, corvane::kExitOk,
-         "{\"drives\":[{\"address\":\"0:1\",\"device\":null,\"vendor\":\"QVSIM\",\"product\":"
-         "\"DRIVE\",\"revision\":\"0.10\"},{\"address\":\"1:0\",\"device\":null,\"vendor\":"
-         "\"A B\",\"product\":\"P\",\"revision\":\"1\"}]}\n",
+         "{\"drives\":[{\"address\":\"0:1\",\"device\":null,\"bus\":\"unknown\",\"vendor\":"
+         "\"QVSIM\",\"product\":\"DRIVE\",\"revision\":\"0.10\"},{\"address\":\"1:0\",\"device\":"
+         "null,\"bus\":\"usb\",\"vendor\":\"A B\",\"product\":\"P\",\"revision\":\"1\"}]}\n",
          1, ""},
         // Identities are 8-bit text: a byte is one character, escaped as scripts read it.
         {"8-bit identity",
          "adapter\ndrive 0 vendor=\"\\xE9T\\x7F\" product=\"\\x09P\" revision=1\n", true,
          corvane::kExitOk,
-         "{\"drives\":[{\"address\":\"0:0\",\"device\":null,\"vendor\":\"\\u00e9T\\u007f\","
+         "{\"drives\":[{\"address\":\"0:0\",\"device\":null,\"bus\":\"unknown\",\"vendor\":"
+         "\"\\u00e9T\\u007f\","
          "\"product\":\"\\u0009P\",\"revision\":\"1\"}]}\n",
          1, ""},
         {"a disk only", "adapter\ndisk 0\n", false, corvane::kExitNoDrive, "", 0,
