@@ -36,8 +36,15 @@ uint32_t TestSend(void*, void* srb) {
     return proc ? proc(srb) : FailWithoutLayer(srb);
 }
 
-const LayerOps kTestOps = {
-    "bound by the test", 0, &TestSupportInfo, &TestSend, nullptr, nullptr, nullptr, nullptr};
+const LayerOps kTestOps = {"bound by the test",
+                           0,
+                           &TestSupportInfo,
+                           &TestSend,
+                           nullptr,
+                           nullptr,
+                           nullptr,
+                           nullptr,
+                           nullptr};
 
 struct Layer {
     const LayerOps* ops;
@@ -105,7 +112,8 @@ Layer Current() {
 
 } // namespace
 
-const LayerOps kNoLayer = {"none", 0, &NoSupportInfo, &NoSend, nullptr, nullptr, nullptr, nullptr};
+const LayerOps kNoLayer = {"none",  0,       &NoSupportInfo, &NoSend, nullptr,
+                           nullptr, nullptr, nullptr,        nullptr};
 
 void UseLayer(const LayerOps* ops, void* self) {
     Binding& b = TheBinding();
@@ -171,6 +179,15 @@ int DeviceName(uint8_t adapter, uint8_t target, char* text, uint32_t size) {
         return 0;
     }
     return 1;
+}
+
+BusType DeviceBus(uint8_t adapter, uint8_t target) {
+    Layer layer = Current();
+    if (!layer.ops->deviceBus)
+        return BusType::Unknown;
+    const int bus = layer.ops->deviceBus(layer.self, adapter, target);
+    return bus > 0 && bus <= static_cast<int>(BusType::Ieee1394) ? static_cast<BusType>(bus)
+                                                                 : BusType::Unknown;
 }
 
 int LayerIsSimulated() {

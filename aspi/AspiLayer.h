@@ -10,6 +10,8 @@
 // With CORVANE_ASPI_REPORT naming a file, the choice is appended to it.
 #pragma once
 
+#include "aspi/BusType.h"
+
 #include <cstdint>
 
 namespace aspi {
@@ -41,6 +43,9 @@ struct LayerOps {
     // The system's name of the drive at an adapter and target ("/dev/sg2",
     // "\\\\.\\D:"); 1 when it has one. Null: the layer names no drive.
     int (*deviceName)(void* self, uint8_t adapter, uint8_t target, char* text, uint32_t size);
+    // The bus of the drive at an adapter and target, a BusType. Null: the
+    // layer does not know.
+    int (*deviceBus)(void* self, uint8_t adapter, uint8_t target);
 };
 
 // No layer: no host adapters, and every request fails with SS_NO_ASPI.
@@ -75,6 +80,10 @@ int FindDevice(const char* path, uint8_t* adapter, uint8_t* target);
 // target (Linux: /dev/sgN; Windows: \\.\D:), cut to `size`; 1 when it has one,
 // else 0 and "" (the simulated bank, an installed WNASPI32.DLL).
 int DeviceName(uint8_t adapter, uint8_t target, char* text, uint32_t size);
+
+// The bus of the drive the layer in use serves at this adapter and target,
+// as the system tells it; Unknown where it does not say.
+BusType DeviceBus(uint8_t adapter, uint8_t target);
 
 // 1 when the layer in use is our simulated drive bank.
 int LayerIsSimulated();

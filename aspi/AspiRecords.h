@@ -62,9 +62,10 @@ enum : uint8_t {
 // Host adapter status of an execute request (SRB_HaStat).
 enum : uint8_t {
     HASTAT_OK = 0x00,
-    HASTAT_SEL_TO = 0x11,   // the device did not answer its selection
-    HASTAT_DO_DU = 0x12,    // data overrun or underrun: more or less data than asked
-    HASTAT_BUS_FREE = 0x13, // the device went away during the command
+    HASTAT_SEL_TO = 0x11,    // the device did not answer its selection
+    HASTAT_DO_DU = 0x12,     // data overrun or underrun: more or less data than asked
+    HASTAT_BUS_FREE = 0x13,  // the device went away during the command
+    HASTAT_PHASE_ERR = 0x14, // the bus left a phase early: a transfer cut part-way
 };
 
 // Bytes of sense data an execute request asks for (SRB_SenseLen).

@@ -24,10 +24,18 @@ uint32_t LibrarySend(void* self, void* srb) {
     return static_cast<AspiLibrary*>(self)->sendCommand(srb);
 }
 
-const LayerOps kInstalled = {
-    "WNASPI32.DLL", 0, &LibrarySupportInfo, &LibrarySend, nullptr, nullptr, nullptr, nullptr};
-const LayerOps kSimulated = {
-    kSimulatedBankName, 1, &LibrarySupportInfo, &LibrarySend, nullptr, nullptr, nullptr, nullptr};
+const LayerOps kInstalled = {"WNASPI32.DLL", 0,       &LibrarySupportInfo,
+                             &LibrarySend,   nullptr, nullptr,
+                             nullptr,        nullptr, nullptr};
+const LayerOps kSimulated = {kSimulatedBankName,
+                             1,
+                             &LibrarySupportInfo,
+                             &LibrarySend,
+                             nullptr,
+                             nullptr,
+                             nullptr,
+                             nullptr,
+                             nullptr};
 
 // The library at this full path, when it is one this process should use.
 int TryLibrary(const char* path, const LayerOps** ops, void** self) {

@@ -213,12 +213,17 @@ int PassThroughLayer::DescribeDrive(const Drive& drive, char* text, uint32_t siz
     char place[16] = "-:-";
     if (p.placed)
         std::snprintf(place, sizeof place, "%d:%d", p.adapter, p.target);
+    // The bus where the system names one.
+    const BusType known = BusOf(p.index);
+    char bus[16] = "";
+    if (known != BusType::Unknown)
+        std::snprintf(bus, sizeof bus, ", bus %s", BusName(known));
     if (!p.addressed)
-        return std::snprintf(text, size, "  %s = %s (no SCSI address%s)%s", place, name, state,
-                             kLineEnd);
-    return std::snprintf(text, size, "  %s = %s (%s %d, %s %d, target %d, lun %d%s)%s", place, name,
-                         calls.portName ? calls.portName : "port", a.PortNumber,
-                         calls.pathName ? calls.pathName : "path", a.PathId, a.TargetId, a.Lun,
+        return std::snprintf(text, size, "  %s = %s (no SCSI address%s%s)%s", place, name, bus,
+                             state, kLineEnd);
+    return std::snprintf(text, size, "  %s = %s (%s %d, %s %d, target %d, lun %d%s%s)%s", place,
+                         name, calls.portName ? calls.portName : "port", a.PortNumber,
+                         calls.pathName ? calls.pathName : "path", a.PathId, a.TargetId, a.Lun, bus,
                          state, kLineEnd);
 }
 
@@ -239,6 +244,15 @@ int PassThroughLayer::DeviceName(uint8_t adapter, uint8_t target, char* text, ui
         return 0;
     calls.name(calls.context, drive->place.index, text, size);
     return text[0] ? 1 : 0;
+}
+
+BusType PassThroughLayer::DeviceBus(uint8_t adapter, uint8_t target) const {
+    const Drive* drive = Placed(adapter, target);
+    return drive ? BusOf(drive->place.index) : BusType::Unknown;
+}
+
+BusType PassThroughLayer::BusOf(int index) const {
+    return calls.bus ? static_cast<BusType>(calls.bus(calls.context, index)) : BusType::Unknown;
 }
 
 int DeviceIndex(const char* path, const char* prefix) {
@@ -308,10 +322,14 @@ int OpsName(void* self, uint8_t adapter, uint8_t target, char* text, uint32_t si
     return static_cast<PassThroughLayer*>(self)->DeviceName(adapter, target, text, size);
 }
 
+int OpsBus(void* self, uint8_t adapter, uint8_t target) {
+    return static_cast<int>(static_cast<PassThroughLayer*>(self)->DeviceBus(adapter, target));
+}
+
 } // namespace
 
 const LayerOps PassThroughLayer::kOps = {
     "SCSI pass-through", 0,        &OpsSupportInfo, &OpsSend, &OpsTimeout,
-    &OpsDescribe,        &OpsFind, &OpsName};
+    &OpsDescribe,        &OpsFind, &OpsName,        &OpsBus};
 
 } // namespace aspi

@@ -61,6 +61,8 @@ struct DeviceCalls {
     // "port", "path").
     const char* portName;
     const char* pathName;
+    // The bus of device object `index`, a BusType (null: unknown).
+    int (*bus)(void* context, int index);
 };
 
 // The number after `prefix` in `path` (the prefix's letters in either case),
@@ -114,6 +116,7 @@ class PassThroughLayer {
     int FindDevice(const char* path, uint8_t* adapter, uint8_t* target) const;
     // The name of the device object at an adapter and target; 1 when found.
     int DeviceName(uint8_t adapter, uint8_t target, char* text, uint32_t size) const;
+    BusType DeviceBus(uint8_t adapter, uint8_t target) const;
 
   private:
     struct Drive {
@@ -132,6 +135,7 @@ class PassThroughLayer {
     void Open(std::vector<DevicePlace>& places);
     void WordReason(int deniedIndex);
     int DescribeDrive(const Drive& drive, char* text, uint32_t size) const;
+    BusType BusOf(int index) const; // of device object `index`
     const Drive* Placed(uint8_t adapter, uint8_t target) const;
     static void* Find(void* self, uint8_t adapter, uint8_t target, uint8_t* type);
     static uint8_t Prepare(void* self, void* drive, SRB_ExecSCSICmd* srb, uint32_t timeoutMs,

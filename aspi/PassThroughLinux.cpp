@@ -1,6 +1,7 @@
 #include "aspi/PassThroughLinux.h"
 
 #include "aspi/AspiSystem.h"
+#include "aspi/BusType.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -84,6 +85,25 @@ int SysfsAddress(const LinuxSystem& system, int index, ScsiAddress* address) {
         ScsiAddress{sizeof(ScsiAddress), static_cast<uint8_t>(host), static_cast<uint8_t>(channel),
                     static_cast<uint8_t>(id), static_cast<uint8_t>(lun)};
     return kProbeAddressed;
+}
+
+// From where sysfs places the device and which driver runs its SCSI host.
+int Bus(void* context, int index) {
+    const LinuxSystem& system = System(context);
+    ScsiAddress address{};
+    std::string driver;
+    if (SysfsAddress(system, index, &address) == kProbeAddressed) {
+        std::string path = std::string(system.sysfs) + "/class/scsi_host/host" +
+                           std::to_string(address.PortNumber) + "/proc_name";
+        if (FILE* file = std::fopen(path.c_str(), "r")) {
+            char name[64] = {};
+            if (std::fscanf(file, "%63s", name) == 1)
+                driver = name;
+            std::fclose(file);
+        }
+    }
+    std::string device = RealPath(SgFolder(system, index) + "/device");
+    return static_cast<int>(BusFromSysfs(device.c_str(), driver.c_str()));
 }
 
 int Probe(void* context, int index, ScsiAddress* address) {
@@ -315,7 +335,8 @@ DeviceCalls LinuxDeviceCalls(const LinuxSystem* system) {
                          &DeniedReason,
                          &Name,
                          "host",
-                         "channel"};
+                         "channel",
+                         &Bus};
     return calls;
 }
 

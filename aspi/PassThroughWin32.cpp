@@ -4,11 +4,13 @@
 // the address only on a drive letter whose device link names the Linux
 // device (dosdevices/d:: -> /dev/sr0), not on its \\.\CdRomN objects.
 #include "AspiSystem.h"
+#include "BusType.h"
 #include "PassThroughLayer.h"
 
 #include <windows.h>
 
 #include <ntddscsi.h>
+#include <winioctl.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -87,6 +89,27 @@ int Probe(void*, int index, ScsiAddress* address) {
     return kProbeAddressed;
 }
 
+// The storage device property, which any user may ask for.
+int Bus(void*, int index) {
+    HANDLE device = OpenObject(index, 0);
+    if (device == INVALID_HANDLE_VALUE)
+        return static_cast<int>(BusType::Unknown);
+    STORAGE_PROPERTY_QUERY query;
+    ZeroMemory(&query, sizeof query);
+    query.PropertyId = StorageDeviceProperty;
+    query.QueryType = PropertyStandardQuery;
+    STORAGE_DEVICE_DESCRIPTOR descriptor;
+    ZeroMemory(&descriptor, sizeof descriptor);
+    DWORD returned = 0;
+    // The descriptor's fixed part is enough: its strings are not wanted.
+    BOOL known = DeviceIoControl(device, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query,
+                                 &descriptor, sizeof descriptor, &returned, nullptr);
+    CloseHandle(device);
+    if (!known || returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(DWORD))
+        return static_cast<int>(BusType::Unknown);
+    return static_cast<int>(BusFromStorageProperty(static_cast<uint32_t>(descriptor.BusType)));
+}
+
 void* OpenCdRom(void*, int index, int* result) {
     HANDLE device = OpenObject(index, GENERIC_READ | GENERIC_WRITE);
     if (device == INVALID_HANDLE_VALUE) {
@@ -118,8 +141,9 @@ void Name(void*, int index, char* text, uint32_t size) {
 }
 
 // No cancel: a pass-through ends at its own time-out.
-const DeviceCalls kSystemCalls = {nullptr, &Count,   &Probe,  &OpenCdRom, &PassThrough, &CloseCdRom,
-                                  nullptr, &IndexOf, nullptr, &Name,      "port",       "path"};
+const DeviceCalls kSystemCalls = {nullptr,     &Count,  &Probe,   &OpenCdRom, &PassThrough,
+                                  &CloseCdRom, nullptr, &IndexOf, nullptr,    &Name,
+                                  "port",      "path",  &Bus};
 
 } // namespace
 

@@ -41,6 +41,12 @@ void ConsoleView::Message(const char* text) {
     Log(std::string("message: ") + text);
 }
 
+void ConsoleView::Waiting(uint32_t seconds, uint32_t limit) {
+    std::fprintf(stderr, "Waiting for the drive to answer: %u of %u s\n", seconds, limit);
+    Log("waiting for the drive to answer: " + std::to_string(seconds) + " of " +
+        std::to_string(limit) + " s");
+}
+
 void ConsoleView::ShowPicture(download::Picture shown) {
     picture = shown;
 }

@@ -44,6 +44,8 @@ class ConsoleView : public download::DownloadView {
     void BarPercent(int32_t) override {}
     void BarEnd() override {}
     void Plan(DownloadMode mode) override;
+    // The count on standard error, so that a script's JSON stays whole.
+    void Waiting(uint32_t seconds, uint32_t limit) override;
     // --yes, or "Flash? [y/N]" on the terminal unless an interrupt came.
     int Consent(DownloadMode) override;
     void WarnFailedTransfer() override;

@@ -42,6 +42,17 @@ void Transfer(bool json, ConsoleView& view, DownloadProcedure& procedure) {
     procedure.Finish();
 }
 
+// A failed transfer that may have reached the drive: who answers now tells
+// whether a cut left it in its boot loader.
+bool AskAfterFailure(DownloadProcedure& procedure) {
+    const TransferOutcome sent = procedure.job.outcome;
+    if (procedure.job.result.load() != 0 || sent == TransferOutcome::NotSent ||
+        sent == TransferOutcome::Unreached)
+        return false;
+    procedure.AskAgain();
+    return true;
+}
+
 } // namespace
 
 int Flash(int argc, char** argv) {
@@ -58,29 +69,35 @@ int Flash(int argc, char** argv) {
     const InterruptWatch interrupts;
     const Layer layer(options.bank);
     ConsoleView view(log);
-    FlashRun run = {options, options.adapter, options.target, nullptr, false, false, false};
+    FlashRun run = {options, options.adapter, options.target,        nullptr, false, false,
+                    false,   false,           aspi::BusType::Unknown};
     if (!options.address && !aspi::FindDevice(options.device, &run.adapter, &run.target))
         return End(run, view);
     std::unique_ptr<DeviceChannel> channel(
         new DeviceChannel(kImageBufferSize, ChannelUser::Plugin));
     // Without a host adapter no drive is selected, and nothing is sent.
     run.noAdapter = channel->GetAdapterCount() == 0;
+    run.bus = aspi::DeviceBus(run.adapter, run.target);
     channel->SetAdapter(run.noAdapter ? DeviceChannel::kNoAdapter : run.adapter);
     channel->SetTarget(run.target);
     std::unique_ptr<DownloadProcedure> procedure(new DownloadProcedure(channel.get(), view));
     procedure->stopRequested = &InterruptWatch::Noticed;
     procedure->order.trayFirst = 0;
-    procedure->order.guardModel = !options.forceModel;
+    procedure->order.guardModel = !options.forceModel && !options.recover;
+    procedure->order.guardDowngrade = !options.allowDowngrade;
+    procedure->order.answerWaitMs = options.recover ? kRecoverWaitMs : 0;
     procedure->order.dryRun = options.dryRun;
     view.askConsent = !options.yes;
     if (!options.json)
         view.plan = [&](DownloadMode) {
-            PrintPlan(options, layer.name, run.adapter, run.target, *procedure);
+            PrintPlan(options, layer.name, run.adapter, run.target, run.bus, *procedure);
         };
     run.procedure = procedure.get();
     run.transferred = procedure->Start(options.image) == 1;
-    if (run.transferred)
+    if (run.transferred) {
         Transfer(options.json, view, *procedure);
+        run.askedAgain = AskAfterFailure(*procedure);
+    }
     run.noTerminal = view.consent == Consent::NoTerminal;
     return End(run, view);
 }

@@ -14,6 +14,9 @@ struct FlashOptions {
     const char* log = nullptr;
     const char* bank = nullptr;
     bool dryRun = false, yes = false, forceModel = false, json = false;
+    // A drive that answers another identity (its boot loader) may take the
+    // image; an image older than the drive's firmware may be sent.
+    bool recover = false, allowDowngrade = false;
     // --device A:T; false: a device path.
     bool address = false;
     uint8_t adapter = 0, target = 0;

@@ -27,8 +27,10 @@ void ListDrive(const DeviceEntry& entry, bool json, Json& out) {
     char address[aspi::kAddressTextSize];
     aspi::AddressText(entry.adapter, entry.target, address, sizeof address);
     const std::string device = DevicePath(entry.adapter, entry.target);
+    const char* bus = aspi::BusName(aspi::DeviceBus(entry.adapter, entry.target));
     if (!json) {
-        std::printf("%-6s %-12s %-8s %-16s %s\n", address, device.empty() ? "-" : device.c_str(),
+        std::printf("%-6s %-12s %-7s %-8s %-16s %s\n", address,
+                    device.empty() ? "-" : device.c_str(), bus,
                     DisplayText(identity.vendor).c_str(), DisplayText(identity.product).c_str(),
                     DisplayText(identity.revision).c_str());
         return;
@@ -36,6 +38,7 @@ void ListDrive(const DeviceEntry& entry, bool json, Json& out) {
     Json drive;
     drive["address"] = JsonText(address);
     drive["device"] = device.empty() ? Json(nullptr) : JsonText(device);
+    drive["bus"] = JsonText(bus);
     drive.update(JsonIdentity(identity));
     out.push_back(drive);
 }

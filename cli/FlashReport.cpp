@@ -36,6 +36,9 @@ void PrintJson(const FlashReport& report) {
         sense["text"] = JsonText(SenseText(report));
     }
     out["sense"] = sense;
+    out["downgrade"] = report.downgrade < 0 ? Json(nullptr) : Json(report.downgrade == 1);
+    out["recovered"] = report.recovered;
+    out["bus"] = JsonText(report.bus);
     std::printf("%s\n", JsonLine(out).c_str());
 }
 
@@ -61,10 +64,30 @@ void PrintText(const FlashReport& report) {
                                     : "not asked");
 }
 
+void PrintRevision(const DownloadProcedure& procedure) {
+    const std::string image = SplitIdentity(procedure.fwInfo).revision;
+    const std::string drive = SplitIdentity(procedure.before).revision;
+    switch (procedure.revision) {
+    case RevisionOrder::Same:
+        std::printf("Revision: %s, the same revision again\n", DisplayText(image).c_str());
+        return;
+    case RevisionOrder::Newer:
+    case RevisionOrder::Older:
+        std::printf("Revision: %s to %s, %s\n", DisplayText(drive).c_str(),
+                    DisplayText(image).c_str(),
+                    procedure.revision == RevisionOrder::Newer ? "newer" : "older: a downgrade");
+        return;
+    case RevisionOrder::Unknown:
+        break;
+    }
+    std::printf("Revision: %s to %s: the order is unknown\n", DisplayText(drive).c_str(),
+                DisplayText(image).c_str());
+}
+
 } // namespace
 
 void PrintPlan(const FlashOptions& options, const std::string& layer, uint8_t adapter,
-               uint8_t target, const DownloadProcedure& procedure) {
+               uint8_t target, aspi::BusType bus, const DownloadProcedure& procedure) {
     char sum[8];
     std::snprintf(sum, sizeof sum, "%04X", procedure.fwInfo.checkSum);
     std::printf("Drive:  %u:%u %s, %s%s%s\n", adapter, target,
@@ -76,6 +99,9 @@ void PrintPlan(const FlashOptions& options, const std::string& layer, uint8_t ad
     std::printf(procedure.downloadMode == DownloadVerify
                     ? "Mode:   verify: the drive is asked for its new identity afterwards\n"
                     : "Mode:   reboot: the drive restarts itself; it is asked again after 8.5 s\n");
+    PrintRevision(procedure);
+    if (bus == aspi::BusType::Usb)
+        std::printf("Bus:    usb: %s\n", kUsbBridgeWarning);
 }
 
 void PrintReport(bool json, const FlashReport& report) {

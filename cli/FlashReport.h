@@ -12,7 +12,7 @@ namespace corvane {
 
 // Drive, image and mode; `layer`: empty for the system's layer.
 void PrintPlan(const FlashOptions& options, const std::string& layer, uint8_t adapter,
-               uint8_t target, const download::DownloadProcedure& procedure);
+               uint8_t target, aspi::BusType bus, const download::DownloadProcedure& procedure);
 
 void PrintReport(bool json, const FlashReport& report);
 

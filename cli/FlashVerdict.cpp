@@ -2,6 +2,8 @@
 
 #include "firmware/DownloadRules.h"
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 using namespace download;
@@ -19,6 +21,7 @@ enum class Outcome {
     Cancelled,
     Mismatch,
     OtherModel,
+    Downgrade,
     DryRun,
     NoConsent,
     NoTerminal,
@@ -84,16 +87,28 @@ constexpr struct {
      }},
     {Outcome::Mismatch, "refused", kExitRefused,
      [](const FlashRun& r) {
-         return std::string("Mismatch protocol between F/W and drive! (image ") +
-                ProtocolName(r.procedure->fwInfo.protocol) + ", drive " +
-                ProtocolName(r.procedure->before.protocol) + ")";
+         std::string said = std::string("Mismatch protocol between F/W and drive! (image ") +
+                            ProtocolName(r.procedure->fwInfo.protocol) + ", drive " +
+                            ProtocolName(r.procedure->before.protocol) + ")";
+         if (r.bus == aspi::BusType::Usb && r.procedure->before.protocol == FwProtocolNone)
+             said += "; the drive is behind a USB bridge, which likely dropped the vendor "
+                     "download command: connect the drive by ATA or SATA to flash it";
+         return said;
      }},
     {Outcome::OtherModel, "refused", kExitRefused,
      [](const FlashRun& r) {
          const Identity image = SplitIdentity(r.procedure->fwInfo);
          const Identity drive = SplitIdentity(r.procedure->before);
          return "the image is for " + image.vendor + " " + image.product + ", the drive is " +
-                drive.vendor + " " + drive.product + " (--force-model flashes it anyway)";
+                drive.vendor + " " + drive.product +
+                " (--force-model flashes it anyway; --recover a drive that a cut flash left in "
+                "its boot loader)";
+     }},
+    {Outcome::Downgrade, "refused", kExitRefused,
+     [](const FlashRun& r) {
+         return "the image's revision " + SplitIdentity(r.procedure->fwInfo).revision +
+                " is older than the drive's " + SplitIdentity(r.procedure->before).revision +
+                " (--allow-downgrade flashes it anyway)";
      }},
     {Outcome::DryRun, "ok", kExitOk,
      [](const FlashRun&) {
@@ -156,9 +171,9 @@ static_assert(InOrder(), "one row for every outcome, in Outcome's order");
 Outcome StopOutcome(const FlashRun& run) {
     static const Outcome kStops[] = {
         Outcome::NotSent, // Ready: a job that was never run
-        Outcome::ImageUnread, Outcome::NoAdapter, Outcome::NoAnswer, Outcome::NoIdentity,
-        Outcome::NotCdDrive,  Outcome::Cancelled, Outcome::Mismatch, Outcome::OtherModel,
-        Outcome::DryRun,      Outcome::NoConsent,
+        Outcome::ImageUnread, Outcome::NoAdapter, Outcome::NoAnswer,  Outcome::NoIdentity,
+        Outcome::NotCdDrive,  Outcome::Cancelled, Outcome::Mismatch,  Outcome::OtherModel,
+        Outcome::Downgrade,   Outcome::DryRun,    Outcome::NoConsent,
     };
     static_assert(sizeof kStops / sizeof kStops[0] ==
                       static_cast<size_t>(DownloadStop::NoConsent) + 1,
@@ -210,7 +225,62 @@ void TransferFacts(const DownloadProcedure& procedure, FlashReport& report) {
     }
 }
 
+// One word of a command line as the user's shell reads it back.
+std::string ShellWord(const std::string& text) {
+    const char* plain = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./:=@%+,-";
+    if (!text.empty() && text.find_first_not_of(plain) == std::string::npos)
+        return text;
+#ifdef _WIN32
+    return "\"" + text + "\""; // a file name holds no double quote there
+#else
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+#endif
+}
+
+// The image as a name that works from any folder.
+std::string FullPath(const char* path) {
+#ifdef _WIN32
+    char full[_MAX_PATH];
+    return _fullpath(full, path, sizeof full) ? full : path;
+#else
+    char full[PATH_MAX];
+    return realpath(path, full) ? full : path;
+#endif
+}
+
+// The drive answers neither as before nor as the image: a transfer cut
+// part-way has left it with half a firmware, often its boot loader.
+bool LooksIncomplete(const DownloadProcedure& procedure) {
+    return procedure.newIdentity && !SameIdentity(procedure.before, procedure.driveInfo) &&
+           !SameIdentity(procedure.fwInfo, procedure.driveInfo);
+}
+
+std::string IncompleteAdvice(const FlashRun& run) {
+    std::string again = "corvane flash " + ShellWord(FullPath(run.options.image)) + " --device " +
+                        ShellWord(run.options.device) + " --recover";
+    if (run.options.bank)
+        again += " --bank " + ShellWord(FullPath(run.options.bank));
+    return "the drive now answers as " + DriveText(run) + ", where it answered as " +
+           IdentityText(SplitIdentity(run.procedure->before)) +
+           " before: its firmware is likely incomplete. Keep the drive powered, and flash the "
+           "same image again: " +
+           again;
+}
+
+// Where the revisions of one model have an order: 1 for an older image.
+int Downgrade(const DownloadProcedure& procedure) {
+    if (procedure.revision == RevisionOrder::Unknown)
+        return -1;
+    return procedure.revision == RevisionOrder::Older ? 1 : 0;
+}
+
 } // namespace
+
+const char kUsbBridgeWarning[] =
+    "the drive is behind a USB bridge: many do not pass the vendor download command";
 
 FlashReport Conclude(const FlashRun& run) {
     FlashReport report;
@@ -231,6 +301,15 @@ FlashReport Conclude(const FlashRun& run) {
     report.result = row.result ? row.result : NoDriveResult();
     report.status = row.status;
     report.message = row.say(run);
+    report.bus = aspi::BusName(run.bus);
+    if (procedure) {
+        report.downgrade = Downgrade(*procedure);
+        report.askedAfter = report.askedAfter || run.askedAgain;
+        report.recovered = outcome == Outcome::Flashed && run.options.recover &&
+                           !SameModel(procedure->fwInfo, procedure->before);
+        if (run.transferred && outcome != Outcome::Flashed && LooksIncomplete(*procedure))
+            report.message = IncompleteAdvice(run);
+    }
     return report;
 }
 

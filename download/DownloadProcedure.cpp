@@ -2,6 +2,7 @@
 
 #include "command/CompileCommand.h"
 #include "command/StringEx.h"
+#include "download/Pause.h"
 #include "firmware/IdentifyImage.h"
 
 #include <cstring>
@@ -24,7 +25,7 @@ DownloadProcedure::DownloadProcedure(DeviceChannel* driveChannel, DownloadView& 
     : channel(driveChannel), view(downloadView), readFile(ReadHexFile), order(),
       stop(DownloadStop::Ready), fwInfo(), driveInfo(), before(), downloadMode(DownloadMismatch),
       readResult(HexReadResult::CannotOpen), driveAnswered(0), wholeIdentity(0), deviceType(0),
-      newIdentity(0), image(), job(), stopRequested(nullptr) {
+      newIdentity(0), revision(RevisionOrder::Unknown), image(), job(), stopRequested(nullptr) {
     std::memset(&fwInfo, 0, sizeof fwInfo);
     std::memset(&driveInfo, 0, sizeof driveInfo);
     std::memset(&before, 0, sizeof before);
@@ -66,9 +67,20 @@ DownloadStop DownloadProcedure::Prepare(const char* path) {
     view.RowState(kRowDriveProtocol, kRowDone);
     if (!Decide())
         return DownloadStop::Mismatch;
-    if (order.guardModel && !SameModel(fwInfo, before))
+    const DownloadStop guard = Guard();
+    return guard == DownloadStop::Ready ? AskConsent() : guard;
+}
+
+// Another model's revision says nothing of this drive's firmware: a drive in
+// its boot loader answers the loader's.
+DownloadStop DownloadProcedure::Guard() {
+    const int sameModel = SameModel(fwInfo, before);
+    revision = sameModel ? CompareRevisions(fwInfo, before) : RevisionOrder::Unknown;
+    if (order.guardModel && !sameModel)
         return DownloadStop::OtherModel;
-    return AskConsent();
+    if (order.guardDowngrade && revision == RevisionOrder::Older)
+        return DownloadStop::Downgrade;
+    return DownloadStop::Ready;
 }
 
 DownloadStop DownloadProcedure::AskConsent() {
@@ -134,9 +146,8 @@ DownloadStop DownloadProcedure::AskDrive() {
         view.RowState(kRowDriveModel, kRowFailed);
         return DownloadStop::NoDriveSelected;
     }
-    CompileCommand(*channel, kInquiryCommand);
-    if (channel->Execute() != 1)
-        return DownloadStop::NoAnswer;
+    if (!Inquire())
+        return Stopped() ? DownloadStop::Cancelled : DownloadStop::NoAnswer;
     driveAnswered = 1;
     wholeIdentity = channel->HasIdentity();
     deviceType = channel->buffer[0];
@@ -157,6 +168,28 @@ DownloadStop DownloadProcedure::AskDrive() {
     }
     view.RowState(kRowDriveModel, kRowDone);
     return DownloadStop::Ready;
+}
+
+int DownloadProcedure::Inquire() {
+    const uint32_t limit = order.answerWaitMs / 1000;
+    for (uint32_t waited = 0;; ++waited) {
+        CompileCommand(*channel, kInquiryCommand);
+        if (channel->Execute() == 1)
+            return 1;
+        if (waited >= limit || Stopped())
+            return 0;
+        view.Waiting(waited + 1, limit);
+        Pause(1000);
+    }
+}
+
+int DownloadProcedure::AskAgain() {
+    CompileCommand(*channel, kInquiryCommand);
+    if (channel->Execute() != 1 || !channel->HasIdentity())
+        return 0;
+    newIdentity = 1;
+    channel->ReadInquiryText(driveInfo.modelName, driveInfo.version);
+    return 1;
 }
 
 void DownloadProcedure::ProbeProtocol() {

@@ -9,6 +9,7 @@
 #include "command/DeviceChannel.h"
 #include "download/DownloadView.h"
 #include "download/TransferJob.h"
+#include "firmware/DownloadRules.h"
 #include "firmware/FirmwareInfo.h"
 #include "firmware/HexReader.h"
 
@@ -30,6 +31,12 @@ struct DownloadOrder {
     int guardModel = 0;
     // Everything up to the question, then stop: no tray command, no image.
     int dryRun = 0;
+    // An image older than the drive's own firmware (the same model, both
+    // revisions of one shape) is refused.
+    int guardDowngrade = 0;
+    // How long a drive that does not answer INQUIRY yet (one that is still
+    // starting its boot loader) is asked again, once a second.
+    uint32_t answerWaitMs = 0;
 };
 
 // Where Start stopped; Ready: the job waits for RunTransfer.
@@ -43,6 +50,7 @@ enum class DownloadStop {
     Cancelled, // stopRequested said so
     Mismatch,
     OtherModel,
+    Downgrade,
     DryRun,
     NoConsent,
 };
@@ -64,6 +72,9 @@ class DownloadProcedure {
     int32_t wholeIdentity; // with a whole identity
     uint8_t deviceType;    // byte 0 of that answer
     int32_t newIdentity;   // the INQUIRY after the transfer was answered
+    // The image's revision against the drive's, for the same model; else
+    // Unknown.
+    RevisionOrder revision;
     uint8_t image[kImageBufferSize];
     // Valid from BeginTransfer; the worker owns it while `job.result` is
     // kTransferRunning, and then so do the channel and the image.
@@ -87,6 +98,9 @@ class DownloadProcedure {
     // mode: good status and the image's identity after. Reboot mode: good
     // status, or the image's identity where the drive had another before.
     int Evidenced() const;
+    // After a Finish that failed without asking the drive: asks it who it is
+    // now (INQUIRY alone), into driveInfo. 1 when it answered.
+    int AskAgain();
 
     int Stopped() const; // stopRequested said so
 
@@ -96,6 +110,8 @@ class DownloadProcedure {
     void ClearRows();
     int ReadImage(const char* path); // rows 0-2
     DownloadStop AskDrive();         // row 3; only a selected CD/DVD drive goes on
+    int Inquire();                   // INQUIRY, again while answerWaitMs allows
+    DownloadStop Guard();            // the model and the revision
     void ProbeProtocol();            // the three probes
     void PrepareTray();              // PREVENT, then the tray opens
     int Decide();                    // the mode; row 4 failed on a mismatch

@@ -47,6 +47,9 @@ class DownloadView {
     // What the download will do, just before the question (in a dry run in
     // place of it). The page's notice says it, so the page shows nothing.
     virtual void Plan(DownloadMode) {}
+    // A drive that does not answer yet is asked again: seconds waited so
+    // far, of the most it will be waited for.
+    virtual void Waiting(uint32_t /*seconds*/, uint32_t /*limit*/) {}
     // The notice of the mode; 1 when the user agreed.
     virtual int Consent(DownloadMode mode) = 0;
     // A failed transfer: tells the user to restart; returns once seen.

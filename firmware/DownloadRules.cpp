@@ -62,6 +62,43 @@ int32_t SameIdentity(const FirmwareInfo& image, const FirmwareInfo& drive) {
     return SameModel(image, drive) && SameText(image.version, drive.version, 4);
 }
 
+namespace {
+
+// A revision's characters without trailing blanks or NUL bytes.
+template <int N> int RevisionLength(const char (&field)[N]) {
+    int n = FieldLength(field) < 4 ? FieldLength(field) : 4;
+    while (n > 0 && (field[n - 1] == ' ' || field[n - 1] == '\0'))
+        --n;
+    return n;
+}
+
+int ShapeClass(char c) {
+    if (c >= '0' && c <= '9')
+        return 0;
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+        return 1;
+    return 2;
+}
+
+} // namespace
+
+RevisionOrder CompareRevisions(const FirmwareInfo& image, const FirmwareInfo& drive) {
+    const int n = RevisionLength(image.version);
+    if (n == 0 || n != RevisionLength(drive.version))
+        return RevisionOrder::Unknown;
+    for (int i = 0; i < n; ++i) {
+        const char a = image.version[i], b = drive.version[i];
+        if (ShapeClass(a) != ShapeClass(b) || (ShapeClass(a) == 2 && a != b))
+            return RevisionOrder::Unknown;
+    }
+    for (int i = 0; i < n; ++i) {
+        if (image.version[i] != drive.version[i])
+            return image.version[i] < drive.version[i] ? RevisionOrder::Older
+                                                       : RevisionOrder::Newer;
+    }
+    return RevisionOrder::Same;
+}
+
 void ModelRowText(const FirmwareInfo& info, StringEx& text) {
     text.Assign(info.modelName, FieldLength(info.modelName));
     text += " ";

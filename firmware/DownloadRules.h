@@ -72,6 +72,13 @@ int32_t BuildTransferCommand(uint8_t driveProtocol, DownloadMode mode, uint16_t 
 int32_t SameModel(const FirmwareInfo& image, const FirmwareInfo& drive);
 int32_t SameIdentity(const FirmwareInfo& image, const FirmwareInfo& drive);
 
+// How an image's revision (4 characters) stands to a drive's. Two revisions
+// have an order only where they have one shape: the same length, and at each
+// place digits in both, letters in both, or the same other character ("1.00"
+// and "1.10", "B1.2" and "B1.3"); then places compare left to right.
+enum class RevisionOrder { Older, Same, Newer, Unknown };
+RevisionOrder CompareRevisions(const FirmwareInfo& image, const FirmwareInfo& drive);
+
 // The data phase: image bytes 2 to 65535 at buffer offsets 0 to 65533, the
 // last two buffer bytes 0xFF. 0 and nothing written when the buffer is
 // smaller than kTransferDataLength.

@@ -1,5 +1,7 @@
 #include "BankConfig.h"
 
+#include "aspi/BusType.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -159,6 +161,16 @@ int ParseSense(Parser& p, const std::string& text, DriveConfig& drive) {
     return 1;
 }
 
+// A bus by the name reports give it.
+int ParseBus(Parser& p, const std::string& value, int& bus) {
+    for (int b = 1; b <= static_cast<int>(aspi::BusType::Ieee1394); ++b)
+        if (value == aspi::BusName(static_cast<aspi::BusType>(b))) {
+            bus = b;
+            return 1;
+        }
+    return p.Fail("bus is usb, ata, scsi, sata or 1394, not '" + value + "'");
+}
+
 template <size_t N>
 int ParseText(Parser& p, const std::string& key, const std::string& text,
               std::array<uint8_t, N>& field) {
@@ -199,6 +211,12 @@ int ParseValue(Parser& p, bool cd, const std::string& key, const std::string& va
         return ParseHang(p, key, value, drive.hangAfterFlash);
     if (key == "fail-transfer")
         return ParseSense(p, value, drive);
+    if (key == "bus")
+        return ParseBus(p, value, drive.bus);
+    if (key == "loader-product")
+        return ParseText(p, key, value, drive.loaderProduct);
+    if (key == "loader-revision")
+        return ParseText(p, key, value, drive.loaderRevision);
     return 2;
 }
 
@@ -222,6 +240,10 @@ int ParseKeys(Parser& p, const std::vector<std::string>& words, DriveConfig& dri
                 drive.vanishTransfer = true;
             else if (cd && key == "restart-transfer")
                 drive.restartTransfer = true;
+            else if (cd && key == "cut-transfer")
+                drive.cutTransfer = true;
+            else if (cd && key == "loader")
+                drive.inLoader = true;
             else
                 return p.Fail("expected key=value, not '" + word + "'");
             continue;
@@ -251,6 +273,8 @@ int ParseDevice(Parser& p, const std::vector<std::string>& words, BankConfig& co
     SetField(drive.vendor, "QVSIM");
     SetField(drive.product, cd ? "CD-ROM" : "DISK");
     SetField(drive.revision, "1.00");
+    SetField(drive.loaderProduct, "BOOT LOADER");
+    SetField(drive.loaderRevision, "0.01");
     return ParseKeys(p, words, drive);
 }
 

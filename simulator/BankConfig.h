@@ -49,6 +49,15 @@ struct DriveConfig {
     bool restartTransfer = false;
     // Opcodes that never complete once the drive has taken a firmware.
     std::bitset<256> hangAfterFlash;
+    // The firmware transfer stops part-way (a cut cable, a power loss): the
+    // request ends in error and the drive is left in its boot loader.
+    bool cutTransfer = false;
+    bool inLoader = false; // the drive starts in its boot loader
+    // The bus the system would name for it (aspi::BusType); 0: unknown.
+    int bus = 0;
+    // The identity the boot loader answers (the vendor stays the drive's).
+    std::array<uint8_t, 16> loaderProduct{};
+    std::array<uint8_t, 4> loaderRevision{};
 };
 
 struct BankConfig {

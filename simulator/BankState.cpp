@@ -39,8 +39,11 @@ std::vector<FlashedIdentity> ParseBankState(const std::string& text, const std::
             continue;
         std::istringstream words(line);
         FlashedIdentity record;
-        std::string hex, rest;
-        if (!(words >> record.adapter >> record.target >> hex) || words >> rest ||
+        std::string hex, mode, rest;
+        const bool read = static_cast<bool>(words >> record.adapter >> record.target >> hex);
+        if (words >> mode)
+            record.inLoader = mode == "loader";
+        if (!read || (!mode.empty() && !record.inLoader) || words >> rest ||
             !Unhex(hex, record.identity.data(), record.identity.size())) {
             problems.push_back("state file " + name + " line " + std::to_string(number) +
                                ": expected 'adapter target identity-hex'");
@@ -60,7 +63,7 @@ std::string FormatBankState(const std::vector<FlashedIdentity>& identities) {
             std::snprintf(two, sizeof two, "%02X", byte);
             text += two;
         }
-        text += "\n";
+        text += record.inLoader ? " loader\n" : "\n";
     }
     return text;
 }

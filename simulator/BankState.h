@@ -2,7 +2,9 @@
 // firmware, one line a drive, so that they survive a restart of the program.
 //
 //     # comment
-//     <adapter> <target> <vendor+product+revision, 28 bytes in hexadecimal>
+//     <adapter> <target> <vendor+product+revision, 28 bytes in hexadecimal> [loader]
+//
+// "loader": a cut transfer left the drive in its boot loader.
 #pragma once
 
 #include <array>
@@ -16,6 +18,7 @@ struct FlashedIdentity {
     int adapter = 0;
     int target = 0;
     std::array<uint8_t, 28> identity{}; // vendor (8), product (16), revision (4)
+    bool inLoader = false;
 };
 
 // The records of `text`; each line that is no record adds a problem naming

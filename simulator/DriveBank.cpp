@@ -158,9 +158,9 @@ uint8_t DriveBank::Answer(void* self, void* target, aspi::SRB_ExecSCSICmd* srb) 
     bank.Record(head + Hex(srb->CDBByte, srb->SRB_CDBLen, " ") + tail);
     if (srb->SRB_Flags & aspi::SRB_ENABLE_RESIDUAL_COUNT)
         srb->SRB_BufLen = srb->SRB_BufLen > movedLength ? srb->SRB_BufLen - movedLength : 0;
-    // A probe (byte 9 = 01) changes nothing; any other vendor command that
-    // completed took a firmware, which the state file must keep.
-    if (srb->CDBByte[0] == 0xCB && status == aspi::SS_COMP && srb->CDBByte[9] != 0x01)
+    // A probe (byte 9 = 01) changes nothing; any other vendor command may
+    // have left a new firmware or a cut one, which the state file must keep.
+    if (srb->CDBByte[0] == 0xCB && srb->CDBByte[9] != 0x01)
         bank.SaveState();
     return status;
 }
@@ -233,7 +233,8 @@ void DriveBank::SetStatePath(const std::string& path) {
             std::memcpy(drive->config.vendor.data(), bytes, 8);
             std::memcpy(drive->config.product.data(), bytes + 8, 16);
             std::memcpy(drive->config.revision.data(), bytes + 24, 4);
-            drive->flashCount = 1;
+            drive->inLoader = record.inLoader;
+            drive->flashCount = record.inLoader ? 0 : 1;
         }
     }
     for (const std::string& problem : problems)
@@ -247,11 +248,12 @@ void DriveBank::SaveState() {
     for (int a = 0; a < adapterCount; ++a) {
         for (int t = 0; t < TARGETS_PER_ADAPTER; ++t) {
             VirtualDrive* drive = DriveAt(a, t);
-            if (!drive || !drive->flashCount)
+            if (!drive || !(drive->flashCount || drive->inLoader))
                 continue;
             FlashedIdentity record;
             record.adapter = a;
             record.target = t;
+            record.inLoader = drive->inLoader;
             uint8_t* bytes = record.identity.data();
             std::memcpy(bytes, drive->config.vendor.data(), 8);
             std::memcpy(bytes + 8, drive->config.product.data(), 16);
@@ -293,6 +295,12 @@ int DriveBank::FlashCount(int adapter, int target) {
     std::lock_guard<std::mutex> lock(state);
     VirtualDrive* drive = DriveAt(adapter, target);
     return drive ? drive->flashCount : 0;
+}
+
+int DriveBank::Bus(int adapter, int target) {
+    std::lock_guard<std::mutex> lock(state);
+    VirtualDrive* drive = DriveAt(adapter, target);
+    return drive ? drive->config.bus : 0;
 }
 
 int DriveBank::TrayOpen(int adapter, int target) {

@@ -49,6 +49,7 @@ class DriveBank {
     std::string Identity(int adapter, int target); // vendor, product, revision: 28 bytes
     int ResetCount(int adapter, int target);
     int FlashCount(int adapter, int target);
+    int Bus(int adapter, int target); // an aspi::BusType
     int TrayOpen(int adapter, int target);
     int PendingCount() { return server.PendingCount(); }
     // Requests held for good (see `hang`), until a reset or abort lets them go.

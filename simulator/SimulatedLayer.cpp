@@ -17,8 +17,19 @@ uint32_t BankSend(void* bank, void* srb) {
     return static_cast<DriveBank*>(bank)->SendCommand(srb);
 }
 
-const aspi::LayerOps kBankOps = {
-    aspi::kSimulatedBankName, 1, &BankSupportInfo, &BankSend, nullptr, nullptr, nullptr, nullptr};
+int BankBus(void* bank, uint8_t adapter, uint8_t target) {
+    return static_cast<DriveBank*>(bank)->Bus(adapter, target);
+}
+
+const aspi::LayerOps kBankOps = {aspi::kSimulatedBankName,
+                                 1,
+                                 &BankSupportInfo,
+                                 &BankSend,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr,
+                                 nullptr,
+                                 &BankBus};
 
 std::atomic<DriveBank*> installed{nullptr};
 

@@ -65,7 +65,8 @@ bool IsTransfer(const uint8_t* cdb) {
 } // namespace
 
 VirtualDrive::VirtualDrive(const DriveConfig& driveConfig)
-    : config(driveConfig), unitAttentionsLeft(driveConfig.unitAttentions) {}
+    : config(driveConfig), unitAttentionsLeft(driveConfig.unitAttentions),
+      inLoader(driveConfig.inLoader) {}
 
 uint8_t VirtualDrive::DeviceType() const {
     return config.kind == DriveKind::CdDrive ? kCdRomDeviceType : DISK_DEVICE_TYPE;
@@ -90,6 +91,8 @@ uint32_t VirtualDrive::DurationMs(const uint8_t* cdb) const {
 
 CommandResult VirtualDrive::Execute(const uint8_t* cdb, uint8_t* data, uint32_t length,
                                     uint8_t flags) {
+    if (inLoader)
+        return Loader(cdb, data, length, flags);
     if (cdb[0] == 0x12)
         return Inquiry(cdb, data, length, flags);
     if (cdb[0] == 0x00)
@@ -122,13 +125,26 @@ CommandResult VirtualDrive::Inquiry(const uint8_t* cdb, uint8_t* data, uint32_t 
     answer[3] = 0x21;
     answer[4] = INQUIRY_DATA_SIZE - 5;
     std::memcpy(answer + 8, config.vendor.data(), 8);
-    std::memcpy(answer + 16, config.product.data(), 16);
-    std::memcpy(answer + 32, config.revision.data(), 4);
+    std::memcpy(answer + 16, (inLoader ? config.loaderProduct : config.product).data(), 16);
+    std::memcpy(answer + 32, (inLoader ? config.loaderRevision : config.revision).data(), 4);
     CommandResult r;
     r.bytesIn = std::min<uint32_t>({cdb[4], length, config.inquiryLength});
     if (r.bytesIn)
         std::memcpy(data, answer, r.bytesIn);
     return r;
+}
+
+// A boot loader knows its identity, the probe of the drive's own forms and
+// the transfer; it has no medium.
+CommandResult VirtualDrive::Loader(const uint8_t* cdb, uint8_t* data, uint32_t length,
+                                   uint8_t flags) {
+    if (cdb[0] == 0x12)
+        return Inquiry(cdb, data, length, flags);
+    if (cdb[0] == 0x00)
+        return CheckCondition(KEY_NOT_READY, 0x04, 0x00);
+    if (cdb[0] == 0xCB)
+        return Vendor(cdb, data, length, flags);
+    return InvalidOpcode();
 }
 
 CommandResult VirtualDrive::StartStop(const uint8_t* cdb) {
@@ -167,6 +183,13 @@ CommandResult VirtualDrive::Vendor(const uint8_t* cdb, const uint8_t* data, uint
         r.bytesOut = IMAGE_SIZE;
         return r;
     }
+    if (config.cutTransfer && !inLoader) {
+        inLoader = true; // the old firmware is half overwritten
+        CommandResult r;
+        r.hostStatus = aspi::HASTAT_PHASE_ERR;
+        r.bytesOut = IMAGE_SIZE / 2;
+        return r;
+    }
     return TakeFirmware(cdb, data);
 }
 
@@ -193,6 +216,7 @@ CommandResult VirtualDrive::TakeFirmware(const uint8_t* cdb, const uint8_t* data
         std::memcpy(config.revision.data(), image + at + 32, 4);
     }
     ++flashCount;
+    inLoader = false;
     CommandResult r;
     r.bytesOut = IMAGE_SIZE;
     return r;

@@ -50,9 +50,12 @@ class VirtualDrive {
     int unitAttentionsLeft;
     int resetCount = 0;
     int flashCount = 0;
+    // Left by a cut transfer: the boot loader answers until a good transfer.
+    bool inLoader = false;
 
   private:
     CommandResult Inquiry(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t flags);
+    CommandResult Loader(const uint8_t* cdb, uint8_t* data, uint32_t length, uint8_t flags);
     CommandResult StartStop(const uint8_t* cdb);
     CommandResult Vendor(const uint8_t* cdb, const uint8_t* data, uint32_t length, uint8_t flags);
     CommandResult TakeFirmware(const uint8_t* cdb, const uint8_t* data);

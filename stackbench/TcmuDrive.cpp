@@ -174,8 +174,8 @@ void TcmuDrive::Execute(Waiting& w) {
         }
         readLength = r.bytesIn;
     }
-    // A wrong direction cannot reach this drive (see above); it would read as
-    // a host error, which the ring cannot carry: answer a hardware error.
+    // A host error (a cut transfer; a wrong direction cannot reach this
+    // drive, see above) is not the ring's to carry: answer a hardware error.
     uint8_t status = r.hostStatus ? uint8_t(aspi::STATUS_CHKCOND) : r.targetStatus;
     if (r.hostStatus) {
         r.sense[0] = 0x70;

@@ -33,7 +33,8 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
                      "\n"
                      "adapter\n"
                      "disk 7 product=\"BIG # DISK\" inquiry-length=5\n"
-                     "drive 6 hang-transfer vanish-transfer restart-transfer\n",
+                     "drive 6 hang-transfer vanish-transfer restart-transfer cut-transfer "
+                     "loader-product=BOOT loader-revision=B0 loader bus=usb\n",
                      config, error))
         << error;
     ASSERT_EQ(2u, config.adapters.size());
@@ -61,6 +62,15 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
     EXPECT_TRUE(config.adapters[1][6].vanishTransfer);
     EXPECT_FALSE(d.restartTransfer);
     EXPECT_TRUE(config.adapters[1][6].restartTransfer);
+    EXPECT_FALSE(d.cutTransfer);
+    EXPECT_TRUE(config.adapters[1][6].cutTransfer);
+    EXPECT_TRUE(config.adapters[1][6].inLoader);
+    EXPECT_EQ(1, config.adapters[1][6].bus) << "usb";
+    EXPECT_EQ(0, d.bus) << "unknown unless given";
+    EXPECT_FALSE(d.inLoader);
+    EXPECT_EQ("BOOT            ", Text(config.adapters[1][6].loaderProduct));
+    EXPECT_EQ("B0  ", Text(config.adapters[1][6].loaderRevision));
+    EXPECT_EQ("BOOT LOADER     ", Text(d.loaderProduct)) << "a loader of its own unless told";
     EXPECT_EQ(DriveKind::None, config.adapters[0][1].kind);
     EXPECT_EQ(DriveKind::Disk, config.adapters[1][7].kind);
     EXPECT_EQ("BIG # DISK      ", Text(config.adapters[1][7].product));
@@ -84,6 +94,7 @@ TEST(BankConfig, ErrorsNameTheLineAndLeaveNoHalfBank) {
         {"adapter\ndrive 0 vendor=\"\\x4\"\n", "line 2: \\x needs two hexadecimal digits"},
         {"adapter\ndrive 0 fail-transfer=13/00/00\n", "line 2: fail-transfer needs sense"},
         {"adapter\ndisk 0 protocols=2.0\n", "line 2: unknown key 'protocols' for disk"},
+        {"adapter\ndrive 0 bus=pci\n", "line 2: bus is usb, ata, scsi, sata or 1394, not 'pci'"},
         {"adapter\ndrive 0 hang=XYZ\n", "line 2: hang needs hexadecimal opcodes"},
         {"adapter\ndrive 0 hang=\n", "line 2: hang needs hexadecimal opcodes or all, not ''"},
         {"adapter\ndrive 0 hang-after-flash=12,\n", "line 2: hang-after-flash needs hexadecimal"},
@@ -155,22 +166,27 @@ TEST(BankState, ReadsRecordsNamesTheOtherLinesAndWritesThemBack) {
         hex += two;
     }
     std::vector<std::string> problems;
-    const std::vector<FlashedIdentity> records = ParseBankState(
-        "# flashed\n\n0 1 " + hex + "\nx y z\n2 3 ABC\n1 7 " + hex + "\r\n0 2 " + hex + " 0\n",
-        "s.txt", problems);
-    ASSERT_EQ(2u, records.size());
+    const std::vector<FlashedIdentity> records =
+        ParseBankState("# flashed\n\n0 1 " + hex + "\nx y z\n2 3 ABC\n1 7 " + hex + "\r\n0 2 " +
+                           hex + " 0\n0 3 " + hex + " loader\n0 4 " + hex + " loader x\n",
+                       "s.txt", problems);
+    ASSERT_EQ(3u, records.size());
     EXPECT_EQ(1, records[1].adapter);
     EXPECT_EQ(7, records[1].target);
     EXPECT_EQ(identity, std::string(records[0].identity.begin(), records[0].identity.end()));
-    ASSERT_EQ(3u, problems.size()) << "trailing text is no record either";
+    EXPECT_FALSE(records[1].inLoader);
+    EXPECT_TRUE(records[2].inLoader);
+    ASSERT_EQ(4u, problems.size()) << "trailing text is no record either";
     EXPECT_EQ(0u, problems[0].find("state file s.txt line 4: ")) << problems[0];
     EXPECT_EQ(0u, problems[1].find("state file s.txt line 5: ")) << problems[1];
     EXPECT_EQ(0u, problems[2].find("state file s.txt line 7: ")) << problems[2];
+    EXPECT_EQ(0u, problems[3].find("state file s.txt line 9: ")) << problems[3];
 
     std::vector<std::string> none;
     const std::vector<FlashedIdentity> again =
         ParseBankState(FormatBankState(records), "s.txt", none);
     EXPECT_TRUE(none.empty());
-    ASSERT_EQ(2u, again.size());
+    ASSERT_EQ(3u, again.size());
     EXPECT_EQ(records[1].identity, again[1].identity);
+    EXPECT_TRUE(again[2].inLoader);
 }

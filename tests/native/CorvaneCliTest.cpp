@@ -63,7 +63,7 @@ const MeddledCase kMeddledCases[] = {
       {"--yes"},
       3,
       "failed",
-      kAsked,
+      Then(kAsked, {kInquiry}),
       0,
       "the drive is gone"},
      Meddle::WentAway,
@@ -178,9 +178,9 @@ TEST_P(CorvaneCli, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
     const CliCase& c = GetParam();
     std::ofstream(bank) << CaseBank(c);
     WriteImage(c.image);
-    std::string out;
-    const int status = Run(CaseArguments(c, image, bank), out);
-    ExpectCaseOutcome(c, status, out, Contents(log));
+    std::string out, err;
+    const int status = Run(CaseArguments(c, image, bank), out, &err);
+    ExpectCaseOutcome(c, status, out, Contents(log), err);
 }
 
 INSTANTIATE_TEST_SUITE_P(ImageDriveOptions, CorvaneCli, ::testing::ValuesIn(kCliCases),
@@ -226,7 +226,8 @@ TEST_F(CorvaneCli, ARefusedTransferIsShownInWordsBesideTheRawSense) {
               out.find("Sense:  key 3, ASC 0C, ASCQ 00: Medium Error: Write error; bytes 70 00 03"))
         << out;
     EXPECT_NE(std::string::npos, out.find("Drive:  may have been modified: the image was sent; "
-                                          "before: CORVANE SIMDRIVE 52X 0.90; after: not asked"))
+                                          "before: CORVANE SIMDRIVE 52X 0.90; "
+                                          "after: CORVANE SIMDRIVE 52X 0.90"))
         << out;
     EXPECT_EQ(std::string::npos, out.find("Flash? [y/N]")) << "--yes asks nothing";
     EXPECT_EQ(corvane::kExitTransferFailed,
@@ -234,6 +235,72 @@ TEST_F(CorvaneCli, ARefusedTransferIsShownInWordsBesideTheRawSense) {
     EXPECT_NE(std::string::npos, out.find("\"sense\":{\"key\":3,\"asc\":12,\"ascq\":0,\"text\":"
                                           "\"Medium Error: Write error\"}"))
         << out;
+}
+
+// The command a cut flash prints brings the drive back, in a later run that
+// finds it still in its boot loader; each attempt sends the image once.
+TEST_F(CorvaneCli, ACutFlashSaysHowToRecoverAndThatCommandRecovers) {
+    const std::string state = stem + "state.txt";
+    setenv("CORVANE_BANK_STATE", state.c_str(), 1);
+    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 cut-transfer latency=0 " << kSameModel
+                        << "\n";
+    WriteImage(Type22);
+    std::string out;
+    EXPECT_EQ(corvane::kExitTransferFailed,
+              Run({"flash", image, "--device", "0:0", "--bank", bank, "--yes"}, out));
+    EXPECT_NE(std::string::npos, out.find("the drive now answers as CORVANE BOOT LOADER 0.01, "
+                                          "where it answered as CORVANE SIMDRIVE 52X 0.90 before"))
+        << out;
+    const size_t at = out.find("again: corvane flash ");
+    ASSERT_NE(std::string::npos, at) << out;
+    std::istringstream words(out.substr(at + 7, out.find('\n', at) - at - 7));
+    std::vector<std::string> again;
+    for (std::string word; words >> word;)
+        again.push_back(word);
+    ASSERT_EQ((std::vector<std::string>{"corvane", "flash", image, "--device", "0:0", "--recover",
+                                        "--bank", bank}),
+              again);
+    again.erase(again.begin());
+    again.insert(again.end(), {"--yes", "--json"});
+    EXPECT_EQ(corvane::kExitOk, Run(again, out));
+    EXPECT_NE(std::string::npos, out.find("\"recovered\":true")) << out;
+    EXPECT_NE(std::string::npos, out.find("\"after\":{\"vendor\":\"CORVANE\",\"product\":"
+                                          "\"SIMDRIVE 52X\",\"revision\":\"1.00\"}"))
+        << out;
+    const std::string commands = Contents(log);
+    size_t transfers = 0;
+    for (size_t p = commands.find("len=65536"); p != std::string::npos;
+         p = commands.find("len=65536", p + 1))
+        ++transfers;
+    EXPECT_EQ(2u, transfers) << commands;
+    unsetenv("CORVANE_BANK_STATE");
+    unlink(state.c_str());
+}
+
+// The plan says what the command line knows before the question.
+TEST_F(CorvaneCli, ThePlanNamesTheRevisionOrderAndAUsbBridge) {
+    const struct {
+        const char* drive;
+        const char* says;
+    } cases[] = {
+        {"revision=0.90", "Revision: 0.90 to 1.00, newer\n"},
+        {"revision=1.00", "Revision: 1.00, the same revision again\n"},
+        {"revision=1.10 bus=usb", "Revision: 1.10 to 1.00, older: a downgrade\nBus:    usb: the "
+                                  "drive is behind a USB bridge: many do not pass the vendor "
+                                  "download command\n"},
+        {"revision=1-00", "Revision: 1-00 to 1.00: the order is unknown\n"},
+    };
+    WriteImage(Type22);
+    for (const auto& c : cases) {
+        std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 latency=0 vendor=CORVANE "
+                               "product=\"SIMDRIVE 52X\" "
+                            << c.drive << "\n";
+        std::string out;
+        EXPECT_EQ(corvane::kExitOk, Run({"flash", image, "--device", "0:0", "--bank", bank,
+                                         "--dry-run", "--allow-downgrade"},
+                                        out));
+        EXPECT_NE(std::string::npos, out.find(c.says)) << out;
+    }
 }
 
 TEST_F(CorvaneCli, ScanListsEveryDriveAndSendsNothingElse) {
@@ -250,17 +317,18 @@ TEST_F(CorvaneCli, ScanListsEveryDriveAndSendsNothingElse) {
     } cases[] = {
         {"two adapters",
          std::string("adapter\ndrive 1 protocols=2.2 ") + kOtherModel +
-             "\ndisk 2\nadapter\ndrive 0 vendor=\"A\\0B\" product=P revision=1\n",
+             "\ndisk 2\nadapter\ndrive 0 vendor=\"A\\0B\" product=P revision=1 bus=usb\n",
          true, corvane::kExitOk,
-         "{\"drives\":[{\"address\":\"0:1\",\"device\":null,\"vendor\":\"QVSIM\",\"product\":"
-         "\"DRIVE\",\"revision\":\"0.10\"},{\"address\":\"1:0\",\"device\":null,\"vendor\":"
-         "\"A B\",\"product\":\"P\",\"revision\":\"1\"}]}\n",
+         "{\"drives\":[{\"address\":\"0:1\",\"device\":null,\"bus\":\"unknown\",\"vendor\":"
+         "\"QVSIM\",\"product\":\"DRIVE\",\"revision\":\"0.10\"},{\"address\":\"1:0\",\"device\":"
+         "null,\"bus\":\"usb\",\"vendor\":\"A B\",\"product\":\"P\",\"revision\":\"1\"}]}\n",
          1, ""},
         // Identities are 8-bit text: a byte is one character, escaped as scripts read it.
         {"8-bit identity",
          "adapter\ndrive 0 vendor=\"\\xE9T\\x7F\" product=\"\\x09P\" revision=1\n", true,
          corvane::kExitOk,
-         "{\"drives\":[{\"address\":\"0:0\",\"device\":null,\"vendor\":\"\\u00e9T\\u007f\","
+         "{\"drives\":[{\"address\":\"0:0\",\"device\":null,\"bus\":\"unknown\",\"vendor\":"
+         "\"\\u00e9T\\u007f\","
          "\"product\":\"\\u0009P\",\"revision\":\"1\"}]}\n",
          1, ""},
         {"a disk only", "adapter\ndisk 0\n", false, corvane::kExitNoDrive, "", 0,

@@ -69,6 +69,31 @@ TEST(DownloadRules, SameModelAndIdentityReadNulAsBlank) {
     EXPECT_EQ(1, SameModel(nul, blank)) << "an embedded NUL byte";
 }
 
+TEST(DownloadRules, RevisionsHaveAnOrderOnlyWithOneShape) {
+    using O = RevisionOrder;
+    const struct {
+        const char* image;
+        const char* drive;
+        RevisionOrder order;
+    } cases[] = {
+        {"1.00", "1.10", O::Older},   {"1.10", "1.00", O::Newer},   {"1.10", "1.10", O::Same},
+        {"B1.2", "B1.3", O::Older},   {"C1.0", "B1.9", O::Newer},   {"1.9 ", "1.10", O::Unknown},
+        {"1.00", "1-00", O::Unknown}, {"1.0A", "1.00", O::Unknown}, {"", "1.00", O::Unknown},
+        {"    ", "    ", O::Unknown}, {"12\0\0", "13  ", O::Older}, {"9999", "10.0", O::Unknown},
+    };
+    for (const auto& c : cases) {
+        FirmwareInfo image = {}, drive = {};
+        std::memcpy(image.version, c.image, 4);
+        std::memcpy(drive.version, c.drive, 4);
+        EXPECT_EQ(c.order, CompareRevisions(image, drive)) << c.image << " on " << c.drive;
+    }
+    // A version field without its terminator is read no further than 4.
+    FirmwareInfo image = {}, drive = {};
+    std::memset(image.version, '1', sizeof image.version);
+    std::memcpy(drive.version, "1112", 4);
+    EXPECT_EQ(O::Older, CompareRevisions(image, drive));
+}
+
 TEST(DownloadRules, ProgressPositions) {
     const struct {
         uint32_t ms;

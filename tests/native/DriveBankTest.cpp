@@ -70,6 +70,33 @@ TEST(DriveBank, RestartTransferTakesTheImageAndNeverEndsTheCommand) {
     EXPECT_EQ(0, bank->HeldCount());
 }
 
+TEST(DriveBank, CutTransferFailsWithoutSenseAndTheLoaderOutlivesTheProgram) {
+    const std::string name = testing::TempDir() + "bank-cut-" + std::to_string(getpid());
+    std::ofstream(name + ".bank") << "adapter\ndrive 0 protocols=2.2 latency=0 cut-transfer\n";
+    std::remove((name + ".state").c_str());
+    std::vector<uint8_t> zeros(MAX_TRANSFER); // an image of zeros: both sums 0
+    for (int run = 0; run < 2; ++run) {
+        std::unique_ptr<DriveBank> bank(CreateBank(name + ".bank", "", name + ".state"));
+        Request inquiry(0, 0, {0x12, 0, 0, 0, 36});
+        bank->SendCommand(&inquiry.srb);
+        ASSERT_EQ(1, WaitCompletionEvent(inquiry.event, 5000));
+        const char* product = run ? "BOOT LOADER" : "CD-ROM";
+        EXPECT_EQ(0, std::memcmp(inquiry.data + 16, product, std::strlen(product))) << run;
+        if (run)
+            break;
+        Request cut(0, 0, {0xCB, 0, 0x22, 0, 0, 0, 0, 0xFF, 0xFE, 0x84}, SRB_DIR_OUT);
+        cut.srb.SRB_BufPointer = zeros.data();
+        cut.srb.SRB_BufLen = MAX_TRANSFER;
+        bank->SendCommand(&cut.srb);
+        ASSERT_EQ(1, WaitCompletionEvent(cut.event, 5000));
+        EXPECT_EQ(SS_ERR, cut.Status());
+        EXPECT_NE(0, cut.srb.SRB_HaStat);
+        EXPECT_EQ(0, cut.srb.SenseArea[0]) << "no sense to read";
+    }
+    std::remove((name + ".bank").c_str());
+    std::remove((name + ".state").c_str());
+}
+
 // A client sends its next command in the record a reset gave back, at once
 // (the channel does): the bank answers it, not the wait of the one before.
 TEST(DriveBank, ARecordGivenBackAndSentAgainIsAnswered) {

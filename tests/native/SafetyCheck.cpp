@@ -125,8 +125,13 @@ void CheckTransfer(const Scenario& s, const Facts& f, Out& out) {
         out.push_back("a transfer although image and drive protocols do not fit");
     const bool sameModel =
         s.image.withTemplate && std::strncmp(f.device.identity.c_str(), kImageIdentity, 24) == 0;
-    if (s.route == Route::Cli && !sameModel && !HasOption(s, "--force-model"))
-        out.push_back("a transfer to another model without --force-model");
+    if (s.route == Route::Cli && !sameModel && !HasOption(s, "--force-model") &&
+        !HasOption(s, "--recover"))
+        out.push_back("a transfer to another model without --force-model or --recover");
+    // Revisions of one shape ("0.90", "1.00", "1.10") order as text does.
+    const bool older = sameModel && f.device.identity.compare(24, 4, kImageIdentity + 24) > 0;
+    if (s.route == Route::Cli && older && !HasOption(s, "--allow-downgrade"))
+        out.push_back("an older revision sent without --allow-downgrade");
     if (f.sound && f.mode != DownloadMismatch)
         CheckTransferBlock(s, f, *f.transfers[0], out);
 }

@@ -20,6 +20,7 @@ const std::vector<std::string> kIdentities = {
     "vendor=CORVANE product=\"SIMDRIVE 52X\" revision=1.00",
     "vendor=QVSIM product=DRIVE revision=0.10",
     "vendor=\"CORVANE\\0\" product=\"SIMDRIVE 52X\\0\\0\\0\\0\" revision=0.90",
+    "vendor=CORVANE product=\"SIMDRIVE 52X\" revision=1.10",
 };
 const char* const kForms[] = {"", "2.0", "2.1", "2.2"};
 
@@ -70,17 +71,20 @@ std::string Maybe(int percent, const Gen<std::string>& text) {
 std::string NamedDrive(int target, uint8_t imageProtocol) {
     std::string line = "drive " + std::to_string(target) + " latency=0";
     line += Protocols(GenForms(imageProtocol));
-    line +=
-        " " +
-        Pick<std::string>(
-            {{6, kIdentities[0]}, {2, kIdentities[1]}, {1, kIdentities[2]}, {1, kIdentities[3]}});
+    line += " " + Pick<std::string>({{6, kIdentities[0]},
+                                     {2, kIdentities[1]},
+                                     {1, kIdentities[2]},
+                                     {1, kIdentities[3]},
+                                     {1, kIdentities[4]}});
     line += Maybe(12, gen::map(gen::inRange(0, 46),
                                [](int n) { return " inquiry-length=" + std::to_string(n); }));
     line += Maybe(
         20, gen::map(gen::inRange(1, 12), [](int n) { return " attention=" + std::to_string(n); }));
-    line += Maybe(40, OneOf({" fail-transfer=3/0C/00", " fail-transfer=5/26/00",
-                             " fail-transfer=2/04/00", " fail-transfer=6/29/00", " hang-transfer",
-                             " vanish-transfer", " restart-transfer", " restart-transfer"}));
+    line += Maybe(
+        40, OneOf({" fail-transfer=3/0C/00", " fail-transfer=5/26/00", " fail-transfer=2/04/00",
+                   " fail-transfer=6/29/00", " hang-transfer", " vanish-transfer",
+                   " restart-transfer", " restart-transfer", " cut-transfer", " cut-transfer"}));
+    line += Maybe(8, gen::just<std::string>(" loader"));
     line += Maybe(
         10, OneOf({" hang-after-flash=12", " hang-after-flash=00", " hang-after-flash=12,00"}));
     line += Maybe(8, OneOf({" hang=12", " hang=cb", " hang=1b", " hang=1e", " hang=00"}));
@@ -147,6 +151,8 @@ std::vector<std::string> GenOptions(const Scenario& s) {
     add(50, {"--json"});
     add(25, {"--dry-run"});
     add(20, {"--force-model"});
+    add(15, {"--recover"});
+    add(15, {"--allow-downgrade"});
     add(40, {"--log", "@log"});
     add(15, {"--log"});
     for (size_t i = 0; i + 1 < groups.size(); ++i)
@@ -215,8 +221,11 @@ DeviceFacts FactsAt(const Scenario& scenario) {
                                                          : 0;
     facts.protocols = d.protocols;
     facts.identity.assign(d.vendor.begin(), d.vendor.end());
-    facts.identity.append(d.product.begin(), d.product.end());
-    facts.identity.append(d.revision.begin(), d.revision.end());
+    // A drive in its boot loader answers the loader's product and revision.
+    const auto& product = d.inLoader ? d.loaderProduct : d.product;
+    const auto& revision = d.inLoader ? d.loaderRevision : d.revision;
+    facts.identity.append(product.begin(), product.end());
+    facts.identity.append(revision.begin(), revision.end());
     std::replace(facts.identity.begin(), facts.identity.end(), '\0', ' ');
     facts.inquiryLength = d.inquiryLength;
     facts.restarts = d.restartTransfer;

@@ -255,3 +255,48 @@ TEST(VirtualDrive, HangTransferHoldsOnlyTheFirmwareTransfer) {
         EXPECT_EQ(c.hangs, drive.Hangs(c.cdb.b)) << std::hex << int(c.cdb.b[0]) << int(c.cdb.b[9]);
     EXPECT_FALSE(VirtualDrive(Drive(PROTOCOL_22)).Hangs(cases[0].cdb.b));
 }
+
+TEST(VirtualDrive, CutTransferLeavesTheLoaderUntilAGoodTransfer) {
+    DriveConfig config = Drive(PROTOCOL_21);
+    config.cutTransfer = true;
+    SetField(config.loaderProduct, "BOOT");
+    SetField(config.loaderRevision, "B0");
+    VirtualDrive drive(config);
+    const std::vector<uint8_t> image = Image("NEWVENDRNEW PRODUCT NAME2.34", 0x1234);
+    Transfer cut(image, 0x21, 0, 0x04);
+    CommandResult r = drive.Execute(cut.cdb.b, cut.data.data(), IMAGE_SIZE, aspi::SRB_DIR_OUT);
+    EXPECT_NE(0, r.hostStatus) << "an error the layer cannot read as the drive's answer";
+    EXPECT_EQ("good", Sense(r)) << "and no sense";
+    EXPECT_TRUE(drive.inLoader);
+    EXPECT_EQ(0, drive.flashCount);
+
+    uint8_t answer[36] = {};
+    EXPECT_EQ("good", Sense(drive.Execute(Cdb{0x12, 0, 0, 0, 36}.b, answer, 36, aspi::SRB_DIR_IN)));
+    EXPECT_EQ(std::string("QVSIM   BOOT            B0  "),
+              std::string(reinterpret_cast<char*>(answer) + 8, 28));
+    struct {
+        Cdb cdb;
+        const char* sense;
+    } loader[] = {
+        {{0x00}, "2/04/00"},                                        // no medium to be ready with
+        {{0x1E, 0, 0, 0, 1}, "5/20/00"},                            // prevent
+        {{0x1B, 0, 0, 0, 2}, "5/20/00"},                            // eject
+        {{0xCB, 0x21, 0, 0, 0, 0, 0, 0xFF, 0xFE, 0x01}, "good"},    // its own probe
+        {{0xCB, 0x20, 0, 0, 0, 0, 0, 0xFF, 0xFE, 0x01}, "5/20/00"}, // another form
+    };
+    for (auto& c : loader)
+        EXPECT_EQ(c.sense, Sense(drive.Execute(c.cdb.b, nullptr, 0, 0))) << int(c.cdb.b[0]);
+
+    // Only a good transfer ends the loader, with the image's identity.
+    Transfer damaged = cut;
+    damaged.cdb.b[6] ^= 1;
+    EXPECT_EQ("5/26/00", Sense(drive.Execute(damaged.cdb.b, damaged.data.data(), IMAGE_SIZE,
+                                             aspi::SRB_DIR_OUT)));
+    EXPECT_TRUE(drive.inLoader);
+    EXPECT_EQ("good",
+              Sense(drive.Execute(cut.cdb.b, cut.data.data(), IMAGE_SIZE, aspi::SRB_DIR_OUT)));
+    EXPECT_FALSE(drive.inLoader);
+    EXPECT_EQ("NEW PRODUCT NAME",
+              std::string(drive.config.product.begin(), drive.config.product.end()));
+    EXPECT_EQ("good", Sense(drive.Execute(Cdb{0x00}.b, nullptr, 0, 0)));
+}

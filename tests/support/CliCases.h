@@ -25,11 +25,15 @@ inline const char* const kSameModel = "vendor=CORVANE product=\"SIMDRIVE 52X\" r
 inline const char* const kOtherModel = "vendor=QVSIM product=DRIVE revision=0.10";
 // The image's own identity: a drive that already carries it.
 inline const char* const kImageModel = "vendor=CORVANE product=\"SIMDRIVE 52X\" revision=1.00";
+// The image's model with a newer firmware, and with a revision of another shape.
+inline const char* const kNewerModel = "vendor=CORVANE product=\"SIMDRIVE 52X\" revision=1.10";
+inline const char* const kOddRevision = "vendor=CORVANE product=\"SIMDRIVE 52X\" revision=1-00";
 
 struct CliCase {
     const char* name;
     // Target 0 of adapter 0: of kSameModel, or with " other" of kOtherModel,
-    // with " current" of kImageModel; "disk" a disk; "" nothing.
+    // " current" of kImageModel, " newer" of kNewerModel, " odd" of
+    // kOddRevision; "disk" a disk; "" nothing.
     const char* drive;
     CaseImage image;
     std::vector<std::string> options;
@@ -66,7 +70,7 @@ inline const CliCase kCliCases[] = {
      {"--yes"},
      3,
      "failed",
-     Then(kAsked, {kType22}),
+     Then(kAsked, {kType22, kInquiry}), // asked who it is after the failure
      0},
     {"KeptItsIdentity",
      "protocols=2.2",
@@ -98,6 +102,109 @@ inline const CliCase kCliCases[] = {
      "0:0 answers INQUIRY without a whole identity"},
     // A missing value takes no option with it: bad usage before anything is sent.
     {"LogWithoutName", "protocols=2.2", Type22, {"--yes", "--log", "--dry-run"}, 2, "", {}, 0},
+    // Revisions of one model: an older image only when asked for.
+    {"DowngradeRefused",
+     "protocols=2.2 newer",
+     Type22,
+     {"--yes"},
+     1,
+     "refused",
+     kProbed,
+     0,
+     "the image's revision 1.00 is older than the drive's 1.10"},
+    {"DowngradeAllowed",
+     "protocols=2.2 newer",
+     Type22,
+     {"--yes", "--allow-downgrade"},
+     0,
+     "ok",
+     Whole(kType22),
+     0x84,
+     "\"downgrade\":true"},
+    {"SameRevisionAgain",
+     "protocols=2.2 current",
+     Type22,
+     {"--yes"},
+     0,
+     "ok",
+     Whole(kType22),
+     0x84,
+     "\"downgrade\":false"},
+    {"RevisionOrderUnknown",
+     "protocols=2.2 odd",
+     Type22,
+     {"--yes"},
+     0,
+     "ok",
+     Whole(kType22),
+     0x84,
+     "\"downgrade\":null"},
+    // A cut transfer leaves the boot loader, which --recover alone flashes.
+    {"CutTransfer",
+     "protocols=2.2 cut-transfer",
+     Type22,
+     {"--yes"},
+     3,
+     "failed",
+     Then(kAsked, {kType22, kInquiry}),
+     0,
+     "its firmware is likely incomplete. Keep the drive powered, and flash the same image "
+     "again: corvane flash "},
+    {"LoaderRefused",
+     "protocols=2.2 loader",
+     Type22,
+     {"--yes"},
+     1,
+     "refused",
+     kProbed,
+     0,
+     "the drive is CORVANE BOOT LOADER (--force-model flashes it anyway; --recover"},
+    {"LoaderRecovered",
+     "protocols=2.2 loader",
+     Type22,
+     {"--yes", "--recover"},
+     0,
+     "ok",
+     Whole(kType22),
+     0x84,
+     "\"recovered\":true"},
+    {"RecoverWaitsForAnAnswer",
+     "",
+     Type22,
+     {"--yes", "--recover"},
+     4,
+     "no drive",
+     {},
+     0,
+     "Waiting for the drive to answer: 60 of 60 s"},
+    {"LoaderOfAnotherProtocol",
+     "protocols=2.1 loader",
+     Type22,
+     {"--yes", "--recover"},
+     1,
+     "refused",
+     kProbed,
+     0,
+     "Mismatch protocol between F/W and drive!"},
+    // Behind a USB bridge: the vendor command may never reach the drive.
+    {"UsbBridgeDropsTheProbes",
+     "protocols=none bus=usb",
+     Type22,
+     {"--yes"},
+     1,
+     "refused",
+     kProbed,
+     0,
+     "behind a USB bridge, which likely dropped the vendor download command"},
+    {"UsbBridgePassesThem",
+     "protocols=2.2 bus=usb",
+     Type22,
+     {"--yes"},
+     0,
+     "ok",
+     Whole(kType22),
+     0x84,
+     "\"bus\":\"usb\""},
     // The version and nothing else, whatever else is asked.
     {"VersionOnly", "protocols=2.2", Type22, {"--yes", "--version"}, 0, "", {}, 0, "corvane "},
 };
@@ -107,7 +214,8 @@ inline std::string CaseBank(const CliCase& c) {
     std::string drive = c.drive;
     const char* model = kSameModel;
     for (const auto& mark :
-         {std::make_pair(" other", kOtherModel), std::make_pair(" current", kImageModel)})
+         {std::make_pair(" other", kOtherModel), std::make_pair(" current", kImageModel),
+          std::make_pair(" newer", kNewerModel), std::make_pair(" odd", kOddRevision)})
         if (drive.find(mark.first) != std::string::npos) {
             drive.erase(drive.find(mark.first));
             model = mark.second;

@@ -47,8 +47,8 @@ void FakeCdRoms::AddDenied(int index) {
 }
 
 DeviceCalls FakeCdRoms::Calls() {
-    return DeviceCalls{this,    &Count,   &Probe,  &Open, &PassThrough, &Close,
-                       nullptr, &IndexOf, nullptr, &Name, "port",       "path"};
+    return DeviceCalls{this,     &Count,  &Probe, &Open,  &PassThrough, &Close, nullptr,
+                       &IndexOf, nullptr, &Name,  "port", "path",       nullptr};
 }
 
 FakeCdRoms::Device* FakeCdRoms::At(int index) {

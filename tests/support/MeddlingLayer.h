@@ -100,6 +100,7 @@ class MeddlingLayer {
                                             nullptr,
                                             nullptr,
                                             nullptr,
+                                            nullptr,
                                             nullptr};
 
     // Only the picked command times out: the clock jumps while the bank
