@@ -83,8 +83,8 @@ TEST(DownloadRules, RevisionsHaveAnOrderOnlyWithOneShape) {
     };
     for (const auto& c : cases) {
         FirmwareInfo image = {}, drive = {};
-        std::memcpy(image.version, c.image, 4);
-        std::memcpy(drive.version, c.drive, 4);
+        std::strncpy(image.version, c.image, 4); // "" is one byte, "12\0\0" two
+        std::strncpy(drive.version, c.drive, 4);
         EXPECT_EQ(c.order, CompareRevisions(image, drive)) << c.image << " on " << c.drive;
     }
     // A version field without its terminator is read no further than 4.
