@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -275,6 +276,40 @@ TEST_F(CorvaneCli, ACutFlashSaysHowToRecoverAndThatCommandRecovers) {
     EXPECT_EQ(2u, transfers) << commands;
     unsetenv("CORVANE_BANK_STATE");
     unlink(state.c_str());
+}
+
+// The printed command names the same files when pasted into a shell, also
+// where their names hold quotes, a command substitution, a newline or UTF-8
+// (which shown text escapes).
+TEST_F(CorvaneCli, TheRecoverCommandNamesTheSameFilesWhateverTheirNames) {
+    const std::string folder = stem + "fw \xC3\xA9 $(touch pwned) 'q' \\x41\nnext";
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    const std::string hostile = folder + "/-image.hex", script = stem + "again.sh";
+    WriteCaseImage(Type22, hostile);
+    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 cut-transfer latency=0 " << kSameModel
+                        << "\n";
+    std::string out;
+    EXPECT_EQ(corvane::kExitTransferFailed,
+              Run({"flash", hostile, "--device", "0:0", "--bank", bank, "--yes"}, out));
+    const size_t at = out.find("again: corvane flash ");
+    ASSERT_NE(std::string::npos, at) << out;
+    // The shell prints each word it reads, ended by a NUL.
+    std::ofstream(script) << "printf '%s\\0'" << out.substr(at + 20, out.find('\n', at) - at - 20)
+                          << "\n";
+    FILE* shell = popen(("bash " + script).c_str(), "r");
+    ASSERT_NE(nullptr, shell);
+    std::string words;
+    for (int c; (c = std::fgetc(shell)) != EOF;)
+        words += static_cast<char>(c);
+    EXPECT_EQ(0, pclose(shell));
+    std::string expected;
+    for (const std::string& word : {hostile, std::string("--device"), std::string("0:0"),
+                                    std::string("--recover"), std::string("--bank"), bank})
+        expected += word + '\0';
+    EXPECT_EQ(expected, words);
+    for (const std::string& file : {hostile, script})
+        unlink(file.c_str());
+    rmdir(folder.c_str());
 }
 
 // The plan says what the command line knows before the question.
