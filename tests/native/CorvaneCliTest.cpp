@@ -312,6 +312,22 @@ TEST_F(CorvaneCli, TheRecoverCommandNamesTheSameFilesWhateverTheirNames) {
     rmdir(folder.c_str());
 }
 
+// A file name reaches the terminal as drives' texts do: no escape sequence
+// of its own gets through.
+TEST_F(CorvaneCli, ThePlanShowsHostileFileNamesEscaped) {
+    const std::string name = stem + "\x1B]0;x\x07", hostile = name + ".hex", named = name + ".txt";
+    WriteCaseImage(Type22, hostile);
+    std::ofstream(named) << "adapter\ndrive 0 protocols=2.2 latency=0 " << kSameModel << "\n";
+    std::string out;
+    EXPECT_EQ(corvane::kExitOk,
+              Run({"flash", hostile, "--device", "0:0", "--bank", named, "--dry-run"}, out));
+    EXPECT_EQ(std::string::npos, out.find('\x1B')) << out;
+    EXPECT_NE(std::string::npos, out.find("Image:  " + stem + "\\x1B]0;x\\x07.hex: ")) << out;
+    EXPECT_NE(std::string::npos, out.find(stem + "\\x1B]0;x\\x07.txt\n")) << out;
+    for (const std::string& file : {hostile, named})
+        unlink(file.c_str());
+}
+
 // The plan says what the command line knows before the question.
 TEST_F(CorvaneCli, ThePlanNamesTheRevisionOrderAndAUsbBridge) {
     const struct {
