@@ -328,6 +328,35 @@ TEST_F(CorvaneCli, ThePlanShowsHostileFileNamesEscaped) {
         unlink(file.c_str());
 }
 
+// A drive that holds every INQUIRY until it times out: --recover waits a
+// minute by the clock, not sixty time-outs.
+TEST_F(CorvaneCli, TheRecoverWaitEndsByTheClock) {
+    WriteImage(Type22);
+    simulator::BankConfig config;
+    std::string error;
+    ASSERT_EQ(1, simulator::ParseBank("adapter\ndrive 0 protocols=2.2 hang=12 latency=0\n", config,
+                                      error))
+        << error;
+    simulator::DriveBank own(config);
+    own.SetLogPath(log);
+    std::string out, err;
+    {
+        const MeddlingLayer layer(
+            own, +[](const uint8_t* cdb) { return cdb[0] == 0x12; }, Meddle::TimeOut);
+        aspi::SetTickCountSource(JumpingTicks);
+        aspi::SetWindows95Or98Override(1);
+        EXPECT_EQ(corvane::kExitNoDrive,
+                  Run({"flash", image, "--device", "0:0", "--yes", "--recover"}, out, &err));
+    }
+    const std::string commands = Contents(log);
+    size_t asked = 0;
+    for (size_t p = commands.find("cdb=12 "); p != std::string::npos;
+         p = commands.find("cdb=12 ", p + 1))
+        ++asked;
+    EXPECT_EQ(2u, asked) << commands << err;
+    EXPECT_EQ(std::string::npos, commands.find("cdb=CB")) << commands;
+}
+
 // The plan says what the command line knows before the question.
 TEST_F(CorvaneCli, ThePlanNamesTheRevisionOrderAndAUsbBridge) {
     const struct {
