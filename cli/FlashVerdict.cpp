@@ -218,7 +218,10 @@ void TransferFacts(const DownloadProcedure& procedure, FlashReport& report) {
         report.haveAfter = true;
         report.after = SplitIdentity(procedure.driveInfo);
     }
-    if (job.outcome == TransferOutcome::Refused) {
+    // An error with no sense data behind it (a host adapter's) has nothing
+    // to show: the bytes would read as "No Sense".
+    const uint8_t code = job.sense[0] & 0x7Fu;
+    if (job.outcome == TransferOutcome::Refused && code >= 0x70 && code <= 0x73) {
         report.haveSense = true;
         report.key = job.senseKey;
         report.asc = job.asc;

@@ -252,6 +252,7 @@ TEST_F(CorvaneCli, ACutFlashSaysHowToRecoverAndThatCommandRecovers) {
     EXPECT_NE(std::string::npos, out.find("the drive now answers as CORVANE BOOT LOADER 0.01, "
                                           "where it answered as CORVANE SIMDRIVE 52X 0.90 before"))
         << out;
+    EXPECT_EQ(std::string::npos, out.find("Sense:")) << "the cut ends with no sense data";
     const size_t at = out.find("again: corvane flash ");
     ASSERT_NE(std::string::npos, at) << out;
     std::istringstream words(out.substr(at + 7, out.find('\n', at) - at - 7));
