@@ -90,10 +90,13 @@ void PrintPlan(const FlashOptions& options, const std::string& layer, uint8_t ad
                uint8_t target, aspi::BusType bus, const DownloadProcedure& procedure) {
     char sum[8];
     std::snprintf(sum, sizeof sum, "%04X", procedure.fwInfo.checkSum);
+    // File names are shown as drives' texts are: no byte of theirs reaches
+    // the terminal as a control.
     std::printf("Drive:  %u:%u %s, %s%s%s\n", adapter, target,
                 DisplayText(IdentityText(SplitIdentity(procedure.before))).c_str(),
-                ProtocolName(procedure.before.protocol), layer.empty() ? "" : ", ", layer.c_str());
-    std::printf("Image:  %s: %s, %s, check sum %s\n", options.image,
+                ProtocolName(procedure.before.protocol), layer.empty() ? "" : ", ",
+                DisplayText(layer).c_str());
+    std::printf("Image:  %s: %s, %s, check sum %s\n", DisplayText(options.image).c_str(),
                 DisplayText(IdentityText(SplitIdentity(procedure.fwInfo))).c_str(),
                 ProtocolName(procedure.fwInfo.protocol), sum);
     std::printf(procedure.downloadMode == DownloadVerify

@@ -2,7 +2,9 @@
 
 #include "firmware/DownloadRules.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -216,7 +218,10 @@ void TransferFacts(const DownloadProcedure& procedure, FlashReport& report) {
         report.haveAfter = true;
         report.after = SplitIdentity(procedure.driveInfo);
     }
-    if (job.outcome == TransferOutcome::Refused) {
+    // An error with no sense data behind it (a host adapter's) has nothing
+    // to show: the bytes would read as "No Sense".
+    const uint8_t code = job.sense[0] & 0x7Fu;
+    if (job.outcome == TransferOutcome::Refused && code >= 0x70 && code <= 0x73) {
         report.haveSense = true;
         report.key = job.senseKey;
         report.asc = job.asc;
@@ -224,6 +229,25 @@ void TransferFacts(const DownloadProcedure& procedure, FlashReport& report) {
         std::memcpy(report.raw, job.sense, sizeof report.raw);
     }
 }
+
+#ifndef _WIN32
+// Shown text escapes every byte outside printable ASCII (a UTF-8 name, a
+// newline): $'...' writes such a word in printable ASCII that the shell
+// reads back as the same bytes.
+std::string EscapedWord(const std::string& text) {
+    std::string quoted = "$'";
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+        if (c == '\'' || c == '\\')
+            quoted += std::string("\\") + c;
+        else
+            quoted += byte >= 0x20 && byte < 0x7F ? std::string(1, c) : std::string(escaped);
+    }
+    return quoted + "'";
+}
+#endif
 
 // One word of a command line as the user's shell reads it back.
 std::string ShellWord(const std::string& text) {
@@ -233,6 +257,8 @@ std::string ShellWord(const std::string& text) {
 #ifdef _WIN32
     return "\"" + text + "\""; // a file name holds no double quote there
 #else
+    if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; }))
+        return EscapedWord(text);
     std::string quoted = "'";
     for (char c : text)
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -1,10 +1,12 @@
 #include "download/DownloadProcedure.h"
 
+#include "aspi/AspiPlatform.h"
 #include "command/CompileCommand.h"
 #include "command/StringEx.h"
 #include "download/Pause.h"
 #include "firmware/IdentifyImage.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace download {
@@ -172,7 +174,8 @@ DownloadStop DownloadProcedure::AskDrive() {
 
 int DownloadProcedure::Inquire() {
     const uint32_t limit = order.answerWaitMs / 1000;
-    for (uint32_t waited = 0;; ++waited) {
+    const uint32_t start = aspi::TickCount();
+    for (uint32_t waited = 0;;) {
         CompileCommand(*channel, kInquiryCommand);
         if (channel->Execute() == 1)
             return 1;
@@ -180,6 +183,9 @@ int DownloadProcedure::Inquire() {
             return 0;
         view.Waiting(waited + 1, limit);
         Pause(1000);
+        // A drive that holds each INQUIRY until it times out takes far
+        // longer than a second a question: the clock bounds the wait too.
+        waited = std::max(waited + 1, (aspi::TickCount() - start) / 1000);
     }
 }
 

@@ -206,7 +206,16 @@ void DriveBank::Record(const std::string& line) {
     }
 }
 
-void DriveBank::ReportError(const std::string& message) {
+void DriveBank::ReportError(const std::string& text) {
+    // A problem quotes the file's own bytes: a control among them would
+    // start a line of its own in the log, or steer the terminal.
+    std::string message;
+    for (char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+        message += byte < 0x20 || byte == 0x7F ? std::string(escaped) : std::string(1, c);
+    }
     std::fprintf(stderr, "simulated drive bank: %s\n", message.c_str());
     std::lock_guard<std::mutex> lock(state);
     Record("error " + message);

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -251,6 +252,7 @@ TEST_F(CorvaneCli, ACutFlashSaysHowToRecoverAndThatCommandRecovers) {
     EXPECT_NE(std::string::npos, out.find("the drive now answers as CORVANE BOOT LOADER 0.01, "
                                           "where it answered as CORVANE SIMDRIVE 52X 0.90 before"))
         << out;
+    EXPECT_EQ(std::string::npos, out.find("Sense:")) << "the cut ends with no sense data";
     const size_t at = out.find("again: corvane flash ");
     ASSERT_NE(std::string::npos, at) << out;
     std::istringstream words(out.substr(at + 7, out.find('\n', at) - at - 7));
@@ -275,6 +277,85 @@ TEST_F(CorvaneCli, ACutFlashSaysHowToRecoverAndThatCommandRecovers) {
     EXPECT_EQ(2u, transfers) << commands;
     unsetenv("CORVANE_BANK_STATE");
     unlink(state.c_str());
+}
+
+// The printed command names the same files when pasted into a shell, also
+// where their names hold quotes, a command substitution, a newline or UTF-8
+// (which shown text escapes).
+TEST_F(CorvaneCli, TheRecoverCommandNamesTheSameFilesWhateverTheirNames) {
+    const std::string folder = stem + "fw \xC3\xA9 $(touch pwned) 'q' \\x41\nnext";
+    ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
+    const std::string hostile = folder + "/-image.hex", script = stem + "again.sh";
+    WriteCaseImage(Type22, hostile);
+    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 cut-transfer latency=0 " << kSameModel
+                        << "\n";
+    std::string out;
+    EXPECT_EQ(corvane::kExitTransferFailed,
+              Run({"flash", hostile, "--device", "0:0", "--bank", bank, "--yes"}, out));
+    const size_t at = out.find("again: corvane flash ");
+    ASSERT_NE(std::string::npos, at) << out;
+    // The shell prints each word it reads, ended by a NUL.
+    std::ofstream(script) << "printf '%s\\0'" << out.substr(at + 20, out.find('\n', at) - at - 20)
+                          << "\n";
+    FILE* shell = popen(("bash " + script).c_str(), "r");
+    ASSERT_NE(nullptr, shell);
+    std::string words;
+    for (int c; (c = std::fgetc(shell)) != EOF;)
+        words += static_cast<char>(c);
+    EXPECT_EQ(0, pclose(shell));
+    std::string expected;
+    for (const std::string& word : {hostile, std::string("--device"), std::string("0:0"),
+                                    std::string("--recover"), std::string("--bank"), bank})
+        expected += word + '\0';
+    EXPECT_EQ(expected, words);
+    for (const std::string& file : {hostile, script})
+        unlink(file.c_str());
+    rmdir(folder.c_str());
+}
+
+// A file name reaches the terminal as drives' texts do: no escape sequence
+// of its own gets through.
+TEST_F(CorvaneCli, ThePlanShowsHostileFileNamesEscaped) {
+    const std::string name = stem + "\x1B]0;x\x07", hostile = name + ".hex", named = name + ".txt";
+    WriteCaseImage(Type22, hostile);
+    std::ofstream(named) << "adapter\ndrive 0 protocols=2.2 latency=0 " << kSameModel << "\n";
+    std::string out;
+    EXPECT_EQ(corvane::kExitOk,
+              Run({"flash", hostile, "--device", "0:0", "--bank", named, "--dry-run"}, out));
+    EXPECT_EQ(std::string::npos, out.find('\x1B')) << out;
+    EXPECT_NE(std::string::npos, out.find("Image:  " + stem + "\\x1B]0;x\\x07.hex: ")) << out;
+    EXPECT_NE(std::string::npos, out.find(stem + "\\x1B]0;x\\x07.txt\n")) << out;
+    for (const std::string& file : {hostile, named})
+        unlink(file.c_str());
+}
+
+// A drive that holds every INQUIRY until it times out: --recover waits a
+// minute by the clock, not sixty time-outs.
+TEST_F(CorvaneCli, TheRecoverWaitEndsByTheClock) {
+    WriteImage(Type22);
+    simulator::BankConfig config;
+    std::string error;
+    ASSERT_EQ(1, simulator::ParseBank("adapter\ndrive 0 protocols=2.2 hang=12 latency=0\n", config,
+                                      error))
+        << error;
+    simulator::DriveBank own(config);
+    own.SetLogPath(log);
+    std::string out, err;
+    {
+        const MeddlingLayer layer(
+            own, +[](const uint8_t* cdb) { return cdb[0] == 0x12; }, Meddle::TimeOut);
+        aspi::SetTickCountSource(JumpingTicks);
+        aspi::SetWindows95Or98Override(1);
+        EXPECT_EQ(corvane::kExitNoDrive,
+                  Run({"flash", image, "--device", "0:0", "--yes", "--recover"}, out, &err));
+    }
+    const std::string commands = Contents(log);
+    size_t asked = 0;
+    for (size_t p = commands.find("cdb=12 "); p != std::string::npos;
+         p = commands.find("cdb=12 ", p + 1))
+        ++asked;
+    EXPECT_EQ(2u, asked) << commands << err;
+    EXPECT_EQ(std::string::npos, commands.find("cdb=CB")) << commands;
 }
 
 // The plan says what the command line knows before the question.
