@@ -1,6 +1,7 @@
 #include "aspi/PassThroughLayer.h"
 
 #include "aspi/AspiPlatform.h"
+#include "aspi/DeviceAddress.h"
 
 #include <algorithm>
 #include <cctype>
@@ -212,7 +213,8 @@ int PassThroughLayer::DescribeDrive(const Drive& drive, char* text, uint32_t siz
                                        : ", does not open";
     char place[16] = "-:-";
     if (p.placed)
-        std::snprintf(place, sizeof place, "%d:%d", p.adapter, p.target);
+        AddressText(static_cast<uint8_t>(p.adapter), static_cast<uint8_t>(p.target), place,
+                    sizeof place);
     // The bus where the system names one.
     const BusType known = BusOf(p.index);
     char bus[16] = "";

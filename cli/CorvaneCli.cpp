@@ -1,6 +1,7 @@
 #include "cli/CorvaneCli.h"
 
 #include "aspi/AspiLayer.h"
+#include "aspi/DeviceAddress.h"
 
 #ifndef _WIN32
 #include "simulator/SimulatedLayer.h"
@@ -105,9 +106,15 @@ const char* NoDriveResult() {
 std::string NoIdentityMessage(uint8_t adapter, uint8_t target) {
     char text[128];
     std::snprintf(text, sizeof text,
-                  "%u:%u answers INQUIRY without a whole identity (%u bytes); nothing but INQUIRY "
+                  "%s answers INQUIRY without a whole identity (%u bytes); nothing but INQUIRY "
                   "was sent",
-                  adapter, target, kInquiryIdentityBytes);
+                  AddressString(adapter, target).c_str(), kInquiryIdentityBytes);
+    return text;
+}
+
+std::string AddressString(uint8_t adapter, uint8_t target) {
+    char text[aspi::kAddressTextSize];
+    aspi::AddressText(adapter, target, text, sizeof text);
     return text;
 }
 

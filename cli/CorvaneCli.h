@@ -42,6 +42,8 @@ const char* NoDriveResult();
 // A device that answers INQUIRY with less than a whole identity: scan does
 // not list it and flash refuses it, both in these words.
 std::string NoIdentityMessage(uint8_t adapter, uint8_t target);
+// "A:T", as scan shows a drive and flash --device takes it.
+std::string AddressString(uint8_t adapter, uint8_t target);
 
 // Vendor, product and revision of an identity, trailing blanks cut.
 struct Identity {

@@ -92,7 +92,7 @@ void PrintPlan(const FlashOptions& options, const std::string& layer, uint8_t ad
     std::snprintf(sum, sizeof sum, "%04X", procedure.fwInfo.checkSum);
     // File names are shown as drives' texts are: no byte of theirs reaches
     // the terminal as a control.
-    std::printf("Drive:  %u:%u %s, %s%s%s\n", adapter, target,
+    std::printf("Drive:  %s %s, %s%s%s\n", AddressString(adapter, target).c_str(),
                 DisplayText(IdentityText(SplitIdentity(procedure.before))).c_str(),
                 ProtocolName(procedure.before.protocol), layer.empty() ? "" : ", ",
                 DisplayText(layer).c_str());

@@ -40,7 +40,7 @@ enum class Outcome {
 };
 
 std::string Address(const FlashRun& run) {
-    return std::to_string(run.adapter) + ":" + std::to_string(run.target);
+    return AddressString(run.adapter, run.target);
 }
 
 std::string ImageText(const FlashRun& run) {
