@@ -19,7 +19,7 @@ namespace {
 
 struct Outcome {
     int status = -1;
-    std::string out, log;
+    std::string out, err, log;
 };
 
 std::map<std::string, Outcome>& Outcomes() {
@@ -49,15 +49,16 @@ std::string ProgramDir() {
 struct Started {
     const CliCase* c;
     PROCESS_INFORMATION process;
-    std::string out, log;
+    std::string out, err, log;
 };
 
-// Starts corvane.exe for a case with standard output into a file, no
-// console (so no terminal to ask), and the bank's log of its own.
+// Starts corvane.exe for a case with standard output and error into files,
+// no console (so no terminal to ask), and the bank's log of its own.
 bool Start(const CliCase& c, const std::string& stem, Started& started) {
     const std::string bank = stem + "bank.txt", image = stem + "image.hex";
     started.c = &c;
     started.out = stem + "out.txt";
+    started.err = stem + "err.txt";
     started.log = stem + "log.txt";
     std::ofstream(bank) << CaseBank(c);
     WriteCaseImage(c.image, image);
@@ -68,6 +69,8 @@ bool Start(const CliCase& c, const std::string& stem, Started& started) {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE out = CreateFileA(started.out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                              CREATE_ALWAYS, 0, nullptr);
+    HANDLE err = CreateFileA(started.err.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, 0, nullptr);
     HANDLE none =
         CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     &inherit, OPEN_EXISTING, 0, nullptr);
@@ -77,11 +80,12 @@ bool Start(const CliCase& c, const std::string& stem, Started& started) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = none;
     startup.hStdOutput = out;
-    startup.hStdError = none;
+    startup.hStdError = err;
     SetEnvironmentVariableA("CORVANE_BANK_LOG", started.log.c_str());
     const BOOL made = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, DETACHED_PROCESS,
                                      nullptr, nullptr, &startup, &started.process);
     CloseHandle(out);
+    CloseHandle(err);
     CloseHandle(none);
     return made != 0;
 }
@@ -114,6 +118,7 @@ class CorvaneExe : public ::testing::TestWithParam<CliCase> {
             CloseHandle(started.process.hProcess);
             CloseHandle(started.process.hThread);
             outcome.out = Contents(started.out);
+            outcome.err = Contents(started.err);
             outcome.log = Contents(started.log);
         }
     }
@@ -123,7 +128,8 @@ TEST_P(CorvaneExe, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
     const CliCase& c = GetParam();
     const auto found = Outcomes().find(c.name);
     ASSERT_NE(Outcomes().end(), found) << "corvane.exe did not start";
-    ExpectCaseOutcome(c, found->second.status, found->second.out, found->second.log);
+    ExpectCaseOutcome(c, found->second.status, found->second.out, found->second.log,
+                      found->second.err);
 }
 
 INSTANTIATE_TEST_SUITE_P(ImageDriveOptions, CorvaneExe, ::testing::ValuesIn(kCliCases),
