@@ -14,6 +14,7 @@ namespace {
 struct AspiLibrary {
     uint32_t(__cdecl* getSupportInfo)();
     uint32_t(__cdecl* sendCommand)(void* srb);
+    int(__cdecl* deviceBus)(int adapter, int target); // our simulated bank's
 };
 
 uint32_t LibrarySupportInfo(void* self) {
@@ -24,18 +25,17 @@ uint32_t LibrarySend(void* self, void* srb) {
     return static_cast<AspiLibrary*>(self)->sendCommand(srb);
 }
 
+int LibraryBus(void* self, uint8_t adapter, uint8_t target) {
+    const AspiLibrary* library = static_cast<AspiLibrary*>(self);
+    return library->deviceBus ? library->deviceBus(adapter, target) : 0;
+}
+
 const LayerOps kInstalled = {"WNASPI32.DLL", 0,       &LibrarySupportInfo,
                              &LibrarySend,   nullptr, nullptr,
                              nullptr,        nullptr, nullptr};
-const LayerOps kSimulated = {kSimulatedBankName,
-                             1,
-                             &LibrarySupportInfo,
-                             &LibrarySend,
-                             nullptr,
-                             nullptr,
-                             nullptr,
-                             nullptr,
-                             nullptr};
+const LayerOps kSimulated = {
+    kSimulatedBankName, 1, &LibrarySupportInfo, &LibrarySend, nullptr, nullptr, nullptr, nullptr,
+    &LibraryBus};
 
 // The library at this full path, when it is one this process should use.
 int TryLibrary(const char* path, const LayerOps** ops, void** self) {
@@ -50,6 +50,8 @@ int TryLibrary(const char* path, const LayerOps** ops, void** self) {
     library.getSupportInfo = reinterpret_cast<uint32_t(__cdecl*)()>(reinterpret_cast<void*>(info));
     library.sendCommand =
         reinterpret_cast<uint32_t(__cdecl*)(void*)>(reinterpret_cast<void*>(send));
+    library.deviceBus = reinterpret_cast<int(__cdecl*)(int, int)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "SimDeviceBus")));
     // Our simulated bank always wins, even with no drives in it.
     bool simulated = GetProcAddress(module, "SimReloadBank") != nullptr;
     uint32_t answer = simulated ? 0 : library.getSupportInfo();

@@ -51,4 +51,10 @@ __declspec(dllexport) int __cdecl SimReloadBank(const char* path) {
     return fresh->AdapterCount() > 0 || !path ? 1 : 0;
 }
 
+// The bus the bank's drive at an adapter and target names (aspi::BusType):
+// what a layer that knows its drives tells of them.
+__declspec(dllexport) int __cdecl SimDeviceBus(int adapter, int target) {
+    return Bank()->Bus(adapter, target);
+}
+
 } // extern "C"
