@@ -39,8 +39,15 @@ if ninja -C build/native -t targets all 2>/dev/null | grep -q '^corvane:' &&
     targets+=(corvane)
     with_cli=yes
 fi
-cmake --build build/native -j "$jobs" --target "${targets[@]}" | grep -v '^\[' || true
-[ "${PIPESTATUS[0]}" -eq 0 ] || { echo "stack-bench: build failed" >&2; exit 1; }
+# A build with ninja's progress lines left out; false when it failed.
+quiet_build() {
+    local status=0
+    "$@" >build/stack-build.log 2>&1 || status=$?
+    grep -v '^\[' build/stack-build.log || true
+    return "$status"
+}
+quiet_build cmake --build build/native -j "$jobs" --target "${targets[@]}" ||
+    { echo "stack-bench: build failed" >&2; exit 1; }
 
 # The Windows programs for the scenarios under Wine, built as the test
 # command builds them, and a Wine prefix for them: made on this machine,
@@ -70,8 +77,8 @@ if command -v i686-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; the
     # then runs Wine tests of the tree that the test command could not.
     win_targets=(--target Corvane Wexa walkthrough corvane)
     runs_32bit_natively || { win_targets=(); with_win_tests=yes; }
-    cmake --build build/win -j "$jobs" "${win_targets[@]}" | grep -v '^\[' || true
-    [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "stack-bench: Windows build failed" >&2; exit 1; }
+    quiet_build cmake --build build/win -j "$jobs" "${win_targets[@]}" ||
+        { echo "stack-bench: Windows build failed" >&2; exit 1; }
     if [ ! -f build/win/wineprefix/.corvane-ready-2 ] && wine --version >/dev/null 2>&1 &&
         ! emulated_32bit; then
         # shellcheck source=tools/xvfb.sh
@@ -94,7 +101,7 @@ rm -rf "$work"
 mkdir -p "$work/initramfs/bin" "$work/initramfs/proc" "$work/initramfs/sys" "$work/initramfs/dev" "$work/out"
 ramfs=$work/initramfs
 modules=(ata_piix sr_mod sg virtio_pci virtio_scsi 9p 9pnet_virtio overlay configfs
-         target_core_mod target_core_user tcm_loop)
+         target_core_mod target_core_user tcm_loop xhci_pci usb_storage)
 for m in "${modules[@]}"; do
     # A module's line lists all it depends on; they load in reverse order.
     line=$(grep -E "(^|/)${m//_/[_-]}\.ko[^:]*:" "$moddir/modules.dep" | head -1) ||
@@ -132,7 +139,7 @@ write_flags() {
 }
 write_flags
 ours=$(grep -cEv '^(#|$)' "$guest/drives.txt")
-devices=$((ours + 2)) # and QEMU's drives on IDE and on virtio SCSI
+devices=$((ours + 3)) # and QEMU's drives on IDE, on virtio SCSI and behind a USB bridge
 console=$work/console.log
 
 start_guest() { # accelerator
@@ -144,6 +151,8 @@ start_guest() { # accelerator
         -drive if=none,id=idecd,media=cdrom,readonly=on -device ide-cd,drive=idecd,bus=ide.1 \
         -device virtio-scsi-pci,id=vscsi -drive if=none,id=scsicd,media=cdrom,readonly=on \
         -device scsi-cd,drive=scsicd,bus=vscsi.0 \
+        -device qemu-xhci,id=xhci -device usb-bot,id=bridge,bus=xhci.0 \
+        -drive if=none,id=usbcd,media=cdrom,readonly=on -device scsi-cd,drive=usbcd,bus=bridge.0,product="USB-BRIDGED CD" \
         -virtfs "local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap" \
         -virtfs "local,path=$work/out,mount_tag=out,security_model=none" 2>"$work/qemu.err" &
     qemu_pid=$!
@@ -166,7 +175,7 @@ if [ -w /dev/kvm ]; then
     fi
 fi
 [ "$accel" = tcg ] && start_guest tcg
-echo "stack-bench: kernel $kver, $accel, $ours simulated drives and 2 of QEMU's"
+echo "stack-bench: kernel $kver, $accel, $ours simulated drives and 3 of QEMU's"
 set +e
 wait "$qemu_pid"
 status=$?
