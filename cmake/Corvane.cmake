@@ -81,3 +81,10 @@ function(corvane_test name)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix)
   endif()
 endfunction()
+
+# A Windows test program with windows: under Wine it starts once its session's
+# desktop is up (tools/wine-run.sh). After its other test properties.
+function(corvane_windowed_test name)
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT CORVANE_WINE_DESKTOP=1)
+  add_dependencies(${name} desktop_hold)
+endfunction()

@@ -25,8 +25,36 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 [ -f "$WINEPREFIX/.corvane-ready-2" ] || "$here/wine-prefix.sh" "$tree" >/dev/null
 
+# A program with windows (CORVANE_WINE_DESKTOP=1) starts once the session's
+# desktop is up, held by tests/support/DesktopHold.cpp until it has ended:
+# Wine waits ten seconds only for the desktop a first window starts, and
+# under emulation it takes longer (docs/ARCHITECTURE.md).
+hold_desktop() {
+    local holder=$tree/bin/desktop_hold.exe line lock
+    [ "${CORVANE_WINE_DESKTOP:-}" = 1 ] && [ -f "$holder" ] || return 0
+    # One shell a session: holders of programs started together take turns.
+    exec {lock}>>"$WINEPREFIX/.desktop-lock"
+    flock "$lock"
+    coproc DESKTOP { exec {lock}>&-; exec wine "$holder" 2>/dev/null; }
+    hold_input=${DESKTOP[1]}
+    IFS= read -r -t 900 line <&"${DESKTOP[0]}"
+    exec {lock}>&-
+    line=${line%$'\r'}
+    [ "$line" = ready ] || { echo "wine-run: the session's desktop: ${line:-no answer}" >&2; return 1; }
+}
+run_program() {
+    local status
+    hold_desktop || return 1
+    wine "$program" "$@" && status=0 || status=$?
+    [ -z "${hold_input:-}" ] || exec {hold_input}>&-
+    return "$status"
+}
+
 cd "$(dirname "$program")"
-[ -n "${CORVANE_WINE_SESSION:-}" ] || exec wine "$program" "$@"
+if [ -z "${CORVANE_WINE_SESSION:-}" ]; then
+    run_program "$@"
+    exit
+fi
 
 # CORVANE_WINE_SESSION=NAME: a Wine session of the program's own, for a test
 # that asks for a restart. That request goes to every program of its session
@@ -54,4 +82,4 @@ source "$here/xvfb.sh"
 CORVANE_XVFB_DISPLAY='' corvane_start_xvfb
 # The session's own processes start here, on no output (see wine-prefix.sh).
 wine cmd /c exit </dev/null >/dev/null 2>&1
-wine "$program" "$@"
+run_program "$@"
