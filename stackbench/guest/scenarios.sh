@@ -399,6 +399,62 @@ corvane_gone() {
     grep -qi 'gone' "$work/gone.out" || fail "no word that the drive is gone"
 }
 
+# A transfer cut part-way (the drive's handler answers it with an error):
+# corvane says the firmware is likely incomplete and gives the command that
+# flashes the image again; the drive answers as its boot loader, and keeps
+# it; flash refuses the loader as another model, and --recover brings the
+# drive back with the image's identity. One transfer reaches the drive each
+# attempt.
+corvane_recover() {
+    local dev hex first again json status
+    dev=$(sg_of SIMDRIVE-CUT) || fail "no drive"
+    hex=$(make_image 2.2 SIMDRIVE-CUT 2.00 81) || fail "no image"
+    first=$(flash "$dev" "$hex" 2>&1)
+    status=$?
+    echo "$first"
+    [ "$status" = 3 ] || fail "cut transfer: exit status $status, not 3"
+    [ "$(executed "$out/cut.log")" = 1 ] || fail "cut transfer: $(executed "$out/cut.log") transfers reached the drive"
+    grep -q 'likely incomplete' <<<"$first" || fail "no word that the firmware is likely incomplete"
+    again=$(grep -o "corvane flash .* --recover" <<<"$first") || fail "no command to flash again"
+    [ "$again" = "corvane flash $hex --device $dev --recover" ] || fail "the command given: $again"
+    sg_inq "$dev" | grep -q 'Product identification: BOOT LOADER' || fail "the drive does not answer as its loader"
+    flash "$dev" "$hex"
+    status=$?
+    [ "$status" = 1 ] || fail "flash without --recover: exit status $status, not 1"
+    [ "$(executed "$out/cut.log")" = 1 ] || fail "flash without --recover sent a transfer"
+    json=$(flash "$dev" "$hex" --recover --json)
+    status=$?
+    echo "$json"
+    [ "$status" = 0 ] || fail "--recover: exit status $status, not 0"
+    if ! grep -q '"result":"ok"' <<<"$json" || ! grep -q '"recovered":true' <<<"$json"; then
+        fail "--recover: not reported as ok and recovered"
+    fi
+    [ "$(executed "$out/cut.log")" = 2 ] || fail "--recover: $(($(executed "$out/cut.log") - 1)) transfers"
+    answered "$dev" | grep -qx 'SIMDRIVE-CUT|2.00' || fail "the image's identity is not answered"
+    grep -E '^exec dir=out len=65536 cdb=CB' "$out/cut.log"
+}
+
+# QEMU's drive behind its emulated USB mass-storage bridge: scan names the
+# bus, and flash, whose probes the bridge does not pass, refuses with the
+# bridge as the likely cause. The drive on IDE is not named usb.
+corvane_usb() {
+    local dev ide json report status hex
+    dev=$(sg_of "USB-BRIDGED CD") || fail "no drive behind the USB bridge"
+    ide=$(sg_of "QEMU DVD-ROM") || fail "no drive on IDE"
+    json=$("$corvane" scan --json) || fail "scan failed"
+    echo "$json"
+    grep -Eq "\"device\":\"$dev\"[^}]*\"bus\":\"usb\"" <<<"$json" || fail "scan does not name $dev's bus usb"
+    grep -Eq "\"device\":\"$ide\"[^}]*\"bus\":\"usb\"" <<<"$json" && fail "scan names the IDE drive's bus usb"
+    "$corvane" scan | grep -E "^[^ ]* +$dev .*usb" || fail "scan's table does not name $dev's bus usb"
+    hex=$(make_image 2.2 SIMDRIVE-22 2.00 82) || fail "no image"
+    report=$(flash "$dev" "$hex" --force-model 2>&1)
+    status=$?
+    echo "$report"
+    [ "$status" = 1 ] || fail "exit status $status, not 1"
+    grep -q 'behind a USB bridge, which likely dropped the vendor download command' <<<"$report" ||
+        fail "the refusal does not name the bridge"
+}
+
 # Windows programs under Wine, once the bench built them (and a prefix for them).
 winbin=
 [ "$(cat "$out/with-win")" = yes ] && winbin=$root/build/win/bin
@@ -576,9 +632,11 @@ if [ -n "$corvane" ]; then
     scenario corvane-signals corvane_signals
     scenario corvane-luns corvane_luns
     scenario corvane-gone corvane_gone
+    scenario corvane-recover corvane_recover
+    scenario corvane-usb corvane_usb
 else
     for name in corvane-scan corvane-verify corvane-mismatch corvane-faults corvane-signals \
-        corvane-luns corvane-gone; do
+        corvane-luns corvane-gone corvane-recover corvane-usb; do
         echo "wait $name: no corvane command line with the Linux pass-through in this tree yet" >>"$results"
     done
 fi
