@@ -158,6 +158,27 @@ TEST_F(DownloadTest, VerifyModeDownloadThroughTheWindows) {
     EXPECT_EQ(0u, host->Close());
 }
 
+// A drive that a cut flash left in its boot loader, chosen on the device page
+// and flashed from the plug-in's page: the page shows the loader, then the
+// image's identity; the drive took one transfer and keeps the image.
+TEST_F(DownloadTest, ADriveInItsBootLoaderIsBroughtBack) {
+    ASSERT_NO_FATAL_FAILURE(
+        Begin(FwProtocolType22, "adapter\ndrive 0 protocols=2.2 latency=0 loader\n"));
+    ASSERT_TRUE(walk->OpenTab("Infomation")) << walk->failure;
+    EXPECT_NE(std::string::npos, walk->DeviceRow(2).find("BOOT LOADER")) << walk->DeviceRow(2);
+    ASSERT_TRUE(walk->ChooseDrive(1, 0) && walk->OpenTab("Wexa")) << walk->failure;
+    ASSERT_TRUE(Download(IDOK)) << walk->failure;
+    ASSERT_TRUE(walk->WaitForEnd(60)) << walk->failure;
+    EXPECT_EQ(e2e::kDownloaded, walk->Message());
+    EXPECT_NE(std::string::npos, walk->Row(3).find("BOOT LOADER")) << walk->Row(3);
+    EXPECT_EQ(kImageIdentity, walk->Row(7));
+    EXPECT_EQ(1u, Transfers22(*host).size()) << e2e::FileText(host->BankLog());
+    const std::string state = e2e::FileText(host->BankState());
+    EXPECT_NE(std::string::npos, state.find(std::string("1 0 ") + kImageIdentityHex)) << state;
+    EXPECT_EQ(std::string::npos, state.find("loader")) << state;
+    EXPECT_EQ(0u, host->Close());
+}
+
 // Reboot mode: once the worker has ended, the restart request reaches every
 // top-level window, this test's too, which vetoes it; the program stays.
 TEST_F(DownloadTest, RebootModeRequestsARestartThatReachesOtherPrograms) {

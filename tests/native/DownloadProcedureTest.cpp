@@ -84,6 +84,10 @@ const Case kCases[] = {
      0x04},
     {"Reboot22On20", "drive 0 protocols=2.0", Type22, true, Whole(kType20), kDone, 1, 1, 0, 8500,
      0x04},
+    // A drive that a cut flash left in its boot loader: the page has no model
+    // guard, so the loader takes the image and the drive answers as the image.
+    {"VerifyBringsBackALoader", "drive 0 protocols=2.2 loader", Type22, true, Whole(kType22), kDone,
+     1, 0, 0, 0, 0x84},
     {"UnitAttentionRepeatsTheTray", "drive 0 protocols=2.2 attention=2", Type22, true,
      Then(kAsked, {kTray, kTray, kType22, kInquiry, kReady, kReady}), kDone, 1, 0, 0, 0, 0x84},
     {"MismatchImage0", "drive 0 protocols=2.2", None, true, kAsked,

@@ -323,6 +323,20 @@ TEST_F(WexaPage, PageClosedAndReopenedDuringATransferStillJudgesIt) {
     EXPECT_EQ(4u, bank.Commands("CB").size()) << "one transfer";
 }
 
+// A drive that a cut flash left in its boot loader answers as the loader; the
+// page has no model guard, so it flashes it, and the drive comes back as the image.
+TEST_F(WexaPage, ADriveInItsBootLoaderIsBroughtBack) {
+    TestBank bank(Bank("protocols=2.2 loader"));
+    Start();
+    Download(Image(FwProtocolType22));
+    ASSERT_TRUE(Finished());
+    EXPECT_EQ("Download has done successfully!", Message());
+    EXPECT_TRUE(PadShows(kOk));
+    EXPECT_NE(std::string::npos, Row(3).find("BOOT LOADER")) << Row(3);
+    EXPECT_EQ(kImageIdentity, Row(7));
+    EXPECT_EQ(4u, bank.Commands("CB").size()) << "one transfer";
+}
+
 TEST_F(WexaPage, DestroyDuringATransferWaitsForItThenFrees) {
     // Verify mode, then reboot mode, which still gets its restart.
     for (const char* drive : {"protocols=2.2 flash=1500", "protocols=2.0 flash=1500"}) {
