@@ -183,8 +183,8 @@ TEST_F(HostTest, FullModeSession) {
 
     // The drive from outside: the sender hears whether it is in the table.
     EXPECT_EQ(SendMessageA(host.window, WM_SELECT_DEVICE, MAKEWPARAM(7, 3), 0), 0);
-    EXPECT_EQ(SendMessageA(host.window, WM_SELECT_DEVICE, MAKEWPARAM(0, 1), 0),
-              1); // adapter high, target low
+    // Target in the low word, adapter in the high: adapter 0, target 1.
+    EXPECT_EQ(SendMessageA(host.window, WM_SELECT_DEVICE, MAKEWPARAM(1, 0), 0), 1);
     // The open device page follows: its line and its list's selection.
     EXPECT_EQ(e2e::Text(host.PageItem(kLine)), "QVSIM   DVD-ROM QV-2100   2.10");
     EXPECT_EQ(SendMessageA(list, LVM_GETNEXTITEM, WPARAM(-1), LVNI_SELECTED), 1);
