@@ -39,7 +39,7 @@ class HostProcess {
     bool owned;                // the scratch directory is removed with the object
     PROCESS_INFORMATION process;
     HWND window;
-    int startSeconds = 30;  // Start's wait for the main window
+    int startSeconds = 120; // Start's wait for the main window (software emulation: slow)
     std::string startFault; // why the last Start failed
 
     // `bank`: contents of a bank file, or empty for the default bank. With
