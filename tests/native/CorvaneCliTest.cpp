@@ -30,6 +30,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -43,81 +44,34 @@ struct MeddledCase {
     int signal;
 };
 
+MeddledCase Meddled(CliCase row, Meddle meddle, bool (*at)(const uint8_t*), int signal = 0) {
+    return {std::move(row), meddle, at, signal};
+}
+
 const MeddledCase kMeddledCases[] = {
     // Reboot mode: "ok" only where the drive took the command or changed its identity.
-    {{"RebootUnreached",
-      "protocols=2.0",
-      Type20,
-      {"--yes"},
-      3,
-      "failed",
-      kAsked,
-      0,
-      "the transfer reached no drive at 0:0"},
-     Meddle::NoDevice,
-     IsTransferCdb,
-     0},
+    Meddled({"RebootUnreached", "protocols=2.0", Type20, kYes, 3, "failed", kAsked, 0,
+             "the transfer reached no drive at 0:0"},
+            Meddle::NoDevice, IsTransferCdb),
     // Sent, and the device went away before its answer: it may have the image.
-    {{"GoneDuringTheTransfer",
-      "protocols=2.2",
-      Type22,
-      {"--yes"},
-      3,
-      "failed",
-      Then(kAsked, {kInquiry}),
-      0,
-      "the drive is gone"},
-     Meddle::WentAway,
-     IsTransferCdb,
-     0},
-    {{"RebootSilentOnTheImagesIdentity",
-      "protocols=2.0 hang-transfer current",
-      Type20,
-      {"--yes"},
-      3,
-      "unverified",
-      Then(kAsked, {kInquiry, kReady, kReady}),
-      0,
-      "nothing shows that it took the image"},
-     Meddle::TimeOut,
-     IsTransferCdb,
-     0},
+    Meddled({"GoneDuringTheTransfer", "protocols=2.2", Type22, kYes, 3, "failed",
+             Then(kAsked, {kInquiry}), 0, "the drive is gone"},
+            Meddle::WentAway, IsTransferCdb),
+    Meddled({"RebootSilentOnTheImagesIdentity", "protocols=2.0 hang-transfer current", Type20, kYes,
+             3, "unverified", Then(kAsked, {kInquiry, kReady, kReady}), 0,
+             "nothing shows that it took the image"},
+            Meddle::TimeOut, IsTransferCdb),
     // Interrupts: before the transfer they cancel, during it they are held.
-    {{"InterruptedAtTheProbes",
-      "protocols=2.2",
-      Type22,
-      {"--yes"},
-      1,
-      "cancelled",
-      {kInquiry, kProbed[1]},
-      0,
-      "cancelled before the transfer"},
-     Meddle::Signal,
-     IsFirstProbeCdb,
-     SIGINT},
-    {{"HungUpAtTheTray",
-      "protocols=2.2",
-      Type22,
-      {"--yes"},
-      1,
-      "cancelled",
-      Then(kProbed, {"1E 00 00 00 02"}),
-      0},
-     Meddle::Signal,
-     IsPreventCdb,
-     SIGHUP},
-    {{"TerminatedDuringTheTransfer",
-      "protocols=2.2 flash=100",
-      Type22,
-      {"--yes"},
-      0,
-      "ok",
-      Whole(kType22),
-      0x84,
-      "corvane: the transfer cannot be taken back; waiting for the drive to finish"},
-     Meddle::Signal,
-     IsTransferCdb,
-     SIGTERM},
+    Meddled({"InterruptedAtTheProbes", "protocols=2.2", Type22, kYes, 1, "cancelled",
+             Then(kInquiryOnly, {kProbed[1]}), 0, "cancelled before the transfer"},
+            Meddle::Signal, IsFirstProbeCdb, SIGINT),
+    Meddled({"HungUpAtTheTray", "protocols=2.2", Type22, kYes, 1, "cancelled",
+             Then(kProbed, {"1E 00 00 00 02"}), 0},
+            Meddle::Signal, IsPreventCdb, SIGHUP),
+    Meddled({"TerminatedDuringTheTransfer", "protocols=2.2 flash=100", Type22, kYes, 0, "ok",
+             Whole(kType22), 0x84,
+             "corvane: the transfer cannot be taken back; waiting for the drive to finish"},
+            Meddle::Signal, IsTransferCdb, SIGTERM),
 };
 
 std::string Contents(const std::string& path) {
@@ -170,7 +124,27 @@ class CliFixture : public ::testing::Test {
     }
 
     void WriteImage(CaseImage kind) { WriteCaseImage(kind, image); }
+
+    // Flashes `path` onto a drive that the transfer cuts off in its boot
+    // loader; the command the output gives to flash it again ("corvane flash
+    // ..."), or "" after a failure.
+    std::string CutFlash(const std::string& path, std::string& out) {
+        std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 cut-transfer latency=0 "
+                            << kSameModel << "\n";
+        EXPECT_EQ(corvane::kExitTransferFailed,
+                  Run({"flash", path, "--device", "0:0", "--bank", bank, "--yes"}, out));
+        const size_t at = out.find("again: corvane flash ");
+        EXPECT_NE(std::string::npos, at) << out;
+        return at == std::string::npos ? "" : out.substr(at + 7, out.find('\n', at) - at - 7);
+    }
 };
+
+size_t Occurrences(const std::string& text, const char* what) {
+    size_t count = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
+        ++count;
+    return count;
+}
 
 class CorvaneCli : public CliFixture, public ::testing::WithParamInterface<CliCase> {};
 class CorvaneCliMeddled : public CliFixture, public ::testing::WithParamInterface<MeddledCase> {};
@@ -243,19 +217,14 @@ TEST_F(CorvaneCli, ARefusedTransferIsShownInWordsBesideTheRawSense) {
 TEST_F(CorvaneCli, ACutFlashSaysHowToRecoverAndThatCommandRecovers) {
     const std::string state = stem + "state.txt";
     setenv("CORVANE_BANK_STATE", state.c_str(), 1);
-    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 cut-transfer latency=0 " << kSameModel
-                        << "\n";
     WriteImage(Type22);
     std::string out;
-    EXPECT_EQ(corvane::kExitTransferFailed,
-              Run({"flash", image, "--device", "0:0", "--bank", bank, "--yes"}, out));
+    const std::string command = CutFlash(image, out);
     EXPECT_NE(std::string::npos, out.find("the drive now answers as CORVANE BOOT LOADER 0.01, "
                                           "where it answered as CORVANE SIMDRIVE 52X 0.90 before"))
         << out;
     EXPECT_EQ(std::string::npos, out.find("Sense:")) << "the cut ends with no sense data";
-    const size_t at = out.find("again: corvane flash ");
-    ASSERT_NE(std::string::npos, at) << out;
-    std::istringstream words(out.substr(at + 7, out.find('\n', at) - at - 7));
+    std::istringstream words(command);
     std::vector<std::string> again;
     for (std::string word; words >> word;)
         again.push_back(word);
@@ -269,12 +238,7 @@ TEST_F(CorvaneCli, ACutFlashSaysHowToRecoverAndThatCommandRecovers) {
     EXPECT_NE(std::string::npos, out.find("\"after\":{\"vendor\":\"CORVANE\",\"product\":"
                                           "\"SIMDRIVE 52X\",\"revision\":\"1.00\"}"))
         << out;
-    const std::string commands = Contents(log);
-    size_t transfers = 0;
-    for (size_t p = commands.find("len=65536"); p != std::string::npos;
-         p = commands.find("len=65536", p + 1))
-        ++transfers;
-    EXPECT_EQ(2u, transfers) << commands;
+    EXPECT_EQ(2u, Occurrences(Contents(log), "len=65536")) << Contents(log);
     unsetenv("CORVANE_BANK_STATE");
     unlink(state.c_str());
 }
@@ -287,15 +251,11 @@ TEST_F(CorvaneCli, TheRecoverCommandNamesTheSameFilesWhateverTheirNames) {
     ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
     const std::string hostile = folder + "/-image.hex", script = stem + "again.sh";
     WriteCaseImage(Type22, hostile);
-    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 cut-transfer latency=0 " << kSameModel
-                        << "\n";
     std::string out;
-    EXPECT_EQ(corvane::kExitTransferFailed,
-              Run({"flash", hostile, "--device", "0:0", "--bank", bank, "--yes"}, out));
-    const size_t at = out.find("again: corvane flash ");
-    ASSERT_NE(std::string::npos, at) << out;
+    const std::string command = CutFlash(hostile, out);
+    ASSERT_FALSE(command.empty());
     // The shell prints each word it reads, ended by a NUL.
-    std::ofstream(script) << "printf '%s\\0'" << out.substr(at + 20, out.find('\n', at) - at - 20)
+    std::ofstream(script) << "printf '%s\\0'" << command.substr(std::strlen("corvane flash"))
                           << "\n";
     FILE* shell = popen(("bash " + script).c_str(), "r");
     ASSERT_NE(nullptr, shell);
@@ -350,11 +310,7 @@ TEST_F(CorvaneCli, TheRecoverWaitEndsByTheClock) {
                   Run({"flash", image, "--device", "0:0", "--yes", "--recover"}, out, &err));
     }
     const std::string commands = Contents(log);
-    size_t asked = 0;
-    for (size_t p = commands.find("cdb=12 "); p != std::string::npos;
-         p = commands.find("cdb=12 ", p + 1))
-        ++asked;
-    EXPECT_EQ(2u, asked) << commands << err;
+    EXPECT_EQ(2u, Occurrences(commands, "cdb=12 ")) << commands << err;
     EXPECT_EQ(std::string::npos, commands.find("cdb=CB")) << commands;
 }
 
