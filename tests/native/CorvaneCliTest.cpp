@@ -9,6 +9,7 @@
 #include "../support/LoggedCommands.h"
 #include "../support/LoggedTransfer.h"
 #include "../support/MeddlingLayer.h"
+#include "../support/OutputText.h"
 
 #include "aspi/AspiLayer.h"
 #include "download/Pause.h"
@@ -74,13 +75,6 @@ const MeddledCase kMeddledCases[] = {
             Meddle::Signal, IsTransferCdb, SIGTERM),
 };
 
-std::string Contents(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class CliFixture : public ::testing::Test {
   protected:
     std::string stem = "/tmp/corvane-cli-" + std::to_string(getpid()) + "-";
@@ -139,13 +133,6 @@ class CliFixture : public ::testing::Test {
     }
 };
 
-size_t Occurrences(const std::string& text, const char* what) {
-    size_t count = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
-        ++count;
-    return count;
-}
-
 class CorvaneCli : public CliFixture, public ::testing::WithParamInterface<CliCase> {};
 class CorvaneCliMeddled : public CliFixture, public ::testing::WithParamInterface<MeddledCase> {};
 
@@ -155,7 +142,7 @@ TEST_P(CorvaneCli, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
     WriteImage(c.image);
     std::string out, err;
     const int status = Run(CaseArguments(c, image, bank), out, &err);
-    ExpectCaseOutcome(c, status, out, Contents(log), err);
+    ExpectCaseOutcome(c, status, out, FileText(log), err);
 }
 
 INSTANTIATE_TEST_SUITE_P(ImageDriveOptions, CorvaneCli, ::testing::ValuesIn(kCliCases),
@@ -182,7 +169,7 @@ TEST_P(CorvaneCliMeddled, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
         aspi::SetWindows95Or98Override(1);
         status = Run(args, out, &err);
     }
-    ExpectCaseOutcome(c, status, out, Contents(log), err, m.meddle != Meddle::NoDevice);
+    ExpectCaseOutcome(c, status, out, FileText(log), err, m.meddle != Meddle::NoDevice);
 }
 
 INSTANTIATE_TEST_SUITE_P(MeddledLayer, CorvaneCliMeddled, ::testing::ValuesIn(kMeddledCases),
@@ -238,7 +225,7 @@ TEST_F(CorvaneCli, ACutFlashSaysHowToRecoverAndThatCommandRecovers) {
     EXPECT_NE(std::string::npos, out.find("\"after\":{\"vendor\":\"CORVANE\",\"product\":"
                                           "\"SIMDRIVE 52X\",\"revision\":\"1.00\"}"))
         << out;
-    EXPECT_EQ(2u, Occurrences(Contents(log), "len=65536")) << Contents(log);
+    EXPECT_EQ(2, Occurrences(FileText(log), "len=65536")) << FileText(log);
     unsetenv("CORVANE_BANK_STATE");
     unlink(state.c_str());
 }
@@ -309,8 +296,8 @@ TEST_F(CorvaneCli, TheRecoverWaitEndsByTheClock) {
         EXPECT_EQ(corvane::kExitNoDrive,
                   Run({"flash", image, "--device", "0:0", "--yes", "--recover"}, out, &err));
     }
-    const std::string commands = Contents(log);
-    EXPECT_EQ(2u, Occurrences(commands, "cdb=12 ")) << commands << err;
+    const std::string commands = FileText(log);
+    EXPECT_EQ(2, Occurrences(commands, "cdb=12 ")) << commands << err;
     EXPECT_EQ(std::string::npos, commands.find("cdb=CB")) << commands;
 }
 
@@ -390,7 +377,7 @@ TEST_F(CorvaneCli, ScanListsEveryDriveAndSendsNothingElse) {
         }
         EXPECT_EQ(c.lines, std::count(out.begin(), out.end(), '\n')) << c.name << out;
         EXPECT_NE(std::string::npos, err.find(c.err)) << c.name << err;
-        for (const std::string& line : ExecutedLines(Contents(log)))
+        for (const std::string& line : ExecutedLines(FileText(log)))
             EXPECT_NE(std::string::npos, line.find("cdb=12 ")) << c.name << line;
         unlink(log.c_str());
     }
@@ -427,7 +414,7 @@ TEST_F(CorvaneCli, BadUsageIsStatus2AndSendsNothing) {
         std::string out;
         EXPECT_EQ(corvane::kExitUsage, Run(args, out)) << args.back();
         EXPECT_EQ("", out);
-        EXPECT_TRUE(ExecutedLines(Contents(log)).empty()) << args.back();
+        EXPECT_TRUE(ExecutedLines(FileText(log)).empty()) << args.back();
         unlink(log.c_str());
     }
     unsetenv("CORVANE_BANK");
@@ -487,7 +474,7 @@ TEST_F(CorvaneCli, IdentitiesWithNulAndControlBytesAreShownWholeAndInert) {
     EXPECT_NE(std::string::npos, out.find("0:0 CO VANE SIMDRIVE 52X\\x1B[2J \\x1B[8m, ")) << out;
     EXPECT_NE(std::string::npos, out.find(": CO VANE SIMDRIVE 52X\\x1B[2J 1.00, ")) << out;
     EXPECT_EQ(0, raw(out)) << out;
-    EXPECT_EQ(0, raw(Contents(logFile)));
+    EXPECT_EQ(0, raw(FileText(logFile)));
     unlink(logFile.c_str());
     EXPECT_EQ(corvane::kExitRefused,
               Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes"}, out));
@@ -555,7 +542,7 @@ TEST_F(Consent, OnlyYOrYesTypedOnTheTerminalFlashes) {
             << answer.typed;
         EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << "one object: " << out;
         EXPECT_NE(std::string::npos, Screen().find("Flash? [y/N] ")) << answer.typed;
-        EXPECT_EQ(answer.status == corvane::kExitOk, ExecutedLines(Contents(log)).size() > 6)
+        EXPECT_EQ(answer.status == corvane::kExitOk, ExecutedLines(FileText(log)).size() > 6)
             << answer.typed;
         unlink(log.c_str());
     }
