@@ -219,33 +219,27 @@ TEST_P(DeviceChannelTest, ConstructionAndBufferSize) {
     EXPECT_EQ(0, plugin.buffer[0]);
 }
 
-TEST_P(DeviceChannelTest, NoAdapters) {
-    {
+// No layer, a bank of no adapter, and one of a disk alone: nothing listed,
+// nothing selected (never 0:0, the disk), nothing sent after the scan.
+TEST_P(DeviceChannelTest, NoDriveFoundLeavesNoSelection) {
+    const struct {
+        const char* bank; // nullptr: no layer at all
+        int adapters, scanned;
+    } cases[] = {{nullptr, 0, 0}, {"", 0, 0}, {"adapter\ndisk 0 latency=0\n", 1, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bank ? c.bank : "no layer");
         BindLayer(nullptr, nullptr);
+        const std::unique_ptr<Bank> bank(c.bank ? new Bank(c.bank) : nullptr);
         DeviceChannel channel(1024, GetParam());
-        EXPECT_EQ(0, channel.GetAdapterCount());
+        EXPECT_EQ(c.adapters, channel.GetAdapterCount());
         channel.ScanDevices();
         EXPECT_EQ(0, channel.deviceCount);
+        EXPECT_EQ(DeviceChannel::kNoAdapter, channel.GetAdapter());
+        EXPECT_EQ(DeviceChannel::kNoTarget, channel.GetTarget());
+        EXPECT_EQ(-1, channel.FindSelectedDevice());
+        EXPECT_EQ(0, CompileAndExecute(channel, "12 0 0 0 24 /R36"));
+        EXPECT_EQ(c.scanned, bank ? bank->Executed() : 0) << "the scan's INQUIRY, nothing after";
     }
-    Bank bank("");
-    DeviceChannel channel(1024, GetParam());
-    EXPECT_EQ(0, channel.GetAdapterCount());
-    channel.ScanDevices();
-    EXPECT_EQ(0, channel.deviceCount);
-    EXPECT_EQ(0, CompileAndExecute(channel, "12 0 0 0 24 /R36"));
-    EXPECT_EQ(0, bank.Executed());
-}
-
-TEST_P(DeviceChannelTest, NoDriveFoundLeavesNoSelection) {
-    Bank bank("adapter\ndisk 0 latency=0\n");
-    DeviceChannel channel(1024, GetParam());
-    channel.ScanDevices();
-    EXPECT_EQ(0, channel.deviceCount);
-    EXPECT_EQ(DeviceChannel::kNoAdapter, channel.GetAdapter()) << "never 0:0, the disk";
-    EXPECT_EQ(DeviceChannel::kNoTarget, channel.GetTarget());
-    EXPECT_EQ(-1, channel.FindSelectedDevice());
-    EXPECT_EQ(0, CompileAndExecute(channel, "0 0 0 0 0 0"));
-    EXPECT_EQ(1, bank.Executed()) << "the scan's INQUIRY of the disk, nothing after";
 }
 
 TEST_P(DeviceChannelTest, ShortInquiryAnswerIsNoIdentity) {
@@ -301,11 +295,11 @@ TEST_P(DeviceChannelTest, ScanListsEightOfNineDrivesInAdapterThenTargetOrder) {
     channel.SetTarget(6);
     channel.ScanDevices();
     ASSERT_EQ(8, channel.deviceCount);
-    const int expected[8][2] = {{0, 0}, {0, 1}, {0, 3}, {0, 5}, {1, 0}, {1, 1}, {1, 4}, {1, 6}};
+    // A product names its place: adapter A or B, then the target.
     const char* products[8] = {"A0", "A1", "A3", "A5", "B0", "B1", "B4", "B6"};
     for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(expected[i][0], channel.devices[i].adapter) << i;
-        EXPECT_EQ(expected[i][1], channel.devices[i].target) << i;
+        EXPECT_EQ(products[i][0] - 'A', channel.devices[i].adapter) << i;
+        EXPECT_EQ(products[i][1] - '0', channel.devices[i].target) << i;
         EXPECT_EQ(products[i], Model(channel.devices[i]).substr(8, 2)) << i;
     }
     EXPECT_EQ(0, channel.GetAdapter()) << "the scan selects entry 0";
