@@ -9,7 +9,7 @@
 #include "../support/LoggedCommands.h"
 #include "../support/LoggedTransfer.h"
 #include "../support/MeddlingLayer.h"
-#include "../support/OutputText.h"
+#include "../support/FileText.h"
 
 #include "aspi/AspiLayer.h"
 #include "download/Pause.h"

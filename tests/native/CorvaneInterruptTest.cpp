@@ -3,7 +3,7 @@
 // SIGTERM or SIGHUP in the middle of it, or writes to a pipe nobody reads.
 // It must let the drive finish, send the image once, and end with the
 // outcome's exit status. At the consent question Ctrl-C cancels.
-#include "../support/OutputText.h"
+#include "../support/FileText.h"
 
 #include "firmware/SyntheticImage.h"
 
