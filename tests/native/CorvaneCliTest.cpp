@@ -6,10 +6,10 @@
 
 #include "../support/CliCases.h"
 #include "../support/FakeCdRoms.h"
+#include "../support/FileText.h"
 #include "../support/LoggedCommands.h"
 #include "../support/LoggedTransfer.h"
 #include "../support/MeddlingLayer.h"
-#include "../support/FileText.h"
 
 #include "aspi/AspiLayer.h"
 #include "download/Pause.h"
