@@ -462,28 +462,26 @@ TEST_F(CorvaneCli, IdentitiesWithNulAndControlBytesAreShownWholeAndInert) {
                               "revision=\"\\x1B[8m\" latency=0";
     std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 " << drive << "\ndrive 1 protocols=2.2 "
                         << kOtherModel << " latency=0\n";
-    const std::string flash[] = {"flash", image, "--bank", bank, "--device"};
+    const auto flash = [this](std::vector<std::string> more) {
+        more.insert(more.begin(), {"flash", image, "--bank", bank, "--device"});
+        return more;
+    };
     const auto raw = [](const std::string& text) {
         return std::count_if(text.begin(), text.end(),
                              [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F; });
     };
     std::string out, logFile = stem + "steps.txt";
-    EXPECT_EQ(corvane::kExitOk, Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:0",
-                                     "--dry-run", "--log", logFile},
-                                    out));
+    EXPECT_EQ(corvane::kExitOk, Run(flash({"0:0", "--dry-run", "--log", logFile}), out));
     EXPECT_NE(std::string::npos, out.find("0:0 CO VANE SIMDRIVE 52X\\x1B[2J \\x1B[8m, ")) << out;
     EXPECT_NE(std::string::npos, out.find(": CO VANE SIMDRIVE 52X\\x1B[2J 1.00, ")) << out;
     EXPECT_EQ(0, raw(out)) << out;
     EXPECT_EQ(0, raw(FileText(logFile)));
     unlink(logFile.c_str());
-    EXPECT_EQ(corvane::kExitRefused,
-              Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes"}, out));
+    EXPECT_EQ(corvane::kExitRefused, Run(flash({"0:1", "--yes"}), out));
     EXPECT_NE(std::string::npos, out.find("the image is for CO VANE SIMDRIVE 52X\\x1B[2J, "))
         << out;
     EXPECT_EQ(0, raw(out)) << out;
-    EXPECT_EQ(
-        corvane::kExitRefused,
-        Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes", "--json"}, out));
+    EXPECT_EQ(corvane::kExitRefused, Run(flash({"0:1", "--yes", "--json"}), out));
     EXPECT_NE(std::string::npos, out.find("for CO\\u0000VANE SIMDRIVE 52X\\u001b[2J, ")) << out;
     EXPECT_EQ(corvane::kExitOk, Run({"scan", "--bank", bank}, out));
     EXPECT_NE(std::string::npos, out.find(" SIMDRIVE 52X\\x1B[2J \\x1B[8m\n")) << out;
