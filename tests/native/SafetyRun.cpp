@@ -1,5 +1,7 @@
 #include "SafetyRun.h"
 
+#include "../support/FileText.h"
+
 #include "cli/CorvaneCli.h"
 
 #include "aspi/AspiSeam.h"
@@ -51,13 +53,6 @@ std::string Path(const char* name) {
     return Scratch::dir + "/" + name;
 }
 
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 struct ImageFiles {
     std::vector<uint8_t> bytes;
     std::string hex;
@@ -78,7 +73,7 @@ const ImageFiles& Files(const ImagePlan& image) {
         MakeSyntheticImage(recipe, files.bytes.data());
         const std::string path = Path("made.hex");
         SaveSyntheticImage(path.c_str(), recipe);
-        files.hex = Contents(path);
+        files.hex = ::FileText(path);
     }
     return files;
 }
@@ -144,7 +139,7 @@ LogLine ParseLine(const std::string& text) {
 
 std::vector<LogLine> ReadLog() {
     std::vector<LogLine> lines;
-    std::istringstream in(Contents(Path("bank.log")));
+    std::istringstream in(::FileText(Path("bank.log")));
     for (std::string text; std::getline(in, text);)
         lines.push_back(ParseLine(text));
     return lines;
@@ -250,7 +245,7 @@ void RunCli(const Scenario& s, Observation& o) {
             ADD_FAILURE() << "no /dev/null for standard input";
         close(terminal);
     }
-    o.steps = Contents(Path("steps.log"));
+    o.steps = ::FileText(Path("steps.log"));
     unsetenv("CORVANE_BANK_LOG");
     unsetenv("CORVANE_BANK");
 }

@@ -6,9 +6,9 @@
 #include <sstream>
 #include <string>
 
-// "" when there is no such file.
+// Byte for byte; "" when there is no such file.
 inline std::string FileText(const std::string& path) {
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
