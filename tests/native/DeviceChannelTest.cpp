@@ -583,18 +583,6 @@ TEST_P(DeviceChannelTest, ResetDeviceAnswersTheLayersResult) {
     EXPECT_EQ(0, channel.ResetDevice()) << "no device there";
 }
 
-TEST(DeviceChannelPolling, PollsOnWindows95And98) {
-    PollOverride poll(1);
-    Bank bank(kTwoDrives);
-    DeviceChannel channel(65545, ChannelUser::Plugin);
-    EXPECT_EQ(1, channel.pollMode);
-    EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 d'46 /R46"));
-    EXPECT_EQ(SRB_ENABLE_RESIDUAL_COUNT | SRB_DIR_IN, channel.request->SRB_Flags)
-        << "no event notification";
-    EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "QV", 2));
-    ExpectNotReadyAtTarget3(channel);
-}
-
 TEST(DeviceChannelPolling, StopsOnSenseDataBeforeTheStatus) {
     PollOverride poll(1);
     FastTicks fast;
@@ -643,19 +631,27 @@ TEST(DeviceChannelPolling, TickCountWrapDoesNotEndTheWaitEarly) {
     EXPECT_GT(ticks.load() - start, 100000u) << "the wait ran its full length across the wrap";
 }
 
+// A polled command asks for no event; its answer and its sense data come
+// back as an event's do.
 TEST(DeviceChannelPolling, OnlyThePluginPollsAndOnlyOnWindows95And98) {
     Bank bank(kTwoDrives);
     const struct {
         int windows9x;
         ChannelUser user;
         int polls;
-    } cases[] = {{0, ChannelUser::Plugin, 0}, {1, ChannelUser::Host, 0}, {0, ChannelUser::Host, 0}};
+    } cases[] = {{1, ChannelUser::Plugin, 1},
+                 {0, ChannelUser::Plugin, 0},
+                 {1, ChannelUser::Host, 0},
+                 {0, ChannelUser::Host, 0}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.windows9x * 2 + (c.user == ChannelUser::Plugin));
         PollOverride poll(c.windows9x);
-        DeviceChannel channel(1024, c.user);
+        DeviceChannel channel(65545, c.user);
         EXPECT_EQ(c.polls, channel.pollMode);
-        EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 24 /R36"));
-        EXPECT_EQ(SRB_EVENT_NOTIFY | SRB_ENABLE_RESIDUAL_COUNT | SRB_DIR_IN,
+        EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 d'46 /R46"));
+        EXPECT_EQ((c.polls ? 0 : SRB_EVENT_NOTIFY) | SRB_ENABLE_RESIDUAL_COUNT | SRB_DIR_IN,
                   channel.request->SRB_Flags);
+        EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "QV", 2));
+        ExpectNotReadyAtTarget3(channel);
     }
 }
