@@ -1,5 +1,8 @@
 #include "cli/ArgParse.h"
 
+#include "cli/ExitStatus.h"
+
+#include <cstdio>
 #include <vector>
 
 namespace corvane {
@@ -49,6 +52,24 @@ Parsed ParseArguments(CLI::App& app, int argc, char** argv, std::string& error) 
         return Parsed::Bad;
     }
     return Parsed::Go;
+}
+
+int ParseCommand(CLI::App& app, int argc, char** argv, const char* program, const char* command,
+                 const char* help, int (*badUsage)(const char* command, const std::string& error)) {
+    std::string error;
+    switch (ParseArguments(app, argc, argv, error)) {
+    case Parsed::Help:
+        std::fputs(help, stdout);
+        return kExitOk;
+    case Parsed::Version:
+        PrintVersion(program);
+        return kExitOk;
+    case Parsed::Bad:
+        return badUsage(command, error);
+    case Parsed::Go:
+        break;
+    }
+    return -1;
 }
 
 } // namespace corvane

@@ -27,4 +27,10 @@ CLI::Option* AddValueOption(CLI::App& app, const char* names, std::string& value
 // one line.
 Parsed ParseArguments(CLI::App& app, int argc, char** argv, std::string& error);
 
+// Parses as ParseArguments and answers a command's --help (its `help` text on
+// standard output) and --version (`program`'s). -1 to go on, 0 after the help
+// or the version, else what `badUsage` returns for the command and the error.
+int ParseCommand(CLI::App& app, int argc, char** argv, const char* program, const char* command,
+                 const char* help, int (*badUsage)(const char* command, const std::string& error));
+
 } // namespace corvane

@@ -12,7 +12,6 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace corvane {
 namespace {
@@ -40,10 +39,6 @@ int Usage(const char* command, const char* line) {
     std::fprintf(stderr, "corvane%s%s: %s (see corvane%s%s --help)\n", command ? " " : "",
                  command ? command : "", line, command ? " " : "", command ? command : "");
     return kExitUsage;
-}
-
-bool IsHelp(const char* arg) {
-    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
 }
 
 Layer::Layer(const char* bankOption) : bank(nullptr) {

@@ -15,7 +15,6 @@
 namespace corvane {
 
 int Usage(const char* command, const char* line);
-bool IsHelp(const char* arg);
 
 // The ASPI layer a command uses while this lives: with --bank FILE, else
 // CORVANE_BANK, the simulated bank with CORVANE_BANK_LOG and

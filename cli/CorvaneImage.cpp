@@ -35,10 +35,6 @@ int Fail(const char* what, const char* path) {
     return kExitFileFailed;
 }
 
-bool IsHelp(const char* arg) {
-    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
-}
-
 const char* ResultKey(HexReadResult result) {
     static const char* const keys[] = {"ok", "cannotOpen", "damaged", "addressOverflow"};
     const int index = static_cast<int>(result);
@@ -75,25 +71,31 @@ int ListAccepting(const FirmwareInfo& info, bool json, Json& accepts) {
     return accepted;
 }
 
-int Unread(HexReadResult result, bool json, const char* path) {
+// The image a command reads or makes: too large for the stack.
+uint8_t image[kImageBufferSize];
+
+// Reads the file into `image`; -1, or the status after saying why not (as
+// JSON too when asked).
+int ReadImage(const std::string& path, bool json) {
+    const HexReadResult result = ReadHexFile(path.c_str(), image, nullptr, nullptr);
+    if (result == HexReadResult::Done)
+        return -1;
     if (json) {
         Json out;
         out["result"] = JsonText(ResultKey(result));
         out["message"] = JsonText(HexReadMessage(result));
         std::printf("%s\n", JsonLine(out).c_str());
     }
-    return Fail(HexReadMessage(result), path);
+    return Fail(HexReadMessage(result), path.c_str());
 }
 
 int Info(int argc, char** argv) {
     InfoOptions options;
-    const int parsed = ParseInfoOptions(argc, argv, options);
-    if (parsed >= 0)
-        return parsed;
-    static uint8_t image[kImageBufferSize];
-    const HexReadResult result = ReadHexFile(options.path.c_str(), image, nullptr, nullptr);
-    if (result != HexReadResult::Done)
-        return Unread(result, options.json, options.path.c_str());
+    int status = ParseInfoOptions(argc, argv, options);
+    if (status < 0)
+        status = ReadImage(options.path, options.json);
+    if (status >= 0)
+        return status;
     FirmwareInfo info;
     IdentifyImage(image, kImageBufferSize, info);
     StringEx sum(kRowTextSize), half(kRowTextSize);
@@ -128,13 +130,11 @@ int Info(int argc, char** argv) {
 
 int Dump(int argc, char** argv) {
     DumpOptions options;
-    const int parsed = ParseDumpOptions(argc, argv, options);
-    if (parsed >= 0)
-        return parsed;
-    static uint8_t image[kImageBufferSize];
-    const HexReadResult result = ReadHexFile(options.path.c_str(), image, nullptr, nullptr);
-    if (result != HexReadResult::Done)
-        return Fail(HexReadMessage(result), options.path.c_str());
+    int status = ParseDumpOptions(argc, argv, options);
+    if (status < 0)
+        status = ReadImage(options.path, false);
+    if (status >= 0)
+        return status;
     std::string error;
     const bool written = WriteOutputFile(
         options.out.c_str(),
@@ -150,7 +150,6 @@ int Make(int argc, char** argv) {
     const int parsed = ParseMakeOptions(argc, argv, options);
     if (parsed >= 0)
         return parsed;
-    static uint8_t image[kImageSize];
     if (!MakeSyntheticImage(options.recipe, image))
         return Fail("cannot make the image", options.out.c_str());
     const int32_t length = options.recipe.length;

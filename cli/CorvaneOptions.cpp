@@ -55,22 +55,12 @@ const char kScanHelp[] =
     "               CORVANE_BANK; CORVANE_BANK_LOG and CORVANE_BANK_STATE as the plug-in)\n"
     "Exit status: 0 drives listed; 4 no drive found, or no access; 2 bad usage.\n";
 
-// -1 to go on, 0 after the help or the version, else the usage status.
+int BadUsage(const char* command, const std::string& error) {
+    return Usage(command, error.c_str());
+}
+
 int Run(CLI::App& app, int argc, char** argv, const char* command, const char* help) {
-    std::string error;
-    switch (ParseArguments(app, argc, argv, error)) {
-    case Parsed::Help:
-        std::fputs(help, stdout);
-        return kExitOk;
-    case Parsed::Version:
-        PrintVersion("corvane");
-        return kExitOk;
-    case Parsed::Bad:
-        return Usage(command, error.c_str());
-    case Parsed::Go:
-        break;
-    }
-    return -1;
+    return ParseCommand(app, argc, argv, "corvane", command, help, BadUsage);
 }
 
 const char* Given(const std::string& text) {

@@ -37,27 +37,24 @@ const char kMakeHelp[] =
     "  --size N        data bytes from address 0, at most 65280 (default 65280)\n"
     "Exit status: 0 written; 1 cannot write; 2 bad usage.\n";
 
-// -1 to go on, 0 after the help or the version, else the usage status.
-int Run(CLI::App& app, int argc, char** argv, const char* command, const char* help) {
-    std::string error;
-    switch (ParseArguments(app, argc, argv, error)) {
-    case Parsed::Help:
-        std::fputs(help, stdout);
-        return kExitOk;
-    case Parsed::Version:
-        PrintVersion("corvane-image");
-        return kExitOk;
-    case Parsed::Bad:
-        return ImageUsage(std::string(command) + ": " + error + " (see corvane-image " + command +
-                          " --help)");
-    case Parsed::Go:
-        break;
-    }
-    return -1;
+int BadUsage(const char* command, const std::string& error) {
+    return ImageUsage(std::string(command) + ": " + error + " (see corvane-image " + command +
+                      " --help)");
 }
 
-// The one file the command reads; -1, or the usage status.
-int OneFile(const char* command, const std::vector<std::string>& files, std::string& path) {
+int Run(CLI::App& app, int argc, char** argv, const char* command, const char* help) {
+    return ParseCommand(app, argc, argv, "corvane-image", command, help, BadUsage);
+}
+
+// Parses the arguments of a command that reads one file (`app` holds the
+// command's own options) into `path`; -1, or the exit status.
+int ParseFileCommand(CLI::App& app, int argc, char** argv, const char* command, const char* help,
+                     std::string& path) {
+    std::vector<std::string> files;
+    app.add_option("file", files);
+    const int status = Run(app, argc, argv, command, help);
+    if (status >= 0)
+        return status;
     if (files.size() > 1)
         return ImageUsage(std::string(command) + ": more than one file given");
     if (!files.empty())
@@ -117,12 +114,8 @@ int ImageUsage(const std::string& line) {
 int ParseInfoOptions(int argc, char** argv, InfoOptions& options) {
     CLI::App app;
     SetUpParser(app);
-    std::vector<std::string> files;
-    app.add_option("file", files);
     app.add_flag("--json", options.json);
-    int status = Run(app, argc, argv, "info", kInfoHelp);
-    if (status < 0)
-        status = OneFile("info", files, options.path);
+    const int status = ParseFileCommand(app, argc, argv, "info", kInfoHelp, options.path);
     if (status < 0 && options.path.empty())
         return ImageUsage("info: no file given (see corvane-image info --help)");
     return status;
@@ -131,12 +124,8 @@ int ParseInfoOptions(int argc, char** argv, InfoOptions& options) {
 int ParseDumpOptions(int argc, char** argv, DumpOptions& options) {
     CLI::App app;
     SetUpParser(app);
-    std::vector<std::string> files;
-    app.add_option("file", files);
     AddValueOption(app, "-o", options.out);
-    int status = Run(app, argc, argv, "dump", kDumpHelp);
-    if (status < 0)
-        status = OneFile("dump", files, options.path);
+    const int status = ParseFileCommand(app, argc, argv, "dump", kDumpHelp, options.path);
     if (status < 0 && (options.path.empty() || options.out.empty()))
         return ImageUsage("dump: needs FILE.HEX and -o IMAGE.BIN (see corvane-image dump --help)");
     return status;

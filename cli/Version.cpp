@@ -17,4 +17,8 @@ bool IsVersion(const char* arg) {
     return std::strcmp(arg, "--version") == 0;
 }
 
+bool IsHelp(const char* arg) {
+    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
+
 } // namespace corvane

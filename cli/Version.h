@@ -7,5 +7,7 @@ const char* Version();
 // "PROGRAM VERSION" on standard output.
 void PrintVersion(const char* program);
 bool IsVersion(const char* arg);
+// "-h" or "--help".
+bool IsHelp(const char* arg);
 
 } // namespace corvane

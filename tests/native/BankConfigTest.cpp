@@ -10,13 +10,7 @@
 using namespace simulator;
 
 namespace {
-std::string Text(const std::array<uint8_t, 8>& f) {
-    return std::string(f.begin(), f.end());
-}
-std::string Text(const std::array<uint8_t, 16>& f) {
-    return std::string(f.begin(), f.end());
-}
-std::string Text(const std::array<uint8_t, 4>& f) {
+template <size_t N> std::string Text(const std::array<uint8_t, N>& f) {
     return std::string(f.begin(), f.end());
 }
 } // namespace
@@ -56,18 +50,15 @@ TEST(BankConfig, ParsesAdaptersDrivesAndTheirBehaviour) {
     EXPECT_FALSE(d.hangAfterFlash.test(0xCB));
     EXPECT_TRUE(d.hang.test(0xCB));
     EXPECT_FALSE(d.hang.test(0x00));
-    EXPECT_FALSE(d.hangTransfer);
-    EXPECT_TRUE(config.adapters[1][6].hangTransfer);
-    EXPECT_FALSE(d.vanishTransfer);
-    EXPECT_TRUE(config.adapters[1][6].vanishTransfer);
-    EXPECT_FALSE(d.restartTransfer);
-    EXPECT_TRUE(config.adapters[1][6].restartTransfer);
-    EXPECT_FALSE(d.cutTransfer);
-    EXPECT_TRUE(config.adapters[1][6].cutTransfer);
-    EXPECT_TRUE(config.adapters[1][6].inLoader);
+    // Words without a value: drive 6 has them, drive 0 not.
+    for (bool DriveConfig::*flag :
+         {&DriveConfig::hangTransfer, &DriveConfig::vanishTransfer, &DriveConfig::restartTransfer,
+          &DriveConfig::cutTransfer, &DriveConfig::inLoader}) {
+        EXPECT_FALSE(d.*flag);
+        EXPECT_TRUE(config.adapters[1][6].*flag);
+    }
     EXPECT_EQ(1, config.adapters[1][6].bus) << "usb";
     EXPECT_EQ(0, d.bus) << "unknown unless given";
-    EXPECT_FALSE(d.inLoader);
     EXPECT_EQ("BOOT            ", Text(config.adapters[1][6].loaderProduct));
     EXPECT_EQ("B0  ", Text(config.adapters[1][6].loaderRevision));
     EXPECT_EQ("BOOT LOADER     ", Text(d.loaderProduct)) << "a loader of its own unless told";

@@ -6,6 +6,7 @@
 
 #include "../support/CliCases.h"
 #include "../support/FakeCdRoms.h"
+#include "../support/FileText.h"
 #include "../support/LoggedCommands.h"
 #include "../support/LoggedTransfer.h"
 #include "../support/MeddlingLayer.h"
@@ -30,6 +31,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -43,89 +45,35 @@ struct MeddledCase {
     int signal;
 };
 
+MeddledCase Meddled(CliCase row, Meddle meddle, bool (*at)(const uint8_t*), int signal = 0) {
+    return {std::move(row), meddle, at, signal};
+}
+
 const MeddledCase kMeddledCases[] = {
     // Reboot mode: "ok" only where the drive took the command or changed its identity.
-    {{"RebootUnreached",
-      "protocols=2.0",
-      Type20,
-      {"--yes"},
-      3,
-      "failed",
-      kAsked,
-      0,
-      "the transfer reached no drive at 0:0"},
-     Meddle::NoDevice,
-     IsTransferCdb,
-     0},
+    Meddled({"RebootUnreached", "protocols=2.0", Type20, kYes, 3, "failed", kAsked, 0,
+             "the transfer reached no drive at 0:0"},
+            Meddle::NoDevice, IsTransferCdb),
     // Sent, and the device went away before its answer: it may have the image.
-    {{"GoneDuringTheTransfer",
-      "protocols=2.2",
-      Type22,
-      {"--yes"},
-      3,
-      "failed",
-      Then(kAsked, {kInquiry}),
-      0,
-      "the drive is gone"},
-     Meddle::WentAway,
-     IsTransferCdb,
-     0},
-    {{"RebootSilentOnTheImagesIdentity",
-      "protocols=2.0 hang-transfer current",
-      Type20,
-      {"--yes"},
-      3,
-      "unverified",
-      Then(kAsked, {kInquiry, kReady, kReady}),
-      0,
-      "nothing shows that it took the image"},
-     Meddle::TimeOut,
-     IsTransferCdb,
-     0},
+    Meddled({"GoneDuringTheTransfer", "protocols=2.2", Type22, kYes, 3, "failed",
+             Then(kAsked, {kInquiry}), 0, "the drive is gone"},
+            Meddle::WentAway, IsTransferCdb),
+    Meddled({"RebootSilentOnTheImagesIdentity", "protocols=2.0 hang-transfer current", Type20, kYes,
+             3, "unverified", Then(kAsked, {kInquiry, kReady, kReady}), 0,
+             "nothing shows that it took the image"},
+            Meddle::TimeOut, IsTransferCdb),
     // Interrupts: before the transfer they cancel, during it they are held.
-    {{"InterruptedAtTheProbes",
-      "protocols=2.2",
-      Type22,
-      {"--yes"},
-      1,
-      "cancelled",
-      {kInquiry, kProbed[1]},
-      0,
-      "cancelled before the transfer"},
-     Meddle::Signal,
-     IsFirstProbeCdb,
-     SIGINT},
-    {{"HungUpAtTheTray",
-      "protocols=2.2",
-      Type22,
-      {"--yes"},
-      1,
-      "cancelled",
-      Then(kProbed, {"1E 00 00 00 02"}),
-      0},
-     Meddle::Signal,
-     IsPreventCdb,
-     SIGHUP},
-    {{"TerminatedDuringTheTransfer",
-      "protocols=2.2 flash=100",
-      Type22,
-      {"--yes"},
-      0,
-      "ok",
-      Whole(kType22),
-      0x84,
-      "corvane: the transfer cannot be taken back; waiting for the drive to finish"},
-     Meddle::Signal,
-     IsTransferCdb,
-     SIGTERM},
+    Meddled({"InterruptedAtTheProbes", "protocols=2.2", Type22, kYes, 1, "cancelled",
+             Then(kInquiryOnly, {kProbed[1]}), 0, "cancelled before the transfer"},
+            Meddle::Signal, IsFirstProbeCdb, SIGINT),
+    Meddled({"HungUpAtTheTray", "protocols=2.2", Type22, kYes, 1, "cancelled",
+             Then(kProbed, {"1E 00 00 00 02"}), 0},
+            Meddle::Signal, IsPreventCdb, SIGHUP),
+    Meddled({"TerminatedDuringTheTransfer", "protocols=2.2 flash=100", Type22, kYes, 0, "ok",
+             Whole(kType22), 0x84,
+             "corvane: the transfer cannot be taken back; waiting for the drive to finish"},
+            Meddle::Signal, IsTransferCdb, SIGTERM),
 };
-
-std::string Contents(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 class CliFixture : public ::testing::Test {
   protected:
@@ -170,6 +118,19 @@ class CliFixture : public ::testing::Test {
     }
 
     void WriteImage(CaseImage kind) { WriteCaseImage(kind, image); }
+
+    // Flashes `path` onto a drive that the transfer cuts off in its boot
+    // loader; the command the output gives to flash it again ("corvane flash
+    // ..."), or "" after a failure.
+    std::string CutFlash(const std::string& path, std::string& out) {
+        std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 cut-transfer latency=0 "
+                            << kSameModel << "\n";
+        EXPECT_EQ(corvane::kExitTransferFailed,
+                  Run({"flash", path, "--device", "0:0", "--bank", bank, "--yes"}, out));
+        const size_t at = out.find("again: corvane flash ");
+        EXPECT_NE(std::string::npos, at) << out;
+        return at == std::string::npos ? "" : out.substr(at + 7, out.find('\n', at) - at - 7);
+    }
 };
 
 class CorvaneCli : public CliFixture, public ::testing::WithParamInterface<CliCase> {};
@@ -181,7 +142,7 @@ TEST_P(CorvaneCli, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
     WriteImage(c.image);
     std::string out, err;
     const int status = Run(CaseArguments(c, image, bank), out, &err);
-    ExpectCaseOutcome(c, status, out, Contents(log), err);
+    ExpectCaseOutcome(c, status, out, FileText(log), err);
 }
 
 INSTANTIATE_TEST_SUITE_P(ImageDriveOptions, CorvaneCli, ::testing::ValuesIn(kCliCases),
@@ -208,7 +169,7 @@ TEST_P(CorvaneCliMeddled, FlashesAsThePlugInWouldOrRefusesWithItsStatus) {
         aspi::SetWindows95Or98Override(1);
         status = Run(args, out, &err);
     }
-    ExpectCaseOutcome(c, status, out, Contents(log), err, m.meddle != Meddle::NoDevice);
+    ExpectCaseOutcome(c, status, out, FileText(log), err, m.meddle != Meddle::NoDevice);
 }
 
 INSTANTIATE_TEST_SUITE_P(MeddledLayer, CorvaneCliMeddled, ::testing::ValuesIn(kMeddledCases),
@@ -243,19 +204,14 @@ TEST_F(CorvaneCli, ARefusedTransferIsShownInWordsBesideTheRawSense) {
 TEST_F(CorvaneCli, ACutFlashSaysHowToRecoverAndThatCommandRecovers) {
     const std::string state = stem + "state.txt";
     setenv("CORVANE_BANK_STATE", state.c_str(), 1);
-    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 cut-transfer latency=0 " << kSameModel
-                        << "\n";
     WriteImage(Type22);
     std::string out;
-    EXPECT_EQ(corvane::kExitTransferFailed,
-              Run({"flash", image, "--device", "0:0", "--bank", bank, "--yes"}, out));
+    const std::string command = CutFlash(image, out);
     EXPECT_NE(std::string::npos, out.find("the drive now answers as CORVANE BOOT LOADER 0.01, "
                                           "where it answered as CORVANE SIMDRIVE 52X 0.90 before"))
         << out;
     EXPECT_EQ(std::string::npos, out.find("Sense:")) << "the cut ends with no sense data";
-    const size_t at = out.find("again: corvane flash ");
-    ASSERT_NE(std::string::npos, at) << out;
-    std::istringstream words(out.substr(at + 7, out.find('\n', at) - at - 7));
+    std::istringstream words(command);
     std::vector<std::string> again;
     for (std::string word; words >> word;)
         again.push_back(word);
@@ -269,12 +225,7 @@ TEST_F(CorvaneCli, ACutFlashSaysHowToRecoverAndThatCommandRecovers) {
     EXPECT_NE(std::string::npos, out.find("\"after\":{\"vendor\":\"CORVANE\",\"product\":"
                                           "\"SIMDRIVE 52X\",\"revision\":\"1.00\"}"))
         << out;
-    const std::string commands = Contents(log);
-    size_t transfers = 0;
-    for (size_t p = commands.find("len=65536"); p != std::string::npos;
-         p = commands.find("len=65536", p + 1))
-        ++transfers;
-    EXPECT_EQ(2u, transfers) << commands;
+    EXPECT_EQ(2, Occurrences(FileText(log), "len=65536")) << FileText(log);
     unsetenv("CORVANE_BANK_STATE");
     unlink(state.c_str());
 }
@@ -287,15 +238,11 @@ TEST_F(CorvaneCli, TheRecoverCommandNamesTheSameFilesWhateverTheirNames) {
     ASSERT_EQ(0, mkdir(folder.c_str(), 0700));
     const std::string hostile = folder + "/-image.hex", script = stem + "again.sh";
     WriteCaseImage(Type22, hostile);
-    std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 cut-transfer latency=0 " << kSameModel
-                        << "\n";
     std::string out;
-    EXPECT_EQ(corvane::kExitTransferFailed,
-              Run({"flash", hostile, "--device", "0:0", "--bank", bank, "--yes"}, out));
-    const size_t at = out.find("again: corvane flash ");
-    ASSERT_NE(std::string::npos, at) << out;
+    const std::string command = CutFlash(hostile, out);
+    ASSERT_FALSE(command.empty());
     // The shell prints each word it reads, ended by a NUL.
-    std::ofstream(script) << "printf '%s\\0'" << out.substr(at + 20, out.find('\n', at) - at - 20)
+    std::ofstream(script) << "printf '%s\\0'" << command.substr(std::strlen("corvane flash"))
                           << "\n";
     FILE* shell = popen(("bash " + script).c_str(), "r");
     ASSERT_NE(nullptr, shell);
@@ -349,12 +296,8 @@ TEST_F(CorvaneCli, TheRecoverWaitEndsByTheClock) {
         EXPECT_EQ(corvane::kExitNoDrive,
                   Run({"flash", image, "--device", "0:0", "--yes", "--recover"}, out, &err));
     }
-    const std::string commands = Contents(log);
-    size_t asked = 0;
-    for (size_t p = commands.find("cdb=12 "); p != std::string::npos;
-         p = commands.find("cdb=12 ", p + 1))
-        ++asked;
-    EXPECT_EQ(2u, asked) << commands << err;
+    const std::string commands = FileText(log);
+    EXPECT_EQ(2, Occurrences(commands, "cdb=12 ")) << commands << err;
     EXPECT_EQ(std::string::npos, commands.find("cdb=CB")) << commands;
 }
 
@@ -434,7 +377,7 @@ TEST_F(CorvaneCli, ScanListsEveryDriveAndSendsNothingElse) {
         }
         EXPECT_EQ(c.lines, std::count(out.begin(), out.end(), '\n')) << c.name << out;
         EXPECT_NE(std::string::npos, err.find(c.err)) << c.name << err;
-        for (const std::string& line : ExecutedLines(Contents(log)))
+        for (const std::string& line : ExecutedLines(FileText(log)))
             EXPECT_NE(std::string::npos, line.find("cdb=12 ")) << c.name << line;
         unlink(log.c_str());
     }
@@ -471,7 +414,7 @@ TEST_F(CorvaneCli, BadUsageIsStatus2AndSendsNothing) {
         std::string out;
         EXPECT_EQ(corvane::kExitUsage, Run(args, out)) << args.back();
         EXPECT_EQ("", out);
-        EXPECT_TRUE(ExecutedLines(Contents(log)).empty()) << args.back();
+        EXPECT_TRUE(ExecutedLines(FileText(log)).empty()) << args.back();
         unlink(log.c_str());
     }
     unsetenv("CORVANE_BANK");
@@ -519,28 +462,26 @@ TEST_F(CorvaneCli, IdentitiesWithNulAndControlBytesAreShownWholeAndInert) {
                               "revision=\"\\x1B[8m\" latency=0";
     std::ofstream(bank) << "adapter\ndrive 0 protocols=2.2 " << drive << "\ndrive 1 protocols=2.2 "
                         << kOtherModel << " latency=0\n";
-    const std::string flash[] = {"flash", image, "--bank", bank, "--device"};
+    const auto flash = [this](std::vector<std::string> more) {
+        more.insert(more.begin(), {"flash", image, "--bank", bank, "--device"});
+        return more;
+    };
     const auto raw = [](const std::string& text) {
         return std::count_if(text.begin(), text.end(),
                              [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F; });
     };
     std::string out, logFile = stem + "steps.txt";
-    EXPECT_EQ(corvane::kExitOk, Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:0",
-                                     "--dry-run", "--log", logFile},
-                                    out));
+    EXPECT_EQ(corvane::kExitOk, Run(flash({"0:0", "--dry-run", "--log", logFile}), out));
     EXPECT_NE(std::string::npos, out.find("0:0 CO VANE SIMDRIVE 52X\\x1B[2J \\x1B[8m, ")) << out;
     EXPECT_NE(std::string::npos, out.find(": CO VANE SIMDRIVE 52X\\x1B[2J 1.00, ")) << out;
     EXPECT_EQ(0, raw(out)) << out;
-    EXPECT_EQ(0, raw(Contents(logFile)));
+    EXPECT_EQ(0, raw(FileText(logFile)));
     unlink(logFile.c_str());
-    EXPECT_EQ(corvane::kExitRefused,
-              Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes"}, out));
+    EXPECT_EQ(corvane::kExitRefused, Run(flash({"0:1", "--yes"}), out));
     EXPECT_NE(std::string::npos, out.find("the image is for CO VANE SIMDRIVE 52X\\x1B[2J, "))
         << out;
     EXPECT_EQ(0, raw(out)) << out;
-    EXPECT_EQ(
-        corvane::kExitRefused,
-        Run({flash[0], flash[1], flash[2], flash[3], flash[4], "0:1", "--yes", "--json"}, out));
+    EXPECT_EQ(corvane::kExitRefused, Run(flash({"0:1", "--yes", "--json"}), out));
     EXPECT_NE(std::string::npos, out.find("for CO\\u0000VANE SIMDRIVE 52X\\u001b[2J, ")) << out;
     EXPECT_EQ(corvane::kExitOk, Run({"scan", "--bank", bank}, out));
     EXPECT_NE(std::string::npos, out.find(" SIMDRIVE 52X\\x1B[2J \\x1B[8m\n")) << out;
@@ -599,7 +540,7 @@ TEST_F(Consent, OnlyYOrYesTypedOnTheTerminalFlashes) {
             << answer.typed;
         EXPECT_EQ(1, std::count(out.begin(), out.end(), '\n')) << "one object: " << out;
         EXPECT_NE(std::string::npos, Screen().find("Flash? [y/N] ")) << answer.typed;
-        EXPECT_EQ(answer.status == corvane::kExitOk, ExecutedLines(Contents(log)).size() > 6)
+        EXPECT_EQ(answer.status == corvane::kExitOk, ExecutedLines(FileText(log)).size() > 6)
             << answer.typed;
         unlink(log.c_str());
     }

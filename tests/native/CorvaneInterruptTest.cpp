@@ -3,6 +3,8 @@
 // SIGTERM or SIGHUP in the middle of it, or writes to a pipe nobody reads.
 // It must let the drive finish, send the image once, and end with the
 // outcome's exit status. At the consent question Ctrl-C cancels.
+#include "../support/FileText.h"
+
 #include "firmware/SyntheticImage.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +19,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,20 +29,6 @@ namespace {
 
 const char* const kDrive = "drive 0 protocols=2.2 vendor=CORVANE product=\"SIMDRIVE 52X\" "
                            "revision=0.90 latency=0 flash=1500";
-
-std::string Contents(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-int Count(const std::string& text, const std::string& part) {
-    int count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++count;
-    return count;
-}
 
 // Everything a file descriptor gives until its writer is gone.
 std::string Drain(int fd) {
@@ -115,7 +102,7 @@ class CorvaneInterrupted : public ::testing::Test {
     // Until `text` shows in the flash log; false after 10 s.
     bool AwaitLogged(const std::string& text) {
         for (int i = 0; i < 1000; ++i) {
-            if (Contents(log).find(text) != std::string::npos)
+            if (FileText(log).find(text) != std::string::npos)
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -187,8 +174,8 @@ TEST_F(CorvaneInterrupted, DuringTheTransferTheDriveFinishesAndTheOutcomeIsRepor
             close(out[0]);
             EXPECT_NE(std::string::npos, shown.find(c.says)) << shown;
         }
-        EXPECT_EQ(c.signal ? 1 : 0, Count(said, "the transfer cannot be taken back")) << said;
-        EXPECT_EQ(1, Count(Contents(bankLog), "len=65536")) << "the image went once";
+        EXPECT_EQ(c.signal ? 1 : 0, Occurrences(said, "the transfer cannot be taken back")) << said;
+        EXPECT_EQ(1, Occurrences(FileText(bankLog), "len=65536")) << "the image went once";
     }
 }
 
@@ -232,10 +219,10 @@ TEST_F(CorvaneInterrupted, CtrlCAtTheQuestionCancelsBeforeAnyTrayCommand) {
               shown.find("Result: cancelled: cancelled before the transfer: nothing more was "
                          "sent to the drive"))
         << shown;
-    const std::string commands = Contents(bankLog);
+    const std::string commands = FileText(bankLog);
     EXPECT_EQ(std::string::npos, commands.find("cdb=1E")) << commands;
     EXPECT_EQ(std::string::npos, commands.find("cdb=1B")) << commands;
-    EXPECT_EQ(0, Count(commands, "len=65536"));
+    EXPECT_EQ(0, Occurrences(commands, "len=65536"));
 }
 
 } // namespace

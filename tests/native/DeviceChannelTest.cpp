@@ -219,33 +219,27 @@ TEST_P(DeviceChannelTest, ConstructionAndBufferSize) {
     EXPECT_EQ(0, plugin.buffer[0]);
 }
 
-TEST_P(DeviceChannelTest, NoAdapters) {
-    {
+// No layer, a bank of no adapter, and one of a disk alone: nothing listed,
+// nothing selected (never 0:0, the disk), nothing sent after the scan.
+TEST_P(DeviceChannelTest, NoDriveFoundLeavesNoSelection) {
+    const struct {
+        const char* bank; // nullptr: no layer at all
+        int adapters, scanned;
+    } cases[] = {{nullptr, 0, 0}, {"", 0, 0}, {"adapter\ndisk 0 latency=0\n", 1, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bank ? c.bank : "no layer");
         BindLayer(nullptr, nullptr);
+        const std::unique_ptr<Bank> bank(c.bank ? new Bank(c.bank) : nullptr);
         DeviceChannel channel(1024, GetParam());
-        EXPECT_EQ(0, channel.GetAdapterCount());
+        EXPECT_EQ(c.adapters, channel.GetAdapterCount());
         channel.ScanDevices();
         EXPECT_EQ(0, channel.deviceCount);
+        EXPECT_EQ(DeviceChannel::kNoAdapter, channel.GetAdapter());
+        EXPECT_EQ(DeviceChannel::kNoTarget, channel.GetTarget());
+        EXPECT_EQ(-1, channel.FindSelectedDevice());
+        EXPECT_EQ(0, CompileAndExecute(channel, "12 0 0 0 24 /R36"));
+        EXPECT_EQ(c.scanned, bank ? bank->Executed() : 0) << "the scan's INQUIRY, nothing after";
     }
-    Bank bank("");
-    DeviceChannel channel(1024, GetParam());
-    EXPECT_EQ(0, channel.GetAdapterCount());
-    channel.ScanDevices();
-    EXPECT_EQ(0, channel.deviceCount);
-    EXPECT_EQ(0, CompileAndExecute(channel, "12 0 0 0 24 /R36"));
-    EXPECT_EQ(0, bank.Executed());
-}
-
-TEST_P(DeviceChannelTest, NoDriveFoundLeavesNoSelection) {
-    Bank bank("adapter\ndisk 0 latency=0\n");
-    DeviceChannel channel(1024, GetParam());
-    channel.ScanDevices();
-    EXPECT_EQ(0, channel.deviceCount);
-    EXPECT_EQ(DeviceChannel::kNoAdapter, channel.GetAdapter()) << "never 0:0, the disk";
-    EXPECT_EQ(DeviceChannel::kNoTarget, channel.GetTarget());
-    EXPECT_EQ(-1, channel.FindSelectedDevice());
-    EXPECT_EQ(0, CompileAndExecute(channel, "0 0 0 0 0 0"));
-    EXPECT_EQ(1, bank.Executed()) << "the scan's INQUIRY of the disk, nothing after";
 }
 
 TEST_P(DeviceChannelTest, ShortInquiryAnswerIsNoIdentity) {
@@ -301,11 +295,11 @@ TEST_P(DeviceChannelTest, ScanListsEightOfNineDrivesInAdapterThenTargetOrder) {
     channel.SetTarget(6);
     channel.ScanDevices();
     ASSERT_EQ(8, channel.deviceCount);
-    const int expected[8][2] = {{0, 0}, {0, 1}, {0, 3}, {0, 5}, {1, 0}, {1, 1}, {1, 4}, {1, 6}};
+    // A product names its place: adapter A or B, then the target.
     const char* products[8] = {"A0", "A1", "A3", "A5", "B0", "B1", "B4", "B6"};
     for (int i = 0; i < 8; ++i) {
-        EXPECT_EQ(expected[i][0], channel.devices[i].adapter) << i;
-        EXPECT_EQ(expected[i][1], channel.devices[i].target) << i;
+        EXPECT_EQ(products[i][0] - 'A', channel.devices[i].adapter) << i;
+        EXPECT_EQ(products[i][1] - '0', channel.devices[i].target) << i;
         EXPECT_EQ(products[i], Model(channel.devices[i]).substr(8, 2)) << i;
     }
     EXPECT_EQ(0, channel.GetAdapter()) << "the scan selects entry 0";
@@ -589,18 +583,6 @@ TEST_P(DeviceChannelTest, ResetDeviceAnswersTheLayersResult) {
     EXPECT_EQ(0, channel.ResetDevice()) << "no device there";
 }
 
-TEST(DeviceChannelPolling, PollsOnWindows95And98) {
-    PollOverride poll(1);
-    Bank bank(kTwoDrives);
-    DeviceChannel channel(65545, ChannelUser::Plugin);
-    EXPECT_EQ(1, channel.pollMode);
-    EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 d'46 /R46"));
-    EXPECT_EQ(SRB_ENABLE_RESIDUAL_COUNT | SRB_DIR_IN, channel.request->SRB_Flags)
-        << "no event notification";
-    EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "QV", 2));
-    ExpectNotReadyAtTarget3(channel);
-}
-
 TEST(DeviceChannelPolling, StopsOnSenseDataBeforeTheStatus) {
     PollOverride poll(1);
     FastTicks fast;
@@ -649,19 +631,27 @@ TEST(DeviceChannelPolling, TickCountWrapDoesNotEndTheWaitEarly) {
     EXPECT_GT(ticks.load() - start, 100000u) << "the wait ran its full length across the wrap";
 }
 
+// A polled command asks for no event; its answer and its sense data come
+// back as an event's do.
 TEST(DeviceChannelPolling, OnlyThePluginPollsAndOnlyOnWindows95And98) {
     Bank bank(kTwoDrives);
     const struct {
         int windows9x;
         ChannelUser user;
         int polls;
-    } cases[] = {{0, ChannelUser::Plugin, 0}, {1, ChannelUser::Host, 0}, {0, ChannelUser::Host, 0}};
+    } cases[] = {{1, ChannelUser::Plugin, 1},
+                 {0, ChannelUser::Plugin, 0},
+                 {1, ChannelUser::Host, 0},
+                 {0, ChannelUser::Host, 0}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.windows9x * 2 + (c.user == ChannelUser::Plugin));
         PollOverride poll(c.windows9x);
-        DeviceChannel channel(1024, c.user);
+        DeviceChannel channel(65545, c.user);
         EXPECT_EQ(c.polls, channel.pollMode);
-        EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 24 /R36"));
-        EXPECT_EQ(SRB_EVENT_NOTIFY | SRB_ENABLE_RESIDUAL_COUNT | SRB_DIR_IN,
+        EXPECT_EQ(1, CompileAndExecute(channel, "12 0 0 0 d'46 /R46"));
+        EXPECT_EQ((c.polls ? 0 : SRB_EVENT_NOTIFY) | SRB_ENABLE_RESIDUAL_COUNT | SRB_DIR_IN,
                   channel.request->SRB_Flags);
+        EXPECT_EQ(0, std::memcmp(channel.buffer + 8, "QV", 2));
+        ExpectNotReadyAtTarget3(channel);
     }
 }

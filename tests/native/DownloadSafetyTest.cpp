@@ -12,6 +12,8 @@
 #include <rapidcheck/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace safety {
 namespace {
@@ -42,144 +44,61 @@ RC_GTEST_PROP(DownloadSafety, ThroughCorvaneFlash, ()) {
     Check(*GenScenario(Route::Cli));
 }
 
+// A row of the table below: the one drive at 0:0, of the images' model, and
+// a sound image of `image` (an FwProtocol) with its identity template.
+Scenario OneDrive(Route route, const char* protocols, const char* revision, uint8_t image,
+                  bool consent, bool polled, std::vector<std::string> options = {},
+                  std::string typed = "") {
+    return {route,
+            std::string("adapter\ndrive 0 latency=0 protocols=") + protocols +
+                " vendor=CORVANE product=\"SIMDRIVE 52X\" revision=" + revision + "\n",
+            0,
+            0,
+            {image, true, FileFault::Sound, 0u},
+            consent,
+            polled,
+            std::move(options),
+            std::move(typed)};
+}
+
+const Route kPlugIn = Route::PlugIn, kCli = Route::Cli;
+
 // Scenarios the properties once found breaking a rule, shrunk, and some that
-// keep them all.
-#define CORVANE_DRIVE "vendor=CORVANE product=\"SIMDRIVE 52X\" "
+// keep them all. A failure's printed row goes in as it is.
 const Scenario kRegressions[] = {
-    {Route::PlugIn,
-     "adapter\ndrive 0 latency=0 protocols=2.2 " CORVANE_DRIVE "revision=0.90\n",
-     0,
-     0,
-     {3, true, FileFault::Sound, 0u},
-     true,
-     false,
-     {}},
-    {Route::Cli,
-     "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=0.90\n",
-     0,
-     0,
-     {1, true, FileFault::Sound, 0u},
-     true,
-     true,
-     {"--log", "@log", "@image", "--json", "--device", "0:0", "--yes"}},
-    {Route::Cli,
-     "adapter\ndrive 0 latency=0 protocols=2.2 " CORVANE_DRIVE "revision=0.90\n",
-     0,
-     0,
-     {3, true, FileFault::Sound, 0u},
-     false,
-     false,
-     {"@image", "--device", "0:0"},
-     "Yes\n"},
+    OneDrive(kPlugIn, "2.2", "0.90", 3, true, false),
+    OneDrive(kCli, "2.0", "0.90", 1, true, true,
+             {"--log", "@log", "@image", "--json", "--device", "0:0", "--yes"}),
+    OneDrive(kCli, "2.2", "0.90", 3, false, false, {"@image", "--device", "0:0"}, "Yes\n"),
     // Reboot mode: the drive restarts with the image without ending the
     // transfer, and answers with the image's identity: evidence enough.
-    {Route::PlugIn,
-     "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=0.90 restart-transfer\n",
-     0,
-     0,
-     {1, true, FileFault::Sound, 0u},
-     true,
-     true,
-     {}},
-    {Route::Cli,
-     "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=0.90 restart-transfer\n",
-     0,
-     0,
-     {1, true, FileFault::Sound, 0u},
-     true,
-     false,
-     {"@image", "--json", "--device", "0:0", "--yes"}},
+    OneDrive(kPlugIn, "2.0", "0.90 restart-transfer", 1, true, true),
+    OneDrive(kCli, "2.0", "0.90 restart-transfer", 1, true, false,
+             {"@image", "--json", "--device", "0:0", "--yes"}),
     // A drive that answers 1 byte of INQUIRY gets the image.
-    {Route::PlugIn,
-     "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=0.90 inquiry-length=1\n",
-     0,
-     0,
-     {1, true, FileFault::Sound, 0u},
-     true,
-     false,
-     {}},
-    {Route::Cli,
-     "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=0.90 inquiry-length=1\n",
-     0,
-     0,
-     {1, true, FileFault::Sound, 0u},
-     true,
-     false,
-     {"@image", "--device", "0:0", "--yes", "--force-model"}},
+    OneDrive(kPlugIn, "2.0", "0.90 inquiry-length=1", 1, true, false),
+    OneDrive(kCli, "2.0", "0.90 inquiry-length=1", 1, true, false,
+             {"@image", "--device", "0:0", "--yes", "--force-model"}),
     // Reboot mode, the transfer never answered, the old identity after: success.
-    {Route::PlugIn,
-     "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=0.90 hang-transfer\n",
-     0,
-     0,
-     {1, true, FileFault::Sound, 0u},
-     true,
-     false,
-     {}},
-    {Route::Cli,
-     "adapter\ndrive 0 latency=0 protocols=2.2 " CORVANE_DRIVE "revision=1.00 hang-transfer\n",
-     0,
-     0,
-     {1, true, FileFault::Sound, 0u},
-     true,
-     false,
-     {"@image", "--device", "0:0", "--yes"}},
+    OneDrive(kPlugIn, "2.0", "0.90 hang-transfer", 1, true, false),
+    OneDrive(kCli, "2.2", "1.00 hang-transfer", 1, true, false,
+             {"@image", "--device", "0:0", "--yes"}),
     // Reboot mode, the transfer reached no drive (selection time-out), which
     // answers afterwards with the identity it had before, the image's: success.
-    {Route::PlugIn,
-     "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=1.00 vanish-transfer\n",
-     0,
-     0,
-     {1, true, FileFault::Sound, 0u},
-     true,
-     false,
-     {}},
-    {Route::Cli,
-     "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=1.00 vanish-transfer\n",
-     0,
-     0,
-     {1, true, FileFault::Sound, 0u},
-     true,
-     false,
-     {"@image", "--device", "0:0", "--yes"}},
+    OneDrive(kPlugIn, "2.0", "1.00 vanish-transfer", 1, true, false),
+    OneDrive(kCli, "2.0", "1.00 vanish-transfer", 1, true, false,
+             {"@image", "--device", "0:0", "--yes"}),
     // Reboot mode, the drive restarts without ending the transfer and answers
     // with the identity it had, the image's: no evidence that it took it.
-    {Route::PlugIn,
-     "adapter\ndrive 0 latency=0 protocols=2.1 " CORVANE_DRIVE "revision=1.00 restart-transfer\n",
-     0,
-     0,
-     {2, true, FileFault::Sound, 0u},
-     true,
-     false,
-     {}},
-    {Route::Cli,
-     "adapter\ndrive 0 latency=0 protocols=2.0 " CORVANE_DRIVE "revision=1.00 restart-transfer\n",
-     0,
-     0,
-     {1, true, FileFault::Sound, 0u},
-     true,
-     false,
-     {"@image", "--device", "0:0", "--yes"}},
+    OneDrive(kPlugIn, "2.1", "1.00 restart-transfer", 2, true, false),
+    OneDrive(kCli, "2.0", "1.00 restart-transfer", 1, true, false,
+             {"@image", "--device", "0:0", "--yes"}),
     // A --log without its file takes --dry-run as the file, and the image goes.
-    {Route::Cli,
-     "adapter\ndrive 0 latency=0 protocols=2.2 " CORVANE_DRIVE "revision=0.90\n",
-     0,
-     0,
-     {3, true, FileFault::Sound, 0u},
-     true,
-     false,
-     {"@image", "--device", "0:0", "--log", "--dry-run", "--yes", "--json"}},
+    OneDrive(kCli, "2.2", "0.90", 3, true, false,
+             {"@image", "--device", "0:0", "--log", "--dry-run", "--yes", "--json"}),
     // Typed at the terminal, a word that starts with "yes" counts as yes.
-    {Route::Cli,
-     "adapter\ndrive 0 latency=0 protocols=2.2 " CORVANE_DRIVE "revision=0.90\n",
-     0,
-     0,
-     {3, true, FileFault::Sound, 0u},
-     false,
-     false,
-     {"@image", "--device", "0:0"},
-     "yesterday\n"},
+    OneDrive(kCli, "2.2", "0.90", 3, false, false, {"@image", "--device", "0:0"}, "yesterday\n"),
 };
-#undef CORVANE_DRIVE
 
 class Regression : public ::testing::TestWithParam<Scenario> {};
 

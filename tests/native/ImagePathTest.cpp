@@ -4,54 +4,48 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
 TEST(ImagePath, DeviceNamesAnywhereAreRefused) {
-    const char* const devices[] = {
-        "COM1",
-        "com1",
-        "COM1.hex",
-        "C:\\fw\\COM1.HEX",
-        "c:COM9",
-        "LPT1",
-        "lpt0.txt",
-        "CON",
-        "con.hex",
-        "nul",
-        "NUL.",
-        "PRN ",
-        "AUX .hex",
-        "COM1:",
-        "CONIN$",
-        "conout$.x",
-        "fw/Aux.hex",
-        "\\\\.\\pipe\\x",
-        "\\\\.\\COM3",
-        "\\\\?\\C:\\a.hex",
-        "//./PhysicalDrive0",
-        "COM\xB9.hex",
-    };
-    for (const char* name : devices) {
-        EXPECT_TRUE(IsDeviceName(name)) << name;
-        EXPECT_FALSE(ImagePathAcceptable(name)) << name;
-    }
-    const char* const files[] = {
-        "fw.hex",
-        "COM10.hex",
-        "COMA.hex",
-        "console.hex",
-        "C:\\CON\\fw.hex",
-        "NULL",
-        "\\\\server\\s\\a.hex",
-        "LPT.hex",
-        "xCOM1.hex",
-        "C:\\fw\\COM1x.HEX",
-    };
-    for (const char* name : files) {
-        EXPECT_FALSE(IsDeviceName(name)) << name;
-        EXPECT_TRUE(ImagePathAcceptable(name)) << name;
-    }
+    const std::vector<const char*> devices = {"COM1",
+                                              "com1",
+                                              "COM1.hex",
+                                              "C:\\fw\\COM1.HEX",
+                                              "c:COM9",
+                                              "LPT1",
+                                              "lpt0.txt",
+                                              "CON",
+                                              "con.hex",
+                                              "nul",
+                                              "NUL.",
+                                              "PRN ",
+                                              "AUX .hex",
+                                              "COM1:",
+                                              "CONIN$",
+                                              "conout$.x",
+                                              "fw/Aux.hex",
+                                              "\\\\.\\pipe\\x",
+                                              "\\\\.\\COM3",
+                                              "\\\\?\\C:\\a.hex",
+                                              "//./PhysicalDrive0",
+                                              "COM\xB9.hex"};
+    const std::vector<const char*> files = {"fw.hex",
+                                            "COM10.hex",
+                                            "COMA.hex",
+                                            "console.hex",
+                                            "C:\\CON\\fw.hex",
+                                            "NULL",
+                                            "\\\\server\\s\\a.hex",
+                                            "LPT.hex",
+                                            "xCOM1.hex",
+                                            "C:\\fw\\COM1x.HEX"};
+    for (const auto* names : {&devices, &files})
+        for (const char* name : *names) {
+            EXPECT_EQ(names == &devices, IsDeviceName(name)) << name;
+            EXPECT_EQ(names == &files, ImagePathAcceptable(name)) << name;
+        }
 }
 
 TEST(ImagePath, ANameMustFitWhole) {

@@ -56,6 +56,10 @@ DevicePlace NoAddress(int index) {
     return place;
 }
 
+template <typename... Place> std::vector<DevicePlace> Places(Place... places) {
+    return {places...};
+}
+
 // "index=adapter:target" in device order, "none" when out of reach.
 std::string Numbered(std::vector<DevicePlace> places, int adapters) {
     EXPECT_EQ(adapters, NumberDevices(places));
@@ -82,36 +86,23 @@ TEST(PassThroughLayer, AdaptersAndTargetsFollowTheAddressesNotTheDeviceNumbers) 
         const char* map;
     } cases[] = {
         {"ports in order, whatever the numbering",
-         {At(0, 3, 0, 1), At(1, 1, 0, 0), At(2, 1, 0, 1)},
-         2,
-         "0=1:1 1=0:0 2=0:1 "},
+         Places(At(0, 3, 0, 1), At(1, 1, 0, 0), At(2, 1, 0, 1)), 2, "0=1:1 1=0:0 2=0:1 "},
         {"renumbered after a reboot: the same drives keep their places",
-         {At(2, 3, 0, 1), At(0, 1, 0, 0), At(1, 1, 0, 1)},
-         2,
-         "0=0:0 1=0:1 2=1:1 "},
-        {"a gap in the numbers, a path of its own",
-         {At(0, 0, 1, 0), At(3, 0, 0, 5)},
-         2,
+         Places(At(2, 3, 0, 1), At(0, 1, 0, 0), At(1, 1, 0, 1)), 2, "0=0:0 1=0:1 2=1:1 "},
+        {"a gap in the numbers, a path of its own", Places(At(0, 0, 1, 0), At(3, 0, 0, 5)), 2,
          "0=1:0 3=0:5 "},
         {"target ids of 8 and more take free targets; no address: an adapter after all",
-         {At(0, 4, 0, 9), At(1, 4, 0, 0), At(2, 4, 0, 12), NoAddress(4), NoAddress(3)},
-         2,
+         Places(At(0, 4, 0, 9), At(1, 4, 0, 0), At(2, 4, 0, 12), NoAddress(4), NoAddress(3)), 2,
          "0=0:1 1=0:0 2=0:2 3=1:0 4=1:1 "},
         {"two drives answer one address: the lower device number keeps it",
-         {At(5, 0, 0, 2), At(1, 0, 0, 2)},
-         1,
-         "1=0:2 5=0:0 "},
+         Places(At(5, 0, 0, 2), At(1, 0, 0, 2)), 1, "1=0:2 5=0:0 "},
         {"two logical units of one target: a target each",
-         {At(4, 0, 0, 0, 1), At(3, 0, 0, 0, 0)},
-         1,
-         "3=0:0 4=0:1 "},
+         Places(At(4, 0, 0, 0, 1), At(3, 0, 0, 0, 0)), 1, "3=0:0 4=0:1 "},
         {"the lower unit keeps the target id; a unit alone keeps its own",
-         {At(3, 0, 0, 2, 1), At(4, 0, 0, 2, 0), At(5, 0, 0, 1, 1)},
-         1,
-         "3=0:0 4=0:2 5=0:1 "},
+         Places(At(3, 0, 0, 2, 1), At(4, 0, 0, 2, 0), At(5, 0, 0, 1, 1)), 1, "3=0:0 4=0:2 5=0:1 "},
         {"nine drives of one port: the ninth on an adapter after all others", nine, 3,
          "0=0:0 1=0:1 2=0:2 3=0:3 4=0:4 5=0:5 6=0:6 7=0:7 8=2:0 9=1:0 "},
-        {"no device", {}, 0, ""},
+        {"no device", Places(), 0, ""},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.map, Numbered(c.places, c.adapters)) << c.name;

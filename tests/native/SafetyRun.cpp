@@ -1,5 +1,8 @@
 #include "SafetyRun.h"
 
+#include "../support/FileText.h"
+
+#include "cli/Consent.h"
 #include "cli/CorvaneCli.h"
 
 #include "aspi/AspiSeam.h"
@@ -51,13 +54,6 @@ std::string Path(const char* name) {
     return Scratch::dir + "/" + name;
 }
 
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 struct ImageFiles {
     std::vector<uint8_t> bytes;
     std::string hex;
@@ -78,7 +74,7 @@ const ImageFiles& Files(const ImagePlan& image) {
         MakeSyntheticImage(recipe, files.bytes.data());
         const std::string path = Path("made.hex");
         SaveSyntheticImage(path.c_str(), recipe);
-        files.hex = Contents(path);
+        files.hex = ::FileText(path);
     }
     return files;
 }
@@ -144,7 +140,7 @@ LogLine ParseLine(const std::string& text) {
 
 std::vector<LogLine> ReadLog() {
     std::vector<LogLine> lines;
-    std::istringstream in(Contents(Path("bank.log")));
+    std::istringstream in(::FileText(Path("bank.log")));
     for (std::string text; std::getline(in, text);)
         lines.push_back(ParseLine(text));
     return lines;
@@ -205,22 +201,23 @@ std::string Substitute(const std::string& option) {
     return option;
 }
 
-// Standard input becomes a terminal with `typed` waiting in it; answers the
-// terminal's other end (to close afterwards), or -1 when there is none.
+// corvane's terminal (where it asks): one with `typed` waiting in it; its
+// other end, to close afterwards. Without `typed` there is none, whoever
+// runs the tests (and then -1).
 int TypeAtTerminal(const std::string& typed) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0)
+    corvane::UseTerminal("");
+    if (typed.empty())
         return -1;
-    const char* name = grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
-    const int slave = name ? open(name, O_RDWR | O_NOCTTY) : -1;
-    if (slave < 0 || write(master, typed.data(), typed.size()) != ssize_t(typed.size()) ||
-        dup2(slave, STDIN_FILENO) < 0) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    const char* name =
+        master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : nullptr;
+    if (!name || write(master, typed.data(), typed.size()) != ssize_t(typed.size())) {
         ADD_FAILURE() << "no terminal for the typed answer";
-        close(master);
+        if (master >= 0)
+            close(master);
         return -1;
     }
-    close(slave);
-    clearerr(stdin);
+    corvane::UseTerminal(name);
     return master;
 }
 
@@ -239,18 +236,16 @@ void RunCli(const Scenario& s, Observation& o) {
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(&arg[0]);
-    const int terminal = s.typed.empty() ? -1 : TypeAtTerminal(s.typed);
+    const int terminal = TypeAtTerminal(s.typed);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     o.exitStatus = corvane::Flash(int(argv.size()) - 1, argv.data() + 1);
     o.out = testing::internal::GetCapturedStdout();
     testing::internal::GetCapturedStderr();
-    if (terminal >= 0) {
-        if (!std::freopen("/dev/null", "r", stdin))
-            ADD_FAILURE() << "no /dev/null for standard input";
+    corvane::UseTerminal(nullptr);
+    if (terminal >= 0)
         close(terminal);
-    }
-    o.steps = Contents(Path("steps.log"));
+    o.steps = ::FileText(Path("steps.log"));
     unsetenv("CORVANE_BANK_LOG");
     unsetenv("CORVANE_BANK");
 }

@@ -87,6 +87,24 @@ struct FakeKernel {
         std::memcpy(Slot(head) + 96, cdb.data(), cdb.size());
         head += length;
     }
+    // A task management entry that aborts command `id`.
+    void AbortTask(uint16_t id) {
+        Header(head, TCMU_OP_TMR, 64, 0);
+        tcmu_tmr_entry tmr{};
+        std::memcpy(&tmr, Slot(head), sizeof tmr);
+        tmr.tmr_type = TCMU_TMR_ABORT_TASK;
+        tmr.cmd_cnt = 1;
+        std::memcpy(Slot(head), &tmr, sizeof tmr);
+        std::memcpy(Slot(head) + offsetof(tcmu_tmr_entry, cmd_ids), &id, 2);
+        head += 64;
+    }
+    // What a ring on this mapping takes first.
+    stackbench::TcmuRing::Entry FirstTaken() {
+        stackbench::TcmuRing ring(map.data(), map.size());
+        stackbench::RingCommand c;
+        stackbench::RingTaskNotice n;
+        return ring.Take(c, n);
+    }
     uint16_t AnsweredId(uint32_t at) {
         tcmu_cmd_entry_hdr hdr;
         std::memcpy(&hdr, Slot(at), sizeof hdr);
@@ -98,15 +116,7 @@ TEST(TcmuRing, TakesCommandsAndNoticesAnswersOutOfOrderAndPassesPadding) {
     FakeKernel k(256); // the kernel's tail where the handler starts
     k.Command(1, {0x12, 0, 0, 0, 36, 0}, DATA_AT, 36);
     k.Command(2, {0xCB, 0, 0x22, 1, 2, 3, 4, 0xFF, 0xFE, 0x84, 0xAA, 0xBB}, DATA_AT + 64, 100);
-    k.Header(k.head, TCMU_OP_TMR, 64, 0);
-    tcmu_tmr_entry tmr{};
-    std::memcpy(&tmr, k.Slot(k.head), sizeof tmr);
-    tmr.tmr_type = TCMU_TMR_ABORT_TASK;
-    tmr.cmd_cnt = 1;
-    std::memcpy(k.Slot(k.head), &tmr, sizeof tmr);
-    uint16_t aborted = 2;
-    std::memcpy(k.Slot(k.head) + offsetof(tcmu_tmr_entry, cmd_ids), &aborted, 2);
-    k.head += 64;
+    k.AbortTask(2);
     k.Header(k.head, TCMU_OP_PAD, RING_SIZE - k.head, 0); // the rest of the ring, then wrap
     k.head = 0;
     k.Publish();
@@ -162,19 +172,13 @@ TEST(TcmuRing, RefusesEntriesThatLeaveTheMapping) {
         FakeKernel k;
         k.Command(7, {0x12, 0, 0, 0, 36, 0}, t.dataAt, t.length);
         k.Publish();
-        stackbench::TcmuRing ring(k.map.data(), k.map.size());
-        stackbench::RingCommand c;
-        stackbench::RingTaskNotice n;
-        EXPECT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::Broken) << t.what;
+        EXPECT_EQ(k.FirstTaken(), stackbench::TcmuRing::Entry::Broken) << t.what;
     }
     FakeKernel k;
     k.Header(0, TCMU_OP_CMD, 4, 1); // shorter than its own header
     k.head = 8;
     k.Publish();
-    stackbench::TcmuRing ring(k.map.data(), k.map.size());
-    stackbench::RingCommand c;
-    stackbench::RingTaskNotice n;
-    EXPECT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::Broken);
+    EXPECT_EQ(k.FirstTaken(), stackbench::TcmuRing::Entry::Broken);
 }
 
 // A ring that ends its mapping: an entry at an unaligned offset, or a
@@ -185,11 +189,8 @@ TEST(TcmuRing, NeverReachesPastAMappingTheRingEnds) {
         FakeKernel k(RING_SIZE - 4, DATA_AT); // a tail off the entry alignment
         k.head = 0;
         k.Publish();
-        stackbench::TcmuRing ring(k.map.data(), k.map.size());
-        stackbench::RingCommand c;
-        stackbench::RingTaskNotice n;
-        EXPECT_FALSE(ring.Valid());
-        EXPECT_EQ(ring.Take(c, n), stackbench::TcmuRing::Entry::Broken);
+        EXPECT_FALSE(stackbench::TcmuRing(k.map.data(), k.map.size()).Valid());
+        EXPECT_EQ(k.FirstTaken(), stackbench::TcmuRing::Entry::Broken);
     }
     FakeKernel k(RING_SIZE - 64, DATA_AT);
     tcmu_cmd_entry entry{};
@@ -233,15 +234,7 @@ TEST(TcmuDrive, AnswersWhenTheTimeHasComeOrTheKernelGivesTheCommandUp) {
     EXPECT_FALSE(answered);
     EXPECT_EQ(drive.MsUntilDue(start + std::chrono::seconds(1)), 4000);
 
-    k.Header(k.head, TCMU_OP_TMR, 64, 0);
-    tcmu_tmr_entry tmr{};
-    std::memcpy(&tmr, k.Slot(k.head), sizeof tmr);
-    tmr.tmr_type = TCMU_TMR_ABORT_TASK;
-    tmr.cmd_cnt = 1;
-    std::memcpy(k.Slot(k.head), &tmr, sizeof tmr);
-    const uint16_t aborted = 2;
-    std::memcpy(k.Slot(k.head) + offsetof(tcmu_tmr_entry, cmd_ids), &aborted, 2);
-    k.head += 64;
+    k.AbortTask(2);
     k.Publish();
     ASSERT_TRUE(drive.Serve(start + std::chrono::seconds(1), answered));
     EXPECT_TRUE(answered);

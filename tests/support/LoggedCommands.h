@@ -19,6 +19,8 @@ inline const char* const kType22 = "CB 00 22 ";
 inline const std::vector<std::string> kProbed = {kInquiry, "CB 00 22 00 00 00 00 FF FE 01",
                                                  "CB 20 00 00 00 00 00 FF FE 01",
                                                  "CB 21 00 00 00 00 00 FF FE 01"};
+// Nothing at all, and a device that got only INQUIRY (no drive to it).
+inline const std::vector<std::string> kNoCommands, kInquiryOnly = {kInquiry};
 inline const std::vector<std::string> kAsked = {kProbed[0], kProbed[1],       kProbed[2],
                                                 kProbed[3], "1E 00 00 00 02", kTray};
 
