@@ -38,11 +38,13 @@ wine_tests_prefixes() { # tree, prefix
 
 # The programs the bench's scenario runs: corvane.exe on the command line's
 # table of cases, a console program, about a minute under software
-# emulation. Programs with windows need the session's desktop, which Wine
-# does not wait for long enough here (stackbench/README.md): they run on
-# demand, with the whole set (about half an hour).
+# emulation; the host's window in-process, and the whole program (host,
+# device page, plug-in page, bank) in its sessions and downloads, five to six
+# minutes side by side. The rest, the plug-in page's own cases and the image
+# tools' long tables among them, runs on demand with the whole set (about
+# half an hour).
 # shellcheck disable=SC2034 # used by scenarios.sh
-wine_tests_scenario='^win_corvane_exe_tests$'
+wine_tests_scenario='^(win_corvane_exe_tests|win_host_tests|e2e_host_tests|e2e_download_tests)$'
 
 wine_tests() { # results folder, ctest options...
     local out=$1 root tree keep status prefix
