@@ -276,9 +276,17 @@ void DriveBank::SaveState() {
     if (FILE* file = std::fopen(temporary.c_str(), "wb")) {
         bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
         written = std::fclose(file) == 0 && written;
-        std::remove(statePath.c_str());
-        if (written)
+        if (!written) {
+            // The state before stays: it is whole.
+            std::remove(temporary.c_str());
+            return;
+        }
+        // The Windows runtime's rename replaces no file: there the old one
+        // goes first.
+        if (std::rename(temporary.c_str(), statePath.c_str()) != 0) {
+            std::remove(statePath.c_str());
             std::rename(temporary.c_str(), statePath.c_str());
+        }
     }
 }
 

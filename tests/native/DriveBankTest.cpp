@@ -92,6 +92,16 @@ TEST(DriveBank, CutTransferFailsWithoutSenseAndTheLoaderOutlivesTheProgram) {
         EXPECT_EQ(SS_ERR, cut.Status());
         EXPECT_NE(0, cut.srb.SRB_HaStat);
         EXPECT_EQ(0, cut.srb.SenseArea[0]) << "no sense to read";
+        // A state that cannot be written leaves the one before whole: the
+        // loader's good transfer is not kept, and the loader is.
+        ASSERT_EQ(0, symlink("/dev/full", (name + ".state.new").c_str()));
+        Request good(0, 0, {0xCB, 0, 0x22, 0, 0, 0, 0, 0xFF, 0xFE, 0x84}, SRB_DIR_OUT);
+        good.srb.SRB_BufPointer = zeros.data();
+        good.srb.SRB_BufLen = MAX_TRANSFER;
+        bank->SendCommand(&good.srb);
+        ASSERT_EQ(1, WaitCompletionEvent(good.event, 5000));
+        EXPECT_EQ(SS_COMP, good.Status());
+        std::remove((name + ".state.new").c_str());
     }
     std::remove((name + ".bank").c_str());
     std::remove((name + ".state").c_str());
