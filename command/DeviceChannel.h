@@ -20,6 +20,7 @@
 #include "aspi/AspiPlatform.h"
 #include "aspi/AspiRecords.h"
 #include "aspi/DeviceAddress.h"
+#include "aspi/DeviceNumbering.h"
 #include "command/StringEx.h"
 
 #include <cstdint>
@@ -56,7 +57,7 @@ class DeviceChannel {
     // Never a host adapter number (the adapter count is a byte, so the last
     // adapter is at most 254): serial-port entries carry it, and the
     // selection holds it, with kNoTarget, when there is no drive.
-    static constexpr uint8_t kNoAdapter = 255;
+    static constexpr uint8_t kNoAdapter = aspi::kAdapterLimit;
     static constexpr uint8_t kNoTarget = 255;
 
     // The pending command: written by the command compiler (or SetCommand),
