@@ -312,6 +312,7 @@ TEST_F(DownloadTest, ClosingAtTheNoticeOrTheWarningWaitsForTheBox) {
     box = walk->WaitForBox("Warning", 60);
     ASSERT_TRUE(box);
     PostMessageA(host->window, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(SaysClosingLater(*host)) << e2e::Text(host->Child(kHostStatus));
     EXPECT_TRUE(Answers(host->window));
     EXPECT_TRUE(IsWindow(box));
     ASSERT_TRUE(walk->Answer(box, IDOK)) << walk->failure;
