@@ -272,7 +272,7 @@ stage_win() {
     echo "this kernel runs no 32-bit program: $wine test programs that need Wine are not run"
     run_tests win -L nowine
     skipped=$((skipped + wine))
-    summary[-1]="${summary[-1]}; $wine that need Wine skipped (no 32-bit programs on this kernel; the stack stage runs corvane.exe's under Wine in its guest)"
+    summary[-1]="${summary[-1]}; $wine that need Wine skipped (no 32-bit programs on this kernel; the stack stage runs corvane.exe's, the host window's and the whole-program tests under Wine in its guest)"
 }
 
 # The programs against a real kernel's SCSI stack in a virtual machine: its
