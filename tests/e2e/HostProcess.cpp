@@ -1,7 +1,8 @@
 #include "HostProcess.h"
 
+#include "WineShell.h"
+
 #include <commctrl.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstring>
@@ -65,24 +66,11 @@ DWORD Remaining(DWORD start, int seconds) {
 // that it stays up for the program.
 bool WaitForShell(DWORD start, int seconds) {
     GetDesktopWindow();
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
+    HANDLE shell = OpenRunningShell();
+    if (!shell)
         return true; // nothing to wait for that can be seen
-    bool ready = true;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more && ready;
-         more = Process32Next(snapshot, &entry)) {
-        if (lstrcmpiA(entry.szExeFile, "explorer.exe") != 0)
-            continue;
-        HANDLE shell =
-            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
-        if (!shell)
-            continue;
-        ready = WaitForInputIdle(shell, Remaining(start, seconds)) != WAIT_TIMEOUT;
-        CloseHandle(shell);
-    }
-    CloseHandle(snapshot);
+    const bool ready = WaitForInputIdle(shell, Remaining(start, seconds)) != WAIT_TIMEOUT;
+    CloseHandle(shell);
     return ready;
 }
 

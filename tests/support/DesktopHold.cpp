@@ -9,31 +9,12 @@
 // for as long as it takes, and nothing asks for the desktop before it is up.
 // The desktop closes when the last process of the session leaves it: this one
 // stays until the program it was started for has ended.
-#include <windows.h>
-#include <tlhelp32.h>
+#include "WineShell.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 namespace {
-
-// The session's shell, when one runs already (another program's holder).
-HANDLE RunningShell() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return nullptr;
-    HANDLE shell = nullptr;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot, &entry); more && !shell;
-         more = Process32Next(snapshot, &entry)) {
-        if (lstrcmpiA(entry.szExeFile, "explorer.exe") == 0)
-            shell =
-                OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, entry.th32ProcessID);
-    }
-    CloseHandle(snapshot);
-    return shell;
-}
 
 // The shell as Wine itself starts it for a first window.
 HANDLE StartShell() {
@@ -59,7 +40,7 @@ bool WindowsCanBeMade() {
 }
 
 const char* BringUp(DWORD seconds) {
-    HANDLE shell = RunningShell();
+    HANDLE shell = OpenRunningShell(); // another program's holder's
     if (!shell)
         shell = StartShell();
     if (!shell)
